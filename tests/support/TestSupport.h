@@ -1,0 +1,48 @@
+// Shared by the tests: fixture paths, temporary folders, running the programs.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// A fixture under tests/fixtures.
+[[nodiscard]] std::filesystem::path Fixture(const std::string& relative);
+// The build's bin folder, where the programs and the stand-in libraries are.
+[[nodiscard]] std::filesystem::path BinaryDir();
+
+[[nodiscard]] std::string ReadText(const std::filesystem::path& path);
+[[nodiscard]] std::vector<uint8_t> ReadBytes(const std::filesystem::path& path);
+void WriteBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
+void WriteText(const std::filesystem::path& path, const std::string& text);
+
+// A fresh folder, removed with everything in it when the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    [[nodiscard]] const std::filesystem::path& path() const { return FPath; }
+    [[nodiscard]] std::filesystem::path operator/(const std::string& name) const { return FPath / name; }
+
+private:
+    std::filesystem::path FPath;
+};
+
+struct RunResult {
+    int ExitCode = -1;
+    std::string Out;
+    std::string Err;
+};
+// Runs a program with arguments, standard input given, and extra environment (NAME=value).
+RunResult Run(const std::filesystem::path& program, const std::vector<std::string>& args,
+              const std::string& input = {}, const std::vector<std::string>& environment = {});
+
+// Compares text with a golden file; with TESSERA_UPDATE_GOLDEN=1 in the environment it writes
+// the golden file instead. Returns a description of the first difference, or empty when equal.
+std::string CompareGolden(const std::string& actual, const std::filesystem::path& golden);
+
+} // namespace testsupport

@@ -1,0 +1,34 @@
+#!/bin/sh
+# Installs the Debian packages Tessera needs to build, run and test.
+# As root it installs what is missing; otherwise it prints the one apt-get line and fails.
+set -eu
+
+# Build and run.
+packages="cmake ninja-build g++ pkg-config qt6-base-dev libssl-dev libcurl4-openssl-dev
+  shared-mime-info fonts-dejavu-core"
+# Tests: GoogleTest, the peers the tests compare against, a display server for screenshots,
+# a D-Bus daemon for the private session bus of the properties tests.
+if [ "${1:-}" = "--test" ]; then
+  packages="$packages libgtest-dev libgmock-dev openssl osslsigncode msitools xvfb xauth dbus"
+fi
+
+missing=""
+for p in $packages; do
+  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+  case "$status" in
+    *"install ok installed"*) ;;
+    *) missing="$missing $p" ;;
+  esac
+done
+[ -z "$missing" ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "Tessera needs these packages; install them and run make again:" >&2
+  echo "  sudo apt-get install -y$missing" >&2
+  exit 1
+fi
+echo "Installing:$missing" >&2
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq >&2 || true
+# shellcheck disable=SC2086
+apt-get install -y -qq --no-install-recommends $missing >&2
