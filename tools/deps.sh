@@ -8,9 +8,14 @@ packages="cmake ninja-build g++ pkg-config qt6-base-dev libssl-dev libcurl4-open
   shared-mime-info fonts-dejavu-core"
 # Tests: GoogleTest, the peers the tests compare against, a display server for screenshots,
 # a D-Bus daemon for the private session bus of the properties tests.
-if [ "${1:-}" = "--test" ]; then
-  packages="$packages libgtest-dev libgmock-dev openssl osslsigncode msitools xvfb xauth dbus"
-fi
+case "${1:-}" in
+  --test)
+    packages="$packages libgtest-dev libgmock-dev openssl osslsigncode msitools xvfb xauth dbus" ;;
+  # Making fixtures and fuzzing: only developers need these.
+  --fixtures)
+    packages="$packages libgtest-dev libgmock-dev openssl osslsigncode msitools wixl python3-olefile
+      libimage-exiftool-perl clang libclang-rt-14-dev xvfb xauth dbus" ;;
+esac
 
 missing=""
 for p in $packages; do
