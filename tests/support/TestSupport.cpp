@@ -66,7 +66,7 @@ TempDir::~TempDir()
     fs::remove_all(FPath, ec);
 }
 
-RunResult Run(const fs::path& program, const std::vector<std::string>& args, const std::string& input,
+RunResult RunProgram(const fs::path& program, const std::vector<std::string>& args, const std::string& input,
               const std::vector<std::string>& environment)
 {
     int in[2], out[2], err[2];

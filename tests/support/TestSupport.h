@@ -38,7 +38,7 @@ struct RunResult {
     std::string Err;
 };
 // Runs a program with arguments, standard input given, and extra environment (NAME=value).
-RunResult Run(const std::filesystem::path& program, const std::vector<std::string>& args,
+RunResult RunProgram(const std::filesystem::path& program, const std::vector<std::string>& args,
               const std::string& input = {}, const std::vector<std::string>& environment = {});
 
 // Compares text with a golden file; with TESSERA_UPDATE_GOLDEN=1 in the environment it writes

@@ -1,0 +1,276 @@
+#include "app/Main.h"
+
+#include "about/AboutDlg.h"
+#include "app/PwdDlg.h"
+
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QShowEvent>
+
+// The memo as the report sink: lines gather during a batch and are shown at once when it ends.
+class TMemoSink final : public IReportSink {
+public:
+    explicit TMemoSink(QPlainTextEdit* memo) : FMemo(memo) {}
+
+    void Clear() override
+    {
+        FLines.clear();
+        FMemo->clear();
+    }
+    void BeginBatch() override
+    {
+        if (FBatch++ == 0)
+            FMemo->setUpdatesEnabled(false);
+    }
+    void EndBatch() override
+    {
+        if (FBatch > 0 && --FBatch == 0) {
+            Show();
+            FMemo->setUpdatesEnabled(true);
+        }
+    }
+    void AddLine(const QString& line) override
+    {
+        FLines.append(line);
+        if (FBatch == 0)
+            Show();
+    }
+    void CaretToTop() override
+    {
+        FCaretToTop = true;
+        if (FBatch == 0)
+            Show();
+    }
+    [[nodiscard]] const QStringList& Lines() const { return FLines; }
+
+private:
+    void Show()
+    {
+        FMemo->setPlainText(FLines.join(u'\n'));
+        FMemo->moveCursor(FCaretToTop ? QTextCursor::Start : QTextCursor::End);
+        if (FCaretToTop) {
+            FMemo->horizontalScrollBar()->setValue(0);
+            FMemo->verticalScrollBar()->setValue(0);
+        }
+        FCaretToTop = false;
+    }
+
+    QPlainTextEdit* FMemo;
+    QStringList FLines;
+    int FBatch = 0;
+    bool FCaretToTop = false;
+};
+
+QStringList FilterToNameFilters(const QString& filter)
+{
+    const QStringList parts = filter.split(u'|');
+    QStringList nameFilters;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2)
+        nameFilters.append(parts[i] + QStringLiteral(" (") + parts[i + 1].split(u';').join(u' ') + u')');
+    return nameFilters;
+}
+
+void ShowException(QWidget* owner, const std::exception& error)
+{
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Tessera"), QString::fromUtf8(error.what()),
+                    QMessageBox::Ok, owner);
+    box.exec();
+}
+
+template <typename Handler>
+void TwndMain::Handle(Handler&& handler)
+{
+    try {
+        handler();
+    } catch (const std::exception& error) {
+        ShowException(this, error);
+    }
+}
+
+// The icons are compiled into this library; a static library registers them itself.
+static void InitResources()
+{
+    Q_INIT_RESOURCE(tessera);
+}
+
+TwndMain::TwndMain(const QStringList& arguments, QWidget* parent)
+    : TLMForm(parent), FArguments(arguments), FLayout(this, QSize(726, 416))
+{
+    InitResources();
+    setWindowTitle(QStringLiteral("Tessera"));
+    setWindowIcon(QIcon(QStringLiteral(":/icons/tessera-256.png")));
+    QFont font(QStringLiteral("Tahoma"));
+    font.setPixelSize(FLayout.Scale(11));
+    setFont(font);
+
+    Label1 = new QLabel(QStringLiteral("File:"), this);
+    Label1->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    eFile = new QLineEdit(this);
+    eFile->setReadOnly(true);
+    QPalette filePalette = eFile->palette();
+    filePalette.setColor(QPalette::Base, palette().color(QPalette::Window));
+    eFile->setPalette(filePalette);
+    bOpen = new QPushButton(QStringLiteral("Open..."), this);
+    lType = new QLabel(this);
+    QFont bold = font;
+    bold.setBold(true);
+    lType->setFont(bold);
+    Image = new QLabel(this);
+    Image->installEventFilter(this);
+    Memo = new QPlainTextEdit(this);
+    Memo->setReadOnly(true);
+    Memo->setLineWrapMode(QPlainTextEdit::NoWrap);
+    Memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    bExport = new QPushButton(QStringLiteral("Export to..."), this);
+    bProps = new QPushButton(QStringLiteral("File properties..."), this);
+    bView = new QPushButton(QStringLiteral("View certificate..."), this);
+    cbxShell = new QCheckBox(QStringLiteral("Shell Integration"), this);
+    for (QWidget* w : std::initializer_list<QWidget*>{bOpen, Image, bExport, bProps, bView, cbxShell})
+        w->setCursor(Qt::PointingHandCursor);
+    for (QPushButton* b : {bExport, bProps, bView})
+        b->setEnabled(false);
+
+    FLayout.PlaceGrowing(Label1, {31, 19, 20, 13}, akLeft | akTop, true);
+    FLayout.Place(eFile, {60, 16, 562, 21}, akLeft | akTop | akRight);
+    FLayout.Place(bOpen, {628, 14, 75, 25}, akTop | akRight);
+    FLayout.PlaceGrowing(lType, {60, 47, 0, 13}, akLeft | akTop, false);
+    FLayout.Place(Image, {19, 66, 32, 32}, akLeft | akTop);
+    FLayout.Place(Memo, {60, 66, 643, 304}, akLeft | akTop | akRight | akBottom);
+    FLayout.Place(bExport, {291, 381, 122, 25}, akRight | akBottom);
+    FLayout.Place(bProps, {453, 381, 122, 25}, akRight | akBottom);
+    FLayout.Place(bView, {581, 381, 122, 25}, akRight | akBottom);
+    FLayout.PlaceGrowing(cbxShell, {60, 385, 97, 17}, akLeft | akBottom, false);
+    resize(FLayout.ScaledClientSize());
+    FLayout.Apply();
+
+    setTabOrder(eFile, bOpen);
+    setTabOrder(bOpen, Memo);
+    setTabOrder(Memo, bExport);
+    setTabOrder(bExport, bProps);
+    setTabOrder(bProps, bView);
+    setTabOrder(bView, cbxShell);
+    for (QWidget* w : std::initializer_list<QWidget*>{Label1, lType, Image})
+        w->setFocusPolicy(Qt::NoFocus);
+    bOpen->setFocus();
+
+    od = new QFileDialog(this);
+    od->setFileMode(QFileDialog::ExistingFile);
+    od->setAcceptMode(QFileDialog::AcceptOpen);
+    od->setNameFilters(FilterToNameFilters(QString::fromLatin1(OpenDialogFilter)));
+
+    FMemo = std::make_unique<TMemoSink>(Memo);
+
+    connect(bOpen, &QPushButton::clicked, this, [this] { Handle([this] { bOpenClick(); }); });
+    SetAcceptFiles(true);
+    SetOnDropFiles([this](QObject* sender, const QStringList& files) {
+        Handle([&] { FormDropFiles(sender, files); });
+    });
+
+    Loaded();
+    Handle([this] { FormCreate(); });
+}
+
+TwndMain::~TwndMain() = default;
+
+void TwndMain::FormCreate()
+{
+    Image->setPixmap(QIcon(QStringLiteral(":/icons/tessera-32.png")).pixmap(FLayout.Scale(32), FLayout.Scale(32)));
+    // The context-menu entry is not registered by this build: the box shows that state.
+    cbxShell->setChecked(false);
+    CenterToDesktop();
+}
+
+void TwndMain::FormShow()
+{
+    // The first argument after the program's own path; further ones are ignored, none is an option.
+    if (FArguments.size() > 1)
+        OpenFile(FArguments[1]);
+}
+
+void TwndMain::FormDropFiles(QObject* sender, const QStringList& files)
+{
+    if (!files.isEmpty())
+        OpenFile(files.first());
+}
+
+void TwndMain::bOpenClick()
+{
+    od->selectNameFilter(od->nameFilters().value(0));
+    if (od->exec() == QDialog::Accepted && !od->selectedFiles().isEmpty())
+        OpenFile(od->selectedFiles().first());
+}
+
+void TwndMain::ImageClick()
+{
+    ShowAbout(this, QStringLiteral("TESSERA"), QStringLiteral("\r\nBased on Corvane."), lngEn);
+}
+
+void TwndMain::OpenFile(const QString& fileName)
+{
+    InspectFile(fileName, FPwd, *FMemo, *this);
+}
+
+QStringList TwndMain::ReportLines() const
+{
+    return FMemo->Lines();
+}
+
+void TwndMain::ShowFileName(const QString& fileName)
+{
+    eFile->setText(fileName);
+    eFile->setCursorPosition(0);
+}
+
+void TwndMain::ShowFileType(const QString& typeName)
+{
+    lType->setText(typeName);
+    FLayout.Apply();
+}
+
+void TwndMain::EnablePropertiesCommand(bool enabled)
+{
+    bProps->setEnabled(enabled);
+}
+
+void TwndMain::EnableStoreCommands(bool enabled)
+{
+    bView->setEnabled(enabled);
+    bExport->setEnabled(enabled);
+}
+
+bool TwndMain::PromptPassword(QString& password)
+{
+    return ::PromptPassword(this, password);
+}
+
+void TwndMain::showEvent(QShowEvent* event)
+{
+    TLMForm::showEvent(event);
+    if (!event->spontaneous())
+        Handle([this] { FormShow(); });
+}
+
+void TwndMain::resizeEvent(QResizeEvent* event)
+{
+    TLMForm::resizeEvent(event);
+    FLayout.Apply();
+}
+
+bool TwndMain::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == Image && event->type() == QEvent::MouseButtonRelease &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        Handle([this] { ImageClick(); });
+        return true;
+    }
+    return TLMForm::eventFilter(watched, event);
+}

@@ -1,0 +1,96 @@
+// Certificate services: loading stores and certificates from files, key containers, signed
+// executables and signature streams; describing certificates as text; verifying signatures and
+// reading signer details; exporting stores and showing the viewers.
+//
+// None of these routines raises or writes report text: they answer true or false (or a result
+// code) and hand back a handle through an out parameter that they first set to null. A store or
+// context handed back belongs to the caller (CertCloseStore / CertFreeCertificateContext).
+#pragma once
+
+#include "platform/include/win/wincrypt.h"
+#include "support/DateTime.h"
+#include "support/Streams.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <vector>
+
+// One certificate's details, every text as the report shows it.
+struct TCertContextInfo {
+    DWORD EncodingType = 0;
+    QString Encoding;
+    int32_t Version = 0;
+    QString Issuer;
+    QString QIssuer;
+    QString Subject;
+    QString QSubject;
+    QString Serial;
+    QString SignatureAlgorithm;
+    QString PublicKeyAlgorithm;
+    int32_t PublicKeyBits = 0;
+    TDateTime ValidFrom = 0;
+    TDateTime ValidTo = 0;
+    uint16_t KeyUsageFlags = 0;
+    QString KeyUsage;
+    QString EnhancedKeyUsage;
+    QString Thumbprint;
+    // Declared for signer details; the description leaves them empty.
+    QString ProgramName;
+    QString PublisherLink;
+    QString MoreInfoLink;
+};
+
+// The certificates of a store, in the store's order.
+using TCertStoreInfo = std::vector<TCertContextInfo>;
+
+// Every encoding-type argument passed to the certificate services.
+inline constexpr DWORD CertEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+
+// Loading.
+bool OpenCertificateFileStore(const QString& fileName, HCERTSTORE& store);
+bool OpenPemFileStore(const QString& fileName, HCERTSTORE& store);
+bool OpenPfxFileStore(const QString& fileName, const QString& password, HCERTSTORE& store);
+// The store may be handed back even when the answer is false.
+bool OpenSignedFileStore(const QString& fileName, HCERTSTORE& store);
+bool OpenSignatureStreamStore(TStream& stream, HCERTSTORE& store);
+bool OpenPkcs7Store(const QByteArray& bytes, HCERTSTORE& store);
+bool GetFirstFileCertificate(const QString& fileName, PCCERT_CONTEXT& certificate);
+bool FindPfxCertificate(const QString& fileName, const QString& password, PCCERT_CONTEXT& certificate);
+bool LoadCertificateFromPemFile(const QString& fileName, PCCERT_CONTEXT& certificate);
+bool CertificateFromText(const QString& text, PCCERT_CONTEXT& certificate);
+
+// Description.
+void DescribeCertStore(HCERTSTORE store, TCertStoreInfo& info);
+void DescribeCertificate(PCCERT_CONTEXT certificate, TCertContextInfo& info);
+[[nodiscard]] QString OidToName(const QString& oid);
+[[nodiscard]] TDateTime ConvertFileTime(const FILETIME& fileTime, bool toLocal);
+[[nodiscard]] TDateTime UtcToLocalDateTime(TDateTime value);
+// Hex of bytes as the platform formats it, with blanks and line breaks removed: two lower-case
+// digits a byte.
+[[nodiscard]] QString FormatHexText(const BYTE* bytes, DWORD count);
+// The byte pairs of a hex text in reverse order.
+[[nodiscard]] QString ReverseHexBytes(const QString& hex);
+// Two upper-case hex digits a byte, no separators.
+[[nodiscard]] QString BytesToHex(const BYTE* bytes, DWORD count);
+
+// Verification: owner window INVALID_HANDLE_VALUE means no dialog; any other window owns the
+// signer dialog, shown before the call returns.
+inline const HWND NoOwnerWindow = reinterpret_cast<HWND>(INVALID_HANDLE_VALUE);
+HRESULT VerifyFileSignature(const QString& fileName, QString& publisher, TDateTime& signingDate, QString& programName,
+                            QString& publisherLink, QString& moreInfoLink, HWND ownerWindow);
+[[nodiscard]] QString GetSignerName(HANDLE state);
+[[nodiscard]] TDateTime GetSigningTime(HANDLE state);
+void GetSignerProgramInfo(HANDLE state, QString& programName, QString& publisherLink, QString& moreInfoLink);
+void ShowSignerInfoDialog(HWND ownerWindow, HANDLE state);
+[[nodiscard]] QString TrustErrorText(HRESULT code);
+
+// Export and viewing.
+bool SaveStoreToStream(HCERTSTORE store, TMemoryStream& stream);
+bool SaveStoreToPemStream(HCERTSTORE store, TMemoryStream& stream);
+// Raises EFCreateError when the file cannot be created.
+bool ExportStoreToPemFile(HCERTSTORE store, const QString& fileName);
+bool ExportStoreToDerFile(HCERTSTORE store, const QString& fileName);
+HRESULT ViewFileSigner(const QString& fileName, HWND ownerWindow);
+void ViewCertificateFile(HWND ownerWindow, const QString& fileName);
+void ViewPfxCertificate(HWND ownerWindow, const QString& fileName, const QString& password);

@@ -1,0 +1,322 @@
+// The main window on the offscreen platform: its controls, their layout, the ways a file is chosen.
+#include "app/Main.h"
+#include "app/PwdDlg.h"
+#include "tests/support/QtApplication.h"
+#include "tests/support/QtPrinters.h"
+#include "tests/support/TestSupport.h"
+
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+using namespace testsupport;
+
+namespace {
+
+const auto& App = Application();
+
+QString Path(const std::filesystem::path& p)
+{
+    return QString::fromStdString(p.string());
+}
+
+// Hands a drop to the window as the window system does once the platform's drag manager has
+// found its target.
+void Deliver(QWidget& window, QDropEvent& drop)
+{
+    static_cast<QObject&>(window).event(&drop);
+}
+
+// Answers the next modal dialog once it is shown.
+template <typename Answer>
+void WhenModal(Answer answer)
+{
+    QTimer::singleShot(0, [answer] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal)
+            answer(modal);
+    });
+}
+
+TEST(MainWindow, ControlsAtTheirDesignPlaces)
+{
+    TwndMain w({QStringLiteral("tessera")});
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("Tessera"));
+    EXPECT_EQ(w.size(), QSize(726, 416));
+    EXPECT_EQ(w.eFile->geometry(), QRect(60, 16, 562, 21));
+    EXPECT_EQ(w.bOpen->geometry(), QRect(628, 14, 75, 25));
+    EXPECT_EQ(w.Image->geometry(), QRect(19, 66, 32, 32));
+    EXPECT_EQ(w.Memo->geometry(), QRect(60, 66, 643, 304));
+    EXPECT_EQ(w.bExport->geometry(), QRect(291, 381, 122, 25));
+    EXPECT_EQ(w.bProps->geometry(), QRect(453, 381, 122, 25));
+    EXPECT_EQ(w.bView->geometry(), QRect(581, 381, 122, 25));
+    EXPECT_EQ(w.cbxShell->geometry().topLeft(), QPoint(60, 385));
+    // A right-aligned label keeps its right edge and grows to the left when its text needs it.
+    EXPECT_EQ(w.Label1->geometry().right(), 50);
+    EXPECT_EQ(w.Label1->text(), QStringLiteral("File:"));
+    EXPECT_EQ(w.lType->geometry().left(), 60);
+    EXPECT_TRUE(w.lType->font().bold());
+
+    EXPECT_EQ(w.bOpen->text(), QStringLiteral("Open..."));
+    EXPECT_EQ(w.bExport->text(), QStringLiteral("Export to..."));
+    EXPECT_EQ(w.bProps->text(), QStringLiteral("File properties..."));
+    EXPECT_EQ(w.bView->text(), QStringLiteral("View certificate..."));
+    EXPECT_EQ(w.cbxShell->text(), QStringLiteral("Shell Integration"));
+    EXPECT_TRUE(w.eFile->isReadOnly());
+    EXPECT_TRUE(w.Memo->isReadOnly());
+    EXPECT_EQ(w.Memo->lineWrapMode(), QPlainTextEdit::NoWrap);
+    EXPECT_EQ(w.Memo->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    EXPECT_EQ(w.Memo->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    for (QWidget* c : std::initializer_list<QWidget*>{w.bOpen, w.Image, w.bExport, w.bProps, w.bView, w.cbxShell})
+        EXPECT_EQ(c->cursor().shape(), Qt::PointingHandCursor) << c->metaObject()->className();
+    EXPECT_FALSE(w.Image->pixmap().isNull());
+}
+
+TEST(MainWindow, StartsEmptyWithTheLowerButtonsDisabled)
+{
+    TwndMain w({QStringLiteral("tessera")});
+    w.show();
+    EXPECT_TRUE(w.eFile->text().isEmpty());
+    EXPECT_TRUE(w.lType->text().isEmpty());
+    EXPECT_TRUE(w.Memo->toPlainText().isEmpty());
+    EXPECT_FALSE(w.bExport->isEnabled());
+    EXPECT_FALSE(w.bProps->isEnabled());
+    EXPECT_FALSE(w.bView->isEnabled());
+    EXPECT_EQ(w.focusWidget(), w.bOpen);
+}
+
+TEST(MainWindow, TabOrder)
+{
+    TwndMain w({QStringLiteral("tessera")});
+    const std::vector<QWidget*> order = {w.eFile, w.bOpen, w.Memo, w.bExport, w.bProps, w.bView, w.cbxShell};
+    for (size_t i = 0; i + 1 < order.size(); ++i) {
+        QWidget* next = order[i]->nextInFocusChain();
+        while (next != order[i + 1] && !(next->focusPolicy() & Qt::TabFocus))
+            next = next->nextInFocusChain();
+        EXPECT_EQ(next, order[i + 1]) << i;
+    }
+}
+
+TEST(MainWindow, OpenDialogFilterKeepsItsText)
+{
+    EXPECT_STREQ(OpenDialogFilter,
+                 "Supported files|*.exe;*.dll;*.sys;*.ocx;;*.acm;*.ax;*.cpl;*.scr;*.drv;*.tsp;*.rll;*.rs;*.tlb;*.pem;"
+                 "*.crt;*.cer;*.p7b;*.p7c;*.der;*.pfx;*.p12;*.msi|Portable executables|*.exe;*.dll;*.sys;*.ocx;*.acm;"
+                 "*.ax;*.cpl;*.scr;*.drv;*.tsp;*.rll;*.rs;*.tlb|Certificates|*.pem;*.crt;*.cer;*.p7b;*.p7c;*.der;*.pfx;"
+                 "*.p12|Installers|*.msi|All Files|*.*");
+    TwndMain w({QStringLiteral("tessera")});
+    const QStringList filters = w.od->nameFilters();
+    ASSERT_EQ(filters.size(), 5);
+    // The empty pattern of the doubled ";" has no form in the dialog's list.
+    EXPECT_TRUE(filters[0].startsWith(QStringLiteral("Supported files (*.exe *.dll *.sys *.ocx *.acm *.ax"))) << filters[0].toStdString();
+    EXPECT_TRUE(filters[0].endsWith(QStringLiteral("*.pfx *.p12 *.msi)"))) << filters[0].toStdString();
+    EXPECT_EQ(filters[3], QStringLiteral("Installers (*.msi)"));
+    EXPECT_EQ(filters[4], QStringLiteral("All Files (*.*)"));
+}
+
+TEST(MainWindow, ResizingFollowsTheAnchors)
+{
+    TwndMain w({QStringLiteral("tessera")});
+    w.show();
+    w.resize(826, 516);
+    EXPECT_EQ(w.eFile->geometry(), QRect(60, 16, 662, 21));
+    EXPECT_EQ(w.bOpen->geometry(), QRect(728, 14, 75, 25));
+    EXPECT_EQ(w.Image->geometry(), QRect(19, 66, 32, 32));
+    EXPECT_EQ(w.Memo->geometry(), QRect(60, 66, 743, 404));
+    EXPECT_EQ(w.bExport->geometry(), QRect(391, 481, 122, 25));
+    EXPECT_EQ(w.bProps->geometry(), QRect(553, 481, 122, 25));
+    EXPECT_EQ(w.bView->geometry(), QRect(681, 481, 122, 25));
+    EXPECT_EQ(w.cbxShell->geometry().topLeft(), QPoint(60, 485));
+}
+
+TEST(MainWindow, OnlyTheFirstArgumentIsInspected)
+{
+    TempDir dir;
+    WriteText(dir / "first.txt", "text");
+    WriteText(dir / "second.exe", "MZ");
+    TwndMain w({QStringLiteral("tessera"), Path(dir / "first.txt"), Path(dir / "second.exe")});
+    w.show();
+    EXPECT_EQ(w.eFile->text(), Path(dir / "first.txt"));
+    EXPECT_EQ(w.ReportLines(), QStringList{QStringLiteral("File type is not supported")});
+    EXPECT_TRUE(w.bProps->isEnabled());
+    EXPECT_FALSE(w.bView->isEnabled());
+}
+
+TEST(MainWindow, DroppedFilesInspectTheFirst)
+{
+    TempDir dir;
+    QList<QUrl> urls;
+    for (const char* name : {"one.exe", "two.txt", "three.cer"}) {
+        WriteText(dir / name, "MZ");
+        urls.append(QUrl::fromLocalFile(Path(dir / name)));
+    }
+    TwndMain w({QStringLiteral("tessera")});
+    w.show();
+    QMimeData data;
+    data.setUrls(urls);
+    QDropEvent drop(QPointF(100, 100), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    Deliver(w, drop);
+    EXPECT_EQ(w.eFile->text(), Path(dir / "one.exe"));
+    EXPECT_EQ(w.ReportLines().value(7), QStringLiteral("File is not signed"));
+}
+
+TEST(MainWindow, CancelledOpenDialogChangesNothing)
+{
+    TempDir dir;
+    WriteText(dir / "container.pfx", "not a container");
+    TwndMain w({QStringLiteral("tessera")});
+    WhenModal([](QWidget* modal) {
+        auto* prompt = qobject_cast<QDialog*>(modal);
+        static_cast<TdlgPwd*>(prompt)->ePwd1->setText(QStringLiteral("typed"));
+        prompt->accept();
+    });
+    w.OpenFile(Path(dir / "container.pfx"));
+    const QStringList report = w.ReportLines();
+    ASSERT_EQ(report, QStringList{QStringLiteral("File contains no certificate or password is not valid")});
+    EXPECT_EQ(w.Pwd(), QStringLiteral("typed"));
+
+    WhenModal([](QWidget* modal) { qobject_cast<QDialog*>(modal)->reject(); });
+    w.bOpen->click();
+    EXPECT_EQ(w.ReportLines(), report);
+    EXPECT_EQ(w.Pwd(), QStringLiteral("typed"));
+    EXPECT_EQ(w.eFile->text(), Path(dir / "container.pfx"));
+    EXPECT_TRUE(w.bProps->isEnabled());
+    EXPECT_FALSE(w.bExport->isEnabled());
+}
+
+TEST(MainWindow, OpenDialogInspectsTheChosenFile)
+{
+    TempDir dir;
+    WriteText(dir / "chosen.exe", "MZ");
+    TwndMain w({QStringLiteral("tessera")});
+    WhenModal([&](QWidget* modal) {
+        auto* dialog = qobject_cast<QFileDialog*>(modal);
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_EQ(dialog->selectedNameFilter(), dialog->nameFilters().first());
+        dialog->selectFile(Path(dir / "chosen.exe"));
+        QMetaObject::invokeMethod(dialog, "accept", Qt::DirectConnection);
+    });
+    w.bOpen->click();
+    EXPECT_EQ(w.eFile->text(), Path(dir / "chosen.exe"));
+    EXPECT_EQ(w.ReportLines().size(), 9);
+}
+
+// A compound file whose header is all there is to it: recognised, but it cannot be opened.
+void WriteBrokenCompoundFile(const std::filesystem::path& path)
+{
+    std::string bytes("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8);
+    bytes += std::string(100, '\x7F');
+    WriteText(path, bytes);
+}
+
+TEST(MainWindow, ErrorOfAnInspectionIsShownAndTheProgramGoesOn)
+{
+    TempDir dir;
+    WriteBrokenCompoundFile(dir / "broken.doc");
+    TwndMain w({QStringLiteral("tessera")});
+    QString title, message;
+    WhenModal([&](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        ASSERT_NE(box, nullptr);
+        title = box->windowTitle();
+        message = box->text();
+        box->accept();
+    });
+    WriteText(dir / "next.txt", "text");
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(Path(dir / "broken.doc"))});
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    Deliver(w, drop);
+    EXPECT_EQ(title, QStringLiteral("Tessera"));
+    EXPECT_FALSE(message.isEmpty());
+    EXPECT_EQ(w.eFile->text(), Path(dir / "broken.doc"));
+    EXPECT_TRUE(w.ReportLines().join(QString()).isEmpty());
+    EXPECT_TRUE(w.bProps->isEnabled());
+    EXPECT_FALSE(w.bView->isEnabled());
+
+    w.OpenFile(Path(dir / "next.txt"));
+    EXPECT_EQ(w.ReportLines(), QStringList{QStringLiteral("File type is not supported")});
+}
+
+TEST(FormDrop, HandlerGetsEveryNameWholeAndInOrder)
+{
+    TempDir dir;
+    const std::string longName = std::string(200, 'a') + std::string(100, 'b') + ".cer";
+    QList<QUrl> urls;
+    QStringList expected;
+    for (const std::string& name : {std::string("b.txt"), longName, std::string("a.txt")}) {
+        WriteText(dir / name, "x");
+        urls.append(QUrl::fromLocalFile(Path(dir / name)));
+        expected.append(Path(dir / name));
+    }
+    TwndMain w({QStringLiteral("tessera")});
+    w.show();
+    QStringList received;
+    int calls = 0;
+    w.SetOnDropFiles([&](QObject* sender, const QStringList& files) {
+        EXPECT_EQ(sender, &w);
+        received = files;
+        ++calls;
+    });
+    QMimeData data;
+    data.setUrls(urls);
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    Deliver(w, drop);
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(received, expected);
+    EXPECT_GT(received[1].size(), 300);
+}
+
+struct CentringCase {
+    const char* Name;
+    QRect Form;
+    std::optional<QRect> Target;
+    QRect WorkArea;
+    QRect Expected;
+};
+
+class Centring : public ::testing::TestWithParam<CentringCase> {};
+
+TEST_P(Centring, Arithmetic)
+{
+    const CentringCase& c = GetParam();
+    const QRect* target = c.Target ? &*c.Target : nullptr;
+    EXPECT_EQ(formcentring::CenterTo(c.Form, target, c.WorkArea), c.Expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Centring,
+    ::testing::Values(
+        CentringCase{"WorkArea", {100, 100, 400, 300}, std::nullopt, {0, 0, 1920, 1040}, {760, 370, 400, 300}},
+        CentringCase{"OffsetWorkArea", {0, 0, 400, 300}, std::nullopt, {0, 30, 1920, 1010}, {760, 385, 400, 300}},
+        CentringCase{"OddHalfTruncates", {0, 0, 400, 301}, std::nullopt, {0, 0, 1921, 1040}, {760, 369, 400, 301}},
+        // Shrunk so that its edges fit the work area's width and height measured from the origin.
+        CentringCase{"Oversized", {100, 50, 3000, 2000}, std::nullopt, {0, 0, 1920, 1080}, {50, 25, 1820, 1030}},
+        CentringCase{"OnAForm", {0, 0, 200, 100}, QRect(300, 200, 601, 401), {0, 0, 1920, 1080}, {500, 350, 200, 100}},
+        // Half of a negative difference truncates toward zero.
+        CentringCase{"OnASmallerForm", {0, 0, 400, 300}, QRect(10, 10, 101, 101), {0, 0, 1920, 1080},
+                     {-139, -89, 400, 300}}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+TEST(Centring, MonitorsAndDesktop)
+{
+    const QList<QRect> monitors = {{0, 0, 1920, 1080}, {1920, 0, 1280, 1024}};
+    const QRect workArea(0, 0, 1920, 1040);
+    const QRect form(5, 5, 400, 300);
+    EXPECT_EQ(formcentring::CenterToMonitor(form, 1, monitors, workArea), QRect(2360, 362, 400, 300));
+    EXPECT_EQ(formcentring::CenterToMonitor(form, -1, monitors, workArea), QRect(760, 370, 400, 300));
+    EXPECT_EQ(formcentring::CenterToMonitor(form, 2, monitors, workArea), QRect(760, 370, 400, 300));
+    // The desktop spans both monitors and nothing is shrunk.
+    EXPECT_EQ(formcentring::CenterOn(QRect(0, 0, 4000, 300), QRect(0, 0, 3200, 1080)), QRect(-400, 390, 4000, 300));
+}
+
+} // namespace
