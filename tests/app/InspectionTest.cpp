@@ -80,8 +80,9 @@ TEST_P(Decision, ReportFollowsContentThenExtension)
     EXPECT_FALSE(inspection.Host.StoreCommands);
     EXPECT_TRUE(inspection.Host.Properties);
     EXPECT_EQ(inspection.Host.FileName.toStdString(), file.string());
-    if (c.Type != Kind::File)
+    if (c.Type != Kind::File) {
         EXPECT_TRUE(inspection.Host.FileType.isEmpty());
+    }
     EXPECT_EQ(inspection.Report.Batches, 1);
     EXPECT_EQ(inspection.Report.Depth, 0);
 }

@@ -112,6 +112,13 @@ struct BSTRBLOB {
 
 struct PROPVARIANT;
 
+// A VT_VERSIONED_STREAM value: the stream and the version of its format.
+struct VERSIONEDSTREAM {
+    GUID guidVersion;
+    IStream* pStream;
+};
+using LPVERSIONEDSTREAM = VERSIONEDSTREAM*;
+
 // Counted arrays of VT_VECTOR values; the elements belong to the PROPVARIANT.
 template <typename T>
 struct CountedArray {
@@ -175,6 +182,7 @@ struct PROPVARIANT {
                 IUnknown* punkVal;
                 IStream* pStream;
                 IStorage* pStorage;
+                LPVERSIONEDSTREAM pVersionedStream;
                 CAC cac;
                 CAUB caub;
                 CAI cai;

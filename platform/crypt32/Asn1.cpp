@@ -1,0 +1,293 @@
+#include "platform/crypt32/Asn1.h"
+
+#include "platform/common/Calendar.h"
+#include "platform/common/WinStr.h"
+
+#include <openssl/err.h>
+#include <openssl/objects.h>
+
+#include <algorithm>
+#include <climits>
+#include <ctime>
+
+namespace crypt32 {
+
+std::optional<Tlv> ReadTlv(const ByteReader& data, size_t off)
+{
+    const auto rest = data.Tail(off);
+    if (!rest || rest->size() == 0)
+        return std::nullopt;
+    const unsigned char* p = rest->data();
+    long length = 0;
+    int tag = 0;
+    int cls = 0;
+    const long max = rest->size() > static_cast<size_t>(LONG_MAX) ? LONG_MAX : static_cast<long>(rest->size());
+    const int flags = ASN1_get_object(&p, &length, &tag, &cls, max);
+    // 0x80: bad header or a length past the data; 0x21 with length 0: indefinite length, which DER
+    // does not allow and which we do not follow.
+    if ((flags & 0x80) != 0 || (flags & 0x01) != 0 || length < 0) {
+        ERR_clear_error();
+        return std::nullopt;
+    }
+    const auto header = static_cast<size_t>(p - rest->data());
+    const auto contentLength = static_cast<size_t>(length);
+    if (!rest->Has(header, contentLength))
+        return std::nullopt;
+    Tlv tlv;
+    tlv.Tag = tag;
+    tlv.Class = cls;
+    tlv.Constructed = (flags & V_ASN1_CONSTRUCTED) != 0;
+    tlv.Whole = *rest->Sub(0, header + contentLength);
+    tlv.Content = *rest->Sub(header, contentLength);
+    return tlv;
+}
+
+std::optional<std::vector<Tlv>> ReadChildren(const ByteReader& content)
+{
+    std::vector<Tlv> children;
+    size_t off = 0;
+    while (off < content.size()) {
+        auto tlv = ReadTlv(content, off);
+        if (!tlv)
+            return std::nullopt;
+        off += tlv->Whole.size(); // at least two bytes: progress is guaranteed
+        children.push_back(*tlv);
+    }
+    return children;
+}
+
+std::string OidText(const ASN1_OBJECT* object)
+{
+    if (!object)
+        return {};
+    char small[128];
+    const int needed = OBJ_obj2txt(small, sizeof small, object, 1);
+    if (needed <= 0) {
+        ERR_clear_error();
+        return {};
+    }
+    if (static_cast<size_t>(needed) < sizeof small)
+        return std::string(small, static_cast<size_t>(needed));
+    std::string text(static_cast<size_t>(needed) + 1, '\0');
+    OBJ_obj2txt(text.data(), needed + 1, object, 1);
+    text.resize(static_cast<size_t>(needed));
+    return text;
+}
+
+std::optional<FILETIME> FileTimeOf(const ASN1_TIME* time)
+{
+    struct tm parts {};
+    if (!time || !ASN1_TIME_to_tm(time, &parts)) {
+        ERR_clear_error();
+        return std::nullopt;
+    }
+    const int year = parts.tm_year + 1900;
+    if (year < 1601 || year > 9999)
+        return std::nullopt;
+    const int64_t days = calendar::DaysFromCivil(year, parts.tm_mon + 1, parts.tm_mday) -
+                         calendar::DaysFromCivil(1601, 1, 1);
+    const int64_t seconds = days * 86400 + parts.tm_hour * 3600 + parts.tm_min * 60 + parts.tm_sec;
+    uint64_t ticks = static_cast<uint64_t>(seconds) * 10'000'000u;
+
+    // GeneralizedTime may carry a fraction of a second after the 14 digits.
+    if (ASN1_STRING_type(time) == V_ASN1_GENERALIZEDTIME) {
+        const unsigned char* text = ASN1_STRING_get0_data(time);
+        const int length = ASN1_STRING_length(time);
+        if (length > 15 && (text[14] == '.' || text[14] == ',')) {
+            uint64_t fraction = 0;
+            int digits = 0;
+            for (int i = 15; i < length && text[i] >= '0' && text[i] <= '9'; ++i) {
+                if (digits < 7) {
+                    fraction = fraction * 10 + (text[i] - '0');
+                    ++digits;
+                }
+            }
+            for (; digits < 7; ++digits)
+                fraction *= 10;
+            ticks += fraction;
+        }
+    }
+    return FILETIME{static_cast<DWORD>(ticks & 0xFFFFFFFFu), static_cast<DWORD>(ticks >> 32)};
+}
+
+std::optional<FILETIME> FileTimeOfDer(std::span<const uint8_t> der)
+{
+    if (der.empty() || der.size() > static_cast<size_t>(LONG_MAX))
+        return std::nullopt;
+    const unsigned char* p = der.data();
+    const Asn1TimePtr time(d2i_ASN1_TIME(nullptr, &p, static_cast<long>(der.size())));
+    if (!time || p != der.data() + der.size()) {
+        ERR_clear_error();
+        return std::nullopt;
+    }
+    return FileTimeOf(time.get());
+}
+
+Bytes IntegerLittleEndian(const ASN1_INTEGER* value)
+{
+    const Bytes der = Encode(value, i2d_ASN1_INTEGER);
+    const auto tlv = ReadTlv(ByteReader(der.data(), der.size()), 0);
+    if (!tlv)
+        return {};
+    const auto content = tlv->Content.span();
+    return Bytes(content.rbegin(), content.rend());
+}
+
+Bytes NameDer(const X509_NAME* name)
+{
+    const unsigned char* der = nullptr;
+    size_t length = 0;
+    if (!name || !X509_NAME_get0_der(name, &der, &length)) {
+        ERR_clear_error();
+        return {};
+    }
+    return Bytes(der, der + length);
+}
+
+AlgorithmFields AlgorithmOf(const X509_ALGOR* algorithm)
+{
+    AlgorithmFields fields;
+    if (!algorithm)
+        return fields;
+    const ASN1_OBJECT* object = nullptr;
+    int parameterType = V_ASN1_UNDEF;
+    const void* parameter = nullptr;
+    X509_ALGOR_get0(&object, &parameterType, &parameter, algorithm);
+    fields.Oid = OidText(object);
+    if (parameterType != V_ASN1_UNDEF && algorithm->parameter)
+        fields.Parameters = Encode(algorithm->parameter, i2d_ASN1_TYPE);
+    return fields;
+}
+
+void WriteAlgorithm(FlatBuilder& b, size_t off, const AlgorithmFields& algorithm)
+{
+    b.StringPointer(off + offsetof(CRYPT_ALGORITHM_IDENTIFIER, pszObjId), algorithm.Oid);
+    b.Blob(off + offsetof(CRYPT_ALGORITHM_IDENTIFIER, Parameters), algorithm.Parameters);
+}
+
+std::u16string Latin1Text(std::span<const uint8_t> bytes)
+{
+    return std::u16string(bytes.begin(), bytes.end());
+}
+
+std::u16string Utf8Text(std::span<const uint8_t> bytes)
+{
+    return winstr::FromUtf8(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+}
+
+std::u16string BmpText(std::span<const uint8_t> bytes)
+{
+    std::u16string text;
+    text.reserve(bytes.size() / 2);
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2)
+        text += static_cast<char16_t>((bytes[i] << 8) | bytes[i + 1]);
+    return text;
+}
+
+namespace {
+
+std::u16string UniversalText(std::span<const uint8_t> bytes)
+{
+    std::u16string text;
+    for (size_t i = 0; i + 3 < bytes.size(); i += 4) {
+        char32_t c = (char32_t(bytes[i]) << 24) | (char32_t(bytes[i + 1]) << 16) | (char32_t(bytes[i + 2]) << 8) |
+                     bytes[i + 3];
+        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+            c = 0xFFFD;
+        if (c >= 0x10000) {
+            c -= 0x10000;
+            text += static_cast<char16_t>(0xD800 + (c >> 10));
+            text += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+        } else {
+            text += static_cast<char16_t>(c);
+        }
+    }
+    return text;
+}
+
+std::vector<AttributeFields> AttributesOf(const STACK_OF(X509_ATTRIBUTE) * attributes)
+{
+    std::vector<AttributeFields> out;
+    const int count = sk_X509_ATTRIBUTE_num(attributes);
+    for (int i = 0; i < count; ++i) {
+        X509_ATTRIBUTE* attribute = sk_X509_ATTRIBUTE_value(attributes, i);
+        AttributeFields fields;
+        fields.Oid = OidText(X509_ATTRIBUTE_get0_object(attribute));
+        const int values = X509_ATTRIBUTE_count(attribute);
+        for (int v = 0; v < values; ++v)
+            fields.Values.push_back(Encode(X509_ATTRIBUTE_get0_type(attribute, v), i2d_ASN1_TYPE));
+        out.push_back(std::move(fields));
+    }
+    return out;
+}
+
+void WriteAttributes(FlatBuilder& b, size_t off, const std::vector<AttributeFields>& attributes)
+{
+    b.Put(off + offsetof(CRYPT_ATTRIBUTES, cAttr), static_cast<DWORD>(attributes.size()));
+    if (attributes.empty())
+        return;
+    const size_t array = b.New<CRYPT_ATTRIBUTE>(attributes.size());
+    b.Link(off + offsetof(CRYPT_ATTRIBUTES, rgAttr), array);
+    for (size_t i = 0; i < attributes.size(); ++i) {
+        const size_t item = array + i * sizeof(CRYPT_ATTRIBUTE);
+        b.StringPointer(item + offsetof(CRYPT_ATTRIBUTE, pszObjId), attributes[i].Oid);
+        const auto& values = attributes[i].Values;
+        b.Put(item + offsetof(CRYPT_ATTRIBUTE, cValue), static_cast<DWORD>(values.size()));
+        if (values.empty())
+            continue;
+        const size_t blobs = b.New<CRYPT_ATTR_BLOB>(values.size());
+        b.Link(item + offsetof(CRYPT_ATTRIBUTE, rgValue), blobs);
+        for (size_t v = 0; v < values.size(); ++v)
+            b.Blob(blobs + v * sizeof(CRYPT_ATTR_BLOB), values[v]);
+    }
+}
+
+} // namespace
+
+std::optional<std::u16string> DirectoryStringText(int tag, std::span<const uint8_t> content)
+{
+    switch (tag) {
+    case V_ASN1_UTF8STRING: return Utf8Text(content);
+    case V_ASN1_PRINTABLESTRING:
+    case V_ASN1_IA5STRING:
+    case V_ASN1_NUMERICSTRING:
+    case V_ASN1_VISIBLESTRING:
+    case V_ASN1_T61STRING: return Latin1Text(content);
+    case V_ASN1_BMPSTRING: return BmpText(content);
+    case V_ASN1_UNIVERSALSTRING: return UniversalText(content);
+    default: return std::nullopt;
+    }
+}
+
+std::optional<SignerFields> SignerOf(const PKCS7_SIGNER_INFO* signer)
+{
+    if (!signer || !signer->issuer_and_serial || !signer->enc_digest)
+        return std::nullopt;
+    SignerFields fields;
+    fields.Version = static_cast<DWORD>(ASN1_INTEGER_get(signer->version));
+    fields.Issuer = NameDer(signer->issuer_and_serial->issuer);
+    fields.Serial = IntegerLittleEndian(signer->issuer_and_serial->serial);
+    fields.HashAlgorithm = AlgorithmOf(signer->digest_alg);
+    fields.HashEncryptionAlgorithm = AlgorithmOf(signer->digest_enc_alg);
+    const unsigned char* hash = ASN1_STRING_get0_data(signer->enc_digest);
+    fields.EncryptedHash.assign(hash, hash + ASN1_STRING_length(signer->enc_digest));
+    fields.AuthAttrs = AttributesOf(signer->auth_attr);
+    fields.UnauthAttrs = AttributesOf(signer->unauth_attr);
+    ERR_clear_error();
+    return fields;
+}
+
+void WriteSignerInfo(FlatBuilder& b, const SignerFields& signer)
+{
+    const size_t off = b.New<CMSG_SIGNER_INFO>();
+    b.Put(off + offsetof(CMSG_SIGNER_INFO, dwVersion), signer.Version);
+    b.Blob(off + offsetof(CMSG_SIGNER_INFO, Issuer), signer.Issuer);
+    b.Blob(off + offsetof(CMSG_SIGNER_INFO, SerialNumber), signer.Serial);
+    WriteAlgorithm(b, off + offsetof(CMSG_SIGNER_INFO, HashAlgorithm), signer.HashAlgorithm);
+    WriteAlgorithm(b, off + offsetof(CMSG_SIGNER_INFO, HashEncryptionAlgorithm), signer.HashEncryptionAlgorithm);
+    b.Blob(off + offsetof(CMSG_SIGNER_INFO, EncryptedHash), signer.EncryptedHash);
+    WriteAttributes(b, off + offsetof(CMSG_SIGNER_INFO, AuthAttrs), signer.AuthAttrs);
+    WriteAttributes(b, off + offsetof(CMSG_SIGNER_INFO, UnauthAttrs), signer.UnauthAttrs);
+}
+
+} // namespace crypt32

@@ -1,0 +1,287 @@
+// Decoding PKCS #7 messages: CryptMsgOpenToDecode, CryptMsgUpdate, CryptMsgGetParam and friends.
+#include "platform/crypt32/Objects.h"
+
+#include <openssl/err.h>
+#include <openssl/objects.h>
+
+#include <atomic>
+
+using namespace crypt32;
+
+namespace {
+
+// Not in winerror.h: a parameter asked for before the message is complete.
+constexpr HRESULT CryptEStreamMsgNotReady = HR(0x80091010);
+
+constexpr DWORD MsgData = 1;
+constexpr DWORD MsgSigned = 2;
+constexpr DWORD MsgEnveloped = 3;
+constexpr DWORD MsgSignedAndEnveloped = 4;
+constexpr DWORD MsgHashed = 5;
+constexpr DWORD MsgEncrypted = 6;
+
+DWORD MessageType(const PKCS7* message)
+{
+    switch (OBJ_obj2nid(message->type)) {
+    case NID_pkcs7_data: return MsgData;
+    case NID_pkcs7_signed: return MsgSigned;
+    case NID_pkcs7_enveloped: return MsgEnveloped;
+    case NID_pkcs7_signedAndEnveloped: return MsgSignedAndEnveloped;
+    case NID_pkcs7_digest: return MsgHashed;
+    case NID_pkcs7_encrypted: return MsgEncrypted;
+    default: return 0;
+    }
+}
+
+class Message {
+public:
+    static constexpr uint32_t MessageMagic = 0x434D5347; // "CMSG"
+
+    explicit Message(DWORD expectedType) : FExpectedType(expectedType) {}
+    [[nodiscard]] static Message* From(HCRYPTMSG handle)
+    {
+        auto* message = static_cast<Message*>(handle);
+        return message && message->FMagic == MessageMagic ? message : nullptr;
+    }
+    void AddRef() { FRefs.fetch_add(1, std::memory_order_relaxed); }
+    void Release()
+    {
+        if (FRefs.fetch_sub(1, std::memory_order_acq_rel) == 1)
+            delete this;
+    }
+
+    BOOL Update(const BYTE* data, DWORD size, BOOL final)
+    {
+        if (FDecoded)
+            return FailBool(CRYPT_E_MSG_ERROR);
+        if ((!data && size != 0) || size > MaxInputSize - FPending.size())
+            return FailBool(E_INVALIDARG);
+        FPending.insert(FPending.end(), data, data + size);
+        return final ? Decode() : TRUE;
+    }
+
+    BOOL GetParam(DWORD param, DWORD index, void* out, DWORD* pcb) const;
+
+    [[nodiscard]] bool IsSignedData() const { return FDecoded && FType == MsgSigned; }
+    [[nodiscard]] const SignedDataParts& Parts() const { return FParts; }
+
+private:
+    ~Message() { FMagic = 0; }
+
+    bool TryDecode(std::span<const uint8_t> der)
+    {
+        const unsigned char* p = der.data();
+        Pkcs7Ptr message(d2i_PKCS7(nullptr, &p, static_cast<long>(der.size())));
+        if (!message)
+            return false;
+        FEncoded.assign(der.data(), p);
+        FMessage = std::move(message);
+        return true;
+    }
+
+    BOOL Decode()
+    {
+        if (FPending.empty())
+            return FailBool(CRYPT_E_ASN1_EOD);
+        bool ok = TryDecode(FPending);
+        if (!ok && FExpectedType == MsgSigned) {
+            // A SignedData without its ContentInfo, as older senders wrote them.
+            ERR_clear_error();
+            Bytes wrapped = Encode(OBJ_nid2obj(NID_pkcs7_signed), i2d_ASN1_OBJECT);
+            const auto inner = ReadTlv(ByteReader(FPending), 0);
+            if (inner) {
+                Bytes explicitField(static_cast<size_t>(ASN1_object_size(1, static_cast<int>(inner->Whole.size()), 0)));
+                unsigned char* p = explicitField.data();
+                ASN1_put_object(&p, 1, static_cast<int>(inner->Whole.size()), 0, V_ASN1_CONTEXT_SPECIFIC);
+                std::copy(inner->Whole.span().begin(), inner->Whole.span().end(), p);
+                wrapped.insert(wrapped.end(), explicitField.begin(), explicitField.end());
+                Bytes contentInfo(static_cast<size_t>(ASN1_object_size(1, static_cast<int>(wrapped.size()), V_ASN1_SEQUENCE)));
+                p = contentInfo.data();
+                ASN1_put_object(&p, 1, static_cast<int>(wrapped.size()), V_ASN1_SEQUENCE, V_ASN1_UNIVERSAL);
+                std::copy(wrapped.begin(), wrapped.end(), p);
+                ok = TryDecode(contentInfo);
+            }
+        }
+        FPending.clear();
+        FPending.shrink_to_fit();
+        if (!ok)
+            return FailBool(TakeOpenSslError(ErrorCode(CRYPT_E_ASN1_BADTAG)));
+        FType = MessageType(FMessage.get());
+        if (FType == 0 || (FExpectedType != 0 && FType != FExpectedType)) {
+            FMessage.reset();
+            return FailBool(CRYPT_E_INVALID_MSG_TYPE);
+        }
+        if (FType == MsgSigned) {
+            if (!FMessage->d.sign || !FMessage->d.sign->contents) {
+                FMessage.reset();
+                return FailBool(CRYPT_E_ASN1_BADTAG);
+            }
+            FParts = PartsOf(FMessage.get(), FEncoded);
+        }
+        FDecoded = true;
+        ERR_clear_error();
+        return TRUE;
+    }
+
+    [[nodiscard]] Bytes Content() const;
+
+    uint32_t FMagic = MessageMagic;
+    std::atomic<uint32_t> FRefs{1};
+    DWORD FExpectedType;
+    DWORD FType = 0;
+    bool FDecoded = false;
+    Bytes FPending;
+    Bytes FEncoded;
+    Pkcs7Ptr FMessage;
+    SignedDataParts FParts;
+};
+
+BOOL CopyDword(DWORD value, void* out, DWORD* pcb)
+{
+    const auto* raw = reinterpret_cast<const uint8_t*>(&value);
+    return CopyBytesOut(std::span<const uint8_t>(raw, sizeof value), out, pcb);
+}
+
+// What Windows gives as the content: the octets of id-data, else the DER of the content value.
+Bytes Message::Content() const
+{
+    if (FType == MsgData) {
+        const ASN1_OCTET_STRING* octets = FMessage->d.data;
+        return octets ? Bytes(octets->data, octets->data + octets->length) : Bytes();
+    }
+    const PKCS7* inner = FMessage->d.sign->contents;
+    if (OBJ_obj2nid(inner->type) == NID_pkcs7_data) {
+        const ASN1_OCTET_STRING* octets = inner->d.data;
+        return octets ? Bytes(octets->data, octets->data + octets->length) : Bytes();
+    }
+    // The inner ContentInfo as OpenSSL keeps it, less its wrapper: the [0] field's value.
+    const Bytes contentInfo = Encode(inner, i2d_PKCS7);
+    const auto outer = ReadTlv(ByteReader(contentInfo), 0);
+    const auto fields = outer ? ReadChildren(outer->Content) : std::nullopt;
+    if (!fields || fields->size() < 2)
+        return {};
+    const auto value = (*fields)[1].Content.span();
+    return Bytes(value.begin(), value.end());
+}
+
+BOOL Message::GetParam(DWORD param, DWORD index, void* out, DWORD* pcb) const
+{
+    if (!pcb)
+        return FailBool(E_INVALIDARG);
+    if (!FDecoded)
+        return FailBool(CryptEStreamMsgNotReady);
+    if (param == CMSG_TYPE_PARAM)
+        return CopyDword(FType, out, pcb);
+    if (param == CMSG_ENCODED_MESSAGE)
+        return CopyBytesOut(FEncoded, out, pcb);
+    if (param == CMSG_CONTENT_PARAM && FType == MsgData)
+        return CopyBytesOut(Content(), out, pcb);
+    if (FType != MsgSigned)
+        return FailBool(CRYPT_E_INVALID_MSG_TYPE);
+
+    STACK_OF(PKCS7_SIGNER_INFO)* signers = PKCS7_get_signer_info(FMessage.get());
+    const int signerCount = std::max(sk_PKCS7_SIGNER_INFO_num(signers), 0);
+    switch (param) {
+    case CMSG_CONTENT_PARAM: return CopyBytesOut(Content(), out, pcb);
+    case CMSG_INNER_CONTENT_TYPE_PARAM: {
+        const std::string oid = OidText(FMessage->d.sign->contents->type);
+        const auto* raw = reinterpret_cast<const uint8_t*>(oid.c_str());
+        return CopyBytesOut(std::span<const uint8_t>(raw, oid.size() + 1), out, pcb);
+    }
+    case CMSG_SIGNER_COUNT_PARAM: return CopyDword(static_cast<DWORD>(signerCount), out, pcb);
+    case CMSG_SIGNER_INFO_PARAM:
+    case CMSG_SIGNER_CERT_INFO_PARAM: {
+        if (index >= static_cast<DWORD>(signerCount))
+            return FailBool(CRYPT_E_INVALID_INDEX);
+        const auto signer = SignerOf(sk_PKCS7_SIGNER_INFO_value(signers, static_cast<int>(index)));
+        if (!signer)
+            return FailBool(CRYPT_E_ASN1_BADTAG);
+        FlatBuilder b;
+        if (param == CMSG_SIGNER_INFO_PARAM) {
+            WriteSignerInfo(b, *signer);
+        } else {
+            const size_t info = b.New<CERT_INFO>();
+            b.Blob(info + offsetof(CERT_INFO, Issuer), signer->Issuer);
+            b.Blob(info + offsetof(CERT_INFO, SerialNumber), signer->Serial);
+        }
+        return b.CopyOut(out, pcb);
+    }
+    case CMSG_CERT_COUNT_PARAM: return CopyDword(static_cast<DWORD>(FParts.Certificates.size()), out, pcb);
+    case CMSG_CERT_PARAM:
+        if (index >= FParts.Certificates.size())
+            return FailBool(CRYPT_E_INVALID_INDEX);
+        return CopyBytesOut(FParts.Certificates[index], out, pcb);
+    case CMSG_CRL_COUNT_PARAM: return CopyDword(static_cast<DWORD>(FParts.Crls.size()), out, pcb);
+    case CMSG_CRL_PARAM:
+        if (index >= FParts.Crls.size())
+            return FailBool(CRYPT_E_INVALID_INDEX);
+        return CopyBytesOut(FParts.Crls[index], out, pcb);
+    default: return FailBool(E_INVALIDARG);
+    }
+}
+
+} // namespace
+
+namespace crypt32 {
+
+bool LoadFromMessage(Store& store, HCRYPTMSG handle)
+{
+    const Message* message = Message::From(handle);
+    if (!message || !message->IsSignedData())
+        return false;
+    for (const Bytes& cert : message->Parts().Certificates)
+        if (auto data = CertData::Decode(cert))
+            store.AppendCert(std::move(data));
+    for (const Bytes& crl : message->Parts().Crls)
+        if (!crl.empty())
+            store.AppendCrl(std::make_shared<const Bytes>(crl));
+    return true;
+}
+
+} // namespace crypt32
+
+extern "C" {
+
+WINAPI_EXPORT HCRYPTMSG WINAPI CryptMsgOpenToDecode(DWORD dwMsgEncodingType, DWORD dwFlags, DWORD dwMsgType,
+                                                    HCRYPTPROV_LEGACY hCryptProv, PCERT_INFO pRecipientInfo,
+                                                    void* pStreamInfo)
+{
+    // Streaming decode is not offered: callers hand the whole message to CryptMsgUpdate.
+    if ((dwMsgEncodingType & PKCS_7_ASN_ENCODING) == 0 || pStreamInfo || dwMsgType > MsgEncrypted)
+        return FailNull<void>(E_INVALIDARG);
+    return new Message(dwMsgType);
+}
+
+WINAPI_EXPORT BOOL WINAPI CryptMsgUpdate(HCRYPTMSG hCryptMsg, const BYTE* pbData, DWORD cbData, BOOL fFinal)
+{
+    Message* message = Message::From(hCryptMsg);
+    if (!message)
+        return FailBool(E_INVALIDARG);
+    return message->Update(pbData, cbData, fFinal);
+}
+
+WINAPI_EXPORT BOOL WINAPI CryptMsgGetParam(HCRYPTMSG hCryptMsg, DWORD dwParamType, DWORD dwIndex, void* pvData,
+                                           DWORD* pcbData)
+{
+    const Message* message = Message::From(hCryptMsg);
+    if (!message)
+        return FailBool(E_INVALIDARG);
+    return message->GetParam(dwParamType, dwIndex, pvData, pcbData);
+}
+
+WINAPI_EXPORT HCRYPTMSG WINAPI CryptMsgDuplicate(HCRYPTMSG hCryptMsg)
+{
+    Message* message = Message::From(hCryptMsg);
+    if (message)
+        message->AddRef();
+    return message;
+}
+
+WINAPI_EXPORT BOOL WINAPI CryptMsgClose(HCRYPTMSG hCryptMsg)
+{
+    if (Message* message = Message::From(hCryptMsg))
+        message->Release();
+    return TRUE;
+}
+
+} // extern "C"

@@ -1,0 +1,571 @@
+#include "platform/crypt32/Objects.h"
+
+#include "platform/crypt32/Strings.h"
+
+#include <openssl/err.h>
+#include <openssl/evp.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
+namespace crypt32 {
+
+namespace {
+
+constexpr uint32_t CertMagic = 0x43435458; // "CCTX"
+constexpr uint32_t CrlMagic = 0x43524C58;  // "CRLX"
+
+struct BitFields {
+    Bytes Data;
+    DWORD Unused = 0;
+};
+
+BitFields BitsOf(const ASN1_BIT_STRING* bits)
+{
+    BitFields fields;
+    if (!bits)
+        return fields;
+    fields.Data.assign(bits->data, bits->data + bits->length);
+    if ((bits->flags & ASN1_STRING_FLAG_BITS_LEFT) != 0)
+        fields.Unused = static_cast<DWORD>(bits->flags & 0x07);
+    return fields;
+}
+
+void WriteBits(FlatBuilder& b, size_t off, const BitFields& bits)
+{
+    b.Put(off + offsetof(CRYPT_BIT_BLOB, cbData), static_cast<DWORD>(bits.Data.size()));
+    if (!bits.Data.empty())
+        b.Link(off + offsetof(CRYPT_BIT_BLOB, pbData), b.Bytes(bits.Data));
+    b.Put(off + offsetof(CRYPT_BIT_BLOB, cUnusedBits), bits.Unused);
+}
+
+// CERT_INFO of a decoded certificate at offset 0 of b; false when a field cannot be read.
+bool WriteCertInfo(FlatBuilder& b, X509* x)
+{
+    const auto notBefore = FileTimeOf(X509_get0_notBefore(x));
+    const auto notAfter = FileTimeOf(X509_get0_notAfter(x));
+    X509_PUBKEY* publicKey = X509_get_X509_PUBKEY(x);
+    X509_ALGOR* keyAlgorithm = nullptr;
+    if (!notBefore || !notAfter || !publicKey ||
+        !X509_PUBKEY_get0_param(nullptr, nullptr, nullptr, &keyAlgorithm, publicKey))
+        return false;
+
+    const size_t info = b.New<CERT_INFO>();
+    b.Put(info + offsetof(CERT_INFO, dwVersion), static_cast<DWORD>(X509_get_version(x)));
+    b.Blob(info + offsetof(CERT_INFO, SerialNumber), IntegerLittleEndian(X509_get0_serialNumber(x)));
+    WriteAlgorithm(b, info + offsetof(CERT_INFO, SignatureAlgorithm), AlgorithmOf(X509_get0_tbs_sigalg(x)));
+    b.Blob(info + offsetof(CERT_INFO, Issuer), NameDer(X509_get_issuer_name(x)));
+    b.Put(info + offsetof(CERT_INFO, NotBefore), *notBefore);
+    b.Put(info + offsetof(CERT_INFO, NotAfter), *notAfter);
+    b.Blob(info + offsetof(CERT_INFO, Subject), NameDer(X509_get_subject_name(x)));
+    const size_t spki = info + offsetof(CERT_INFO, SubjectPublicKeyInfo);
+    WriteAlgorithm(b, spki + offsetof(CERT_PUBLIC_KEY_INFO, Algorithm), AlgorithmOf(keyAlgorithm));
+    WriteBits(b, spki + offsetof(CERT_PUBLIC_KEY_INFO, PublicKey), BitsOf(X509_get0_pubkey_bitstr(x)));
+
+    const ASN1_BIT_STRING* issuerUid = nullptr;
+    const ASN1_BIT_STRING* subjectUid = nullptr;
+    X509_get0_uids(x, &issuerUid, &subjectUid);
+    WriteBits(b, info + offsetof(CERT_INFO, IssuerUniqueId), BitsOf(issuerUid));
+    WriteBits(b, info + offsetof(CERT_INFO, SubjectUniqueId), BitsOf(subjectUid));
+
+    const STACK_OF(X509_EXTENSION)* extensions = X509_get0_extensions(x);
+    const int count = std::max(sk_X509_EXTENSION_num(extensions), 0);
+    b.Put(info + offsetof(CERT_INFO, cExtension), static_cast<DWORD>(count));
+    if (count > 0) {
+        const size_t array = b.New<CERT_EXTENSION>(static_cast<size_t>(count));
+        b.Link(info + offsetof(CERT_INFO, rgExtension), array);
+        for (int i = 0; i < count; ++i) {
+            X509_EXTENSION* extension = sk_X509_EXTENSION_value(extensions, i);
+            const size_t item = array + static_cast<size_t>(i) * sizeof(CERT_EXTENSION);
+            b.StringPointer(item + offsetof(CERT_EXTENSION, pszObjId), OidText(X509_EXTENSION_get_object(extension)));
+            b.Put(item + offsetof(CERT_EXTENSION, fCritical), static_cast<BOOL>(X509_EXTENSION_get_critical(extension) > 0));
+            const ASN1_OCTET_STRING* value = X509_EXTENSION_get_data(extension);
+            b.Blob(item + offsetof(CERT_EXTENSION, Value),
+                   std::span<const uint8_t>(ASN1_STRING_get0_data(value), static_cast<size_t>(ASN1_STRING_length(value))));
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+std::shared_ptr<const CertData> CertData::Decode(std::span<const uint8_t> der)
+{
+    if (der.empty() || der.size() > MaxInputSize)
+        return nullptr;
+    const auto outer = ReadTlv(ByteReader(der), 0);
+    if (!outer || outer->Tag != TagSequence || outer->Whole.size() != der.size())
+        return nullptr;
+    const unsigned char* p = der.data();
+    const X509Ptr x(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
+    if (!x || p != der.data() + der.size()) {
+        ERR_clear_error();
+        return nullptr;
+    }
+    FlatBuilder builder;
+    if (!WriteCertInfo(builder, x.get())) {
+        ERR_clear_error();
+        return nullptr;
+    }
+    std::shared_ptr<CertData> data(new CertData());
+    data->FDer.assign(der.begin(), der.end());
+    data->FInfo = FlatBlock(builder);
+    unsigned int length = 0;
+    if (!EVP_Digest(der.data(), der.size(), data->FSha1.data(), &length, EVP_sha1(), nullptr) || length != 20) {
+        ERR_clear_error();
+        return nullptr;
+    }
+    ERR_clear_error();
+    return data;
+}
+
+const CERT_EXTENSION* FindExtension(const CERT_INFO* info, std::string_view oid)
+{
+    if (!info)
+        return nullptr;
+    for (DWORD i = 0; i < info->cExtension; ++i)
+        if (info->rgExtension[i].pszObjId && oid == info->rgExtension[i].pszObjId)
+            return &info->rgExtension[i];
+    return nullptr;
+}
+
+// ---- elements ----
+
+CertElement::CertElement(Store* owner, size_t index, std::shared_ptr<const CertData> data)
+    : Element(owner, index), FData(std::move(data))
+{
+    FHandle.Context.dwCertEncodingType = X509_ASN_ENCODING;
+    FHandle.Context.pbCertEncoded = const_cast<BYTE*>(FData->Der().data());
+    FHandle.Context.cbCertEncoded = static_cast<DWORD>(FData->Der().size());
+    FHandle.Context.pCertInfo = FData->Info();
+    FHandle.Context.hCertStore = owner->Handle();
+    FHandle.Self = this;
+    FHandle.Magic = CertMagic;
+}
+
+CertElement::~CertElement() { FHandle.Magic = 0; }
+
+CertElement* CertElement::From(PCCERT_CONTEXT context)
+{
+    if (!context)
+        return nullptr;
+    const auto* handle = reinterpret_cast<const CertHandle*>(context);
+    return handle->Magic == CertMagic ? handle->Self : nullptr;
+}
+
+std::optional<Bytes> CertElement::Property(DWORD id) const
+{
+    const std::lock_guard lock(FLock);
+    const auto it = FProperties.find(id);
+    if (it == FProperties.end())
+        return std::nullopt;
+    return it->second;
+}
+
+void CertElement::SetProperty(DWORD id, std::optional<Bytes> value)
+{
+    const std::lock_guard lock(FLock);
+    if (value)
+        FProperties[id] = std::move(*value);
+    else
+        FProperties.erase(id);
+}
+
+PropertyMap CertElement::Properties() const
+{
+    const std::lock_guard lock(FLock);
+    return FProperties;
+}
+
+void CertElement::MergeProperties(const PropertyMap& properties)
+{
+    const std::lock_guard lock(FLock);
+    for (const auto& [id, value] : properties)
+        FProperties.emplace(id, value);
+}
+
+void CertElement::ReplaceProperties(PropertyMap properties)
+{
+    const std::lock_guard lock(FLock);
+    FProperties = std::move(properties);
+}
+
+CrlElement::CrlElement(Store* owner, size_t index, std::shared_ptr<const Bytes> der)
+    : Element(owner, index), FDer(std::move(der))
+{
+    FHandle.Context.dwCertEncodingType = X509_ASN_ENCODING;
+    FHandle.Context.pbCrlEncoded = const_cast<BYTE*>(FDer->data());
+    FHandle.Context.cbCrlEncoded = static_cast<DWORD>(FDer->size());
+    FHandle.Context.pCrlInfo = nullptr; // CRL_INFO is opaque to our callers
+    FHandle.Context.hCertStore = owner->Handle();
+    FHandle.Self = this;
+    FHandle.Magic = CrlMagic;
+}
+
+CrlElement::~CrlElement() { FHandle.Magic = 0; }
+
+CrlElement* CrlElement::From(PCCRL_CONTEXT context)
+{
+    if (!context)
+        return nullptr;
+    const auto* handle = reinterpret_cast<const CrlHandle*>(context);
+    return handle->Magic == CrlMagic ? handle->Self : nullptr;
+}
+
+PCCERT_CONTEXT Acquire(CertElement* element)
+{
+    element->AddRef();
+    element->Owner()->AddRef();
+    return element->Context();
+}
+
+void ReleaseContext(CertElement* element)
+{
+    Store* const owner = element->Owner();
+    element->Release();
+    owner->Release();
+}
+
+void ReleaseCrlContext(CrlElement* element)
+{
+    Store* const owner = element->Owner();
+    element->Release();
+    owner->Release();
+}
+
+// ---- stores ----
+
+Store* Store::New() { return new Store(); }
+
+Store* Store::From(HCERTSTORE handle)
+{
+    auto* store = static_cast<Store*>(handle);
+    return store && store->FMagic == StoreMagic ? store : nullptr;
+}
+
+uint64_t Store::Release()
+{
+    const uint64_t left = FRefs.fetch_sub(1, std::memory_order_acq_rel) - 1;
+    if (left == 0)
+        delete this;
+    return left;
+}
+
+Store::~Store()
+{
+    FMagic = 0;
+    for (CertElement* element : FCerts)
+        element->Release();
+    for (CrlElement* element : FCrls)
+        element->Release();
+}
+
+CertElement* Store::AppendCert(std::shared_ptr<const CertData> data, PropertyMap properties)
+{
+    const std::lock_guard lock(FLock);
+    auto* element = new CertElement(this, FCerts.size(), std::move(data));
+    element->ReplaceProperties(std::move(properties));
+    FCerts.push_back(element);
+    return element;
+}
+
+void Store::AppendCrl(std::shared_ptr<const Bytes> der)
+{
+    const std::lock_guard lock(FLock);
+    FCrls.push_back(new CrlElement(this, FCrls.size(), std::move(der)));
+}
+
+BOOL Store::Add(const std::shared_ptr<const CertData>& data, const PropertyMap& properties, DWORD disposition,
+                PCCERT_CONTEXT* out)
+{
+    if (disposition < CERT_STORE_ADD_NEW || disposition > CERT_STORE_ADD_ALWAYS)
+        return FailBool(E_INVALIDARG);
+    CertElement* result = nullptr;
+    CertElement* replaced = nullptr;
+    {
+        const std::lock_guard lock(FLock);
+        const auto existing = disposition == CERT_STORE_ADD_ALWAYS
+                                  ? FCerts.end()
+                                  : std::find_if(FCerts.begin(), FCerts.end(), [&](const CertElement* e) {
+                                        return e->Data().Sha1() == data->Sha1() && e->Data().Der() == data->Der();
+                                    });
+        if (existing == FCerts.end()) {
+            result = new CertElement(this, FCerts.size(), data);
+            result->ReplaceProperties(properties);
+            FCerts.push_back(result);
+        } else if (disposition == CERT_STORE_ADD_NEW) {
+            return FailBool(CRYPT_E_EXISTS);
+        } else if (disposition == CERT_STORE_ADD_USE_EXISTING) {
+            result = *existing;
+            result->MergeProperties(properties);
+        } else { // replace, keeping the place in the store's order
+            replaced = *existing;
+            result = new CertElement(this, replaced->Index(), data);
+            result->ReplaceProperties(properties);
+            *existing = result;
+        }
+        if (out)
+            *out = Acquire(result);
+    }
+    if (replaced)
+        replaced->Release();
+    return TRUE;
+}
+
+CertElement* Store::NextCert(const CertElement* prev, const std::function<bool(const CertElement&)>& match)
+{
+    const std::lock_guard lock(FLock);
+    for (size_t i = prev ? prev->Index() + 1 : 0; i < FCerts.size(); ++i) {
+        if (match(*FCerts[i])) {
+            Acquire(FCerts[i]);
+            return FCerts[i];
+        }
+    }
+    return nullptr;
+}
+
+CrlElement* Store::NextCrl(const CrlElement* prev)
+{
+    const std::lock_guard lock(FLock);
+    const size_t i = prev ? prev->Index() + 1 : 0;
+    if (i >= FCrls.size())
+        return nullptr;
+    FCrls[i]->AddRef();
+    AddRef();
+    return FCrls[i];
+}
+
+std::vector<std::shared_ptr<const CertData>> Store::Certificates() const
+{
+    const std::lock_guard lock(FLock);
+    std::vector<std::shared_ptr<const CertData>> out;
+    out.reserve(FCerts.size());
+    for (const CertElement* element : FCerts)
+        out.push_back(element->SharedData());
+    return out;
+}
+
+std::vector<Bytes> Store::Crls() const
+{
+    const std::lock_guard lock(FLock);
+    std::vector<Bytes> out;
+    out.reserve(FCrls.size());
+    for (const CrlElement* element : FCrls)
+        out.push_back(element->Der());
+    return out;
+}
+
+size_t Store::CertCount() const
+{
+    const std::lock_guard lock(FLock);
+    return FCerts.size();
+}
+
+// ---- loading ----
+
+namespace {
+
+// The elements of the [0] certificates and [1] crls fields of the SignedData inside a ContentInfo,
+// as exact bytes; nullopt when the structure cannot be walked (indefinite lengths, for one).
+std::optional<SignedDataParts> WalkSignedData(std::span<const uint8_t> der)
+{
+    const auto contentInfo = ReadTlv(ByteReader(der), 0);
+    if (!contentInfo || contentInfo->Tag != TagSequence)
+        return std::nullopt;
+    const auto outer = ReadChildren(contentInfo->Content);
+    if (!outer || outer->size() < 2 || (*outer)[1].Class != V_ASN1_CONTEXT_SPECIFIC || (*outer)[1].Tag != 0)
+        return std::nullopt;
+    const auto signedData = ReadTlv((*outer)[1].Content, 0);
+    if (!signedData || signedData->Tag != TagSequence)
+        return std::nullopt;
+    const auto fields = ReadChildren(signedData->Content);
+    if (!fields)
+        return std::nullopt;
+    SignedDataParts parts;
+    for (size_t i = 3; i < fields->size(); ++i) {
+        const Tlv& field = (*fields)[i];
+        if (field.Class != V_ASN1_CONTEXT_SPECIFIC || (field.Tag != 0 && field.Tag != 1))
+            continue;
+        const auto items = ReadChildren(field.Content);
+        if (!items)
+            return std::nullopt;
+        auto& target = field.Tag == 0 ? parts.Certificates : parts.Crls;
+        for (const Tlv& item : *items) {
+            const auto bytes = item.Whole.span();
+            target.emplace_back(bytes.begin(), bytes.end());
+        }
+    }
+    return parts;
+}
+
+} // namespace
+
+SignedDataParts PartsOf(const PKCS7* message, std::span<const uint8_t> der)
+{
+    const PKCS7_SIGNED* sign = message->d.sign;
+    const int certCount = std::max(sk_X509_num(sign->cert), 0);
+    const int crlCount = std::max(sk_X509_CRL_num(sign->crl), 0);
+    if (auto walked = WalkSignedData(der);
+        walked && walked->Certificates.size() == static_cast<size_t>(certCount) &&
+        walked->Crls.size() == static_cast<size_t>(crlCount))
+        return std::move(*walked);
+
+    // Not plain DER: OpenSSL's re-encoding of each item is the best we have.
+    SignedDataParts parts;
+    for (int i = 0; i < certCount; ++i)
+        parts.Certificates.push_back(Encode(sk_X509_value(sign->cert, i), i2d_X509));
+    for (int i = 0; i < crlCount; ++i)
+        parts.Crls.push_back(Encode(sk_X509_CRL_value(sign->crl, i), i2d_X509_CRL));
+    return parts;
+}
+
+bool LoadSignedData(Store& store, std::span<const uint8_t> der)
+{
+    if (der.empty() || der.size() > MaxInputSize)
+        return false;
+    const unsigned char* p = der.data();
+    const Pkcs7Ptr message(d2i_PKCS7(nullptr, &p, static_cast<long>(der.size())));
+    if (!message || !PKCS7_type_is_signed(message.get()) || !message->d.sign) {
+        ERR_clear_error();
+        return false;
+    }
+    const SignedDataParts parts = PartsOf(message.get(), der.first(static_cast<size_t>(p - der.data())));
+    for (const Bytes& cert : parts.Certificates)
+        if (auto data = CertData::Decode(cert))
+            store.AppendCert(std::move(data));
+    for (const Bytes& crl : parts.Crls)
+        if (!crl.empty())
+            store.AppendCrl(std::make_shared<const Bytes>(crl));
+    ERR_clear_error();
+    return true;
+}
+
+namespace {
+
+bool LoadDer(Store& store, std::span<const uint8_t> der)
+{
+    const auto outer = ReadTlv(ByteReader(der), 0);
+    if (!outer)
+        return false;
+    if (auto cert = CertData::Decode(outer->Whole.span())) {
+        store.AppendCert(std::move(cert));
+        return true;
+    }
+    return LoadSignedData(store, der);
+}
+
+bool LoadCrl(Store& store, std::span<const uint8_t> der)
+{
+    const unsigned char* p = der.data();
+    const X509CrlPtr crl(d2i_X509_CRL(nullptr, &p, static_cast<long>(der.size())));
+    if (!crl || p != der.data() + der.size()) {
+        ERR_clear_error();
+        return false;
+    }
+    store.AppendCrl(std::make_shared<const Bytes>(der.begin(), der.end()));
+    return true;
+}
+
+// Every "-----BEGIN label-----" ... "-----END label-----" block we understand, in file order.
+bool LoadPem(Store& store, std::string_view text)
+{
+    constexpr std::string_view Begin = "-----BEGIN ";
+    constexpr std::string_view Dashes = "-----";
+    bool found = false;
+    size_t pos = 0;
+    while ((pos = text.find(Begin, pos)) != std::string_view::npos) {
+        const size_t labelStart = pos + Begin.size();
+        const size_t labelEnd = text.find(Dashes, labelStart);
+        if (labelEnd == std::string_view::npos)
+            break;
+        const std::string_view label = text.substr(labelStart, labelEnd - labelStart);
+        const size_t bodyStart = labelEnd + Dashes.size();
+        const std::string footer = "-----END " + std::string(label) + "-----";
+        const size_t bodyEnd = text.find(footer, bodyStart);
+        if (label.find('\n') != std::string_view::npos || bodyEnd == std::string_view::npos) {
+            pos = bodyStart;
+            continue;
+        }
+        pos = bodyEnd + footer.size();
+        const auto der = Base64Decode(text.substr(bodyStart, bodyEnd - bodyStart));
+        if (!der || der->empty())
+            continue;
+        if (label == "CERTIFICATE" || label == "X509 CERTIFICATE") {
+            if (auto cert = CertData::Decode(*der)) {
+                store.AppendCert(std::move(cert));
+                found = true;
+            }
+        } else if (label == "TRUSTED CERTIFICATE") {
+            // OpenSSL's trust settings follow the certificate.
+            const auto first = ReadTlv(ByteReader(*der), 0);
+            if (auto cert = first ? CertData::Decode(first->Whole.span()) : nullptr) {
+                store.AppendCert(std::move(cert));
+                found = true;
+            }
+        } else if (label == "PKCS7" || label == "PKCS #7 SIGNED DATA" || label == "CMS") {
+            found = LoadSignedData(store, *der) || found;
+        } else if (label == "X509 CRL") {
+            found = LoadCrl(store, *der) || found;
+        }
+    }
+    return found;
+}
+
+} // namespace
+
+bool LoadCertificateFile(Store& store, std::span<const uint8_t> bytes)
+{
+    if (bytes.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF)
+        bytes = bytes.subspan(3);
+    if (bytes.empty() || bytes.size() > MaxInputSize)
+        return false;
+    if (bytes[0] == 0x30)
+        return LoadDer(store, bytes);
+    const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    if (LoadPem(store, text))
+        return true;
+    if (text.find("-----BEGIN ") != std::string_view::npos)
+        return false;
+    const auto der = Base64Decode(text);
+    return der && !der->empty() && (*der)[0] == 0x30 && LoadDer(store, *der);
+}
+
+// ---- comparisons ----
+
+namespace {
+
+// Significant bytes of a little-endian two's-complement integer.
+std::span<const uint8_t> Significant(const CRYPT_INTEGER_BLOB& blob)
+{
+    if (!blob.pbData)
+        return {};
+    size_t n = blob.cbData;
+    while (n > 1) {
+        const uint8_t top = blob.pbData[n - 1];
+        const uint8_t next = blob.pbData[n - 2];
+        if ((top == 0x00 && (next & 0x80) == 0) || (top == 0xFF && (next & 0x80) != 0))
+            --n;
+        else
+            break;
+    }
+    return {blob.pbData, n};
+}
+
+} // namespace
+
+bool SameInteger(const CRYPT_INTEGER_BLOB& a, const CRYPT_INTEGER_BLOB& b)
+{
+    const auto x = Significant(a);
+    const auto y = Significant(b);
+    return std::equal(x.begin(), x.end(), y.begin(), y.end());
+}
+
+bool SameBlob(const CRYPTOAPI_BLOB& a, const CRYPTOAPI_BLOB& b)
+{
+    if (a.cbData != b.cbData)
+        return false;
+    return a.cbData == 0 || (a.pbData && b.pbData && std::memcmp(a.pbData, b.pbData, a.cbData) == 0);
+}
+
+} // namespace crypt32

@@ -1,0 +1,300 @@
+// Binary data as text and back: CryptBinaryToStringW and CryptStringToBinaryW.
+#include "platform/crypt32/Strings.h"
+
+#include "platform/common/WinStr.h"
+
+#include <openssl/evp.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
+namespace crypt32 {
+
+std::optional<Bytes> Base64Decode(std::string_view text)
+{
+    std::string compact;
+    compact.reserve(text.size());
+    for (const char c : text) {
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/' ||
+            c == '=')
+            compact += c;
+        else if (c != ' ' && c != '\t' && c != '\r' && c != '\n')
+            return std::nullopt;
+    }
+    // Padding only at the end, at most two; missing padding is supplied.
+    const size_t firstPad = compact.find('=');
+    size_t padding = 0;
+    if (firstPad != std::string::npos) {
+        padding = compact.size() - firstPad;
+        if (padding > 2 || compact.find_first_not_of('=', firstPad) != std::string::npos)
+            return std::nullopt;
+    }
+    if (compact.size() % 4 == 1)
+        return std::nullopt;
+    while (compact.size() % 4 != 0) {
+        compact += '=';
+        ++padding;
+    }
+    if (padding > 2 || compact.size() > static_cast<size_t>(INT_MAX))
+        return std::nullopt;
+    Bytes out(compact.size() / 4 * 3);
+    if (compact.empty())
+        return out;
+    const int length = EVP_DecodeBlock(out.data(), reinterpret_cast<const unsigned char*>(compact.data()),
+                                       static_cast<int>(compact.size()));
+    if (length < 0 || static_cast<size_t>(length) < padding)
+        return std::nullopt;
+    out.resize(static_cast<size_t>(length) - padding);
+    return out;
+}
+
+std::string Base64Encode(std::span<const uint8_t> bytes)
+{
+    std::string out;
+    constexpr size_t Chunk = 48 * 1024; // whole groups of three, well inside int
+    for (size_t off = 0; off < bytes.size(); off += Chunk) {
+        const size_t n = std::min(Chunk, bytes.size() - off);
+        std::string piece(4 * ((n + 2) / 3) + 1, '\0');
+        const int written = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(piece.data()), bytes.data() + off,
+                                            static_cast<int>(n));
+        out.append(piece.data(), static_cast<size_t>(std::max(written, 0)));
+    }
+    return out;
+}
+
+} // namespace crypt32
+
+using namespace crypt32;
+
+namespace {
+
+constexpr DWORD FormatMask = 0x0000FFFF;
+constexpr DWORD Base64RequestHeader = 0x3;
+constexpr DWORD Base64X509CrlHeader = 0x9;
+
+std::string LineBreak(DWORD flags)
+{
+    if ((flags & CRYPT_STRING_NOCRLF) != 0)
+        return {};
+    return (flags & CRYPT_STRING_NOCR) != 0 ? "\n" : "\r\n";
+}
+
+std::string Base64Lines(std::span<const uint8_t> bytes, const std::string& lineBreak)
+{
+    const std::string flat = Base64Encode(bytes);
+    if (lineBreak.empty())
+        return flat;
+    std::string text;
+    for (size_t off = 0; off < flat.size(); off += 64)
+        text += flat.substr(off, 64) + lineBreak;
+    return text;
+}
+
+std::string HexLines(std::span<const uint8_t> bytes, const std::string& lineBreak)
+{
+    static constexpr char Hex[] = "0123456789abcdef";
+    std::string text;
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        const size_t column = i % 16;
+        if (column == 8)
+            text += "  ";
+        else if (column != 0)
+            text += ' ';
+        text += Hex[bytes[i] >> 4];
+        text += Hex[bytes[i] & 0xF];
+        if (column == 15 || i + 1 == bytes.size())
+            text += lineBreak;
+    }
+    return text;
+}
+
+std::string HexRaw(std::span<const uint8_t> bytes, const std::string& lineBreak)
+{
+    static constexpr char Hex[] = "0123456789abcdef";
+    std::string text;
+    for (const uint8_t b : bytes) {
+        text += Hex[b >> 4];
+        text += Hex[b & 0xF];
+    }
+    return text + lineBreak;
+}
+
+int HexDigit(char16_t c)
+{
+    if (c >= u'0' && c <= u'9')
+        return c - u'0';
+    if (c >= u'a' && c <= u'f')
+        return c - u'a' + 10;
+    if (c >= u'A' && c <= u'F')
+        return c - u'A' + 10;
+    return -1;
+}
+
+bool IsSpace(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; }
+
+// Pairs of hex digits, white space allowed between pairs.
+std::optional<Bytes> HexDecode(std::u16string_view text)
+{
+    Bytes out;
+    size_t i = 0;
+    while (i < text.size()) {
+        if (IsSpace(text[i])) {
+            ++i;
+            continue;
+        }
+        if (i + 1 >= text.size())
+            return std::nullopt;
+        const int high = HexDigit(text[i]);
+        const int low = HexDigit(text[i + 1]);
+        if (high < 0 || low < 0)
+            return std::nullopt;
+        out.push_back(static_cast<uint8_t>(high * 16 + low));
+        i += 2;
+    }
+    return out;
+}
+
+std::optional<std::string> Ascii(std::u16string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (const char16_t c : text) {
+        if (c > 0x7F)
+            return std::nullopt;
+        out += static_cast<char>(c);
+    }
+    return out;
+}
+
+struct Decoded {
+    Bytes Data;
+    DWORD Skip = 0;
+    DWORD Format = 0;
+};
+
+// "-----BEGIN ...-----" Base64 "-----END ...-----", text before the armour skipped.
+std::optional<Decoded> DecodeArmoured(std::u16string_view wide, DWORD format)
+{
+    const auto text = Ascii(wide);
+    if (!text)
+        return std::nullopt;
+    const size_t begin = text->find("-----BEGIN ");
+    if (begin == std::string::npos)
+        return std::nullopt;
+    const size_t headerEnd = text->find("-----", begin + 11);
+    if (headerEnd == std::string::npos)
+        return std::nullopt;
+    const size_t bodyStart = headerEnd + 5;
+    const size_t end = text->find("-----END ", bodyStart);
+    if (end == std::string::npos)
+        return std::nullopt;
+    auto data = Base64Decode(std::string_view(*text).substr(bodyStart, end - bodyStart));
+    if (!data)
+        return std::nullopt;
+    return Decoded{std::move(*data), static_cast<DWORD>(begin), format};
+}
+
+std::optional<Decoded> DecodePlainBase64(std::u16string_view wide)
+{
+    const auto text = Ascii(wide);
+    if (!text)
+        return std::nullopt;
+    auto data = Base64Decode(*text);
+    if (!data)
+        return std::nullopt;
+    return Decoded{std::move(*data), 0, CRYPT_STRING_BASE64};
+}
+
+std::optional<Decoded> DecodeString(std::u16string_view text, DWORD format)
+{
+    switch (format) {
+    case CRYPT_STRING_BASE64HEADER:
+    case Base64RequestHeader:
+    case Base64X509CrlHeader: return DecodeArmoured(text, format);
+    case CRYPT_STRING_BASE64: return DecodePlainBase64(text);
+    case CRYPT_STRING_BASE64_ANY:
+        if (auto armoured = DecodeArmoured(text, CRYPT_STRING_BASE64HEADER))
+            return armoured;
+        return DecodePlainBase64(text);
+    case CRYPT_STRING_ANY:
+        if (auto armoured = DecodeArmoured(text, CRYPT_STRING_BASE64HEADER))
+            return armoured;
+        if (auto plain = DecodePlainBase64(text))
+            return plain;
+        [[fallthrough]];
+    case CRYPT_STRING_BINARY: {
+        const auto* raw = reinterpret_cast<const uint8_t*>(text.data());
+        return Decoded{Bytes(raw, raw + text.size() * sizeof(char16_t)), 0, CRYPT_STRING_BINARY};
+    }
+    case CRYPT_STRING_HEX:
+    case CRYPT_STRING_HEXRAW:
+    case CRYPT_STRING_HEX_ANY: {
+        auto data = HexDecode(text);
+        if (!data)
+            return std::nullopt;
+        return Decoded{std::move(*data), 0, format == CRYPT_STRING_HEX_ANY ? CRYPT_STRING_HEX : format};
+    }
+    default: return std::nullopt;
+    }
+}
+
+} // namespace
+
+extern "C" {
+
+WINAPI_EXPORT BOOL WINAPI CryptBinaryToStringW(const BYTE* pbBinary, DWORD cbBinary, DWORD dwFlags, LPWSTR pszString,
+                                               DWORD* pcchString)
+{
+    if (!pcchString || (!pbBinary && cbBinary != 0))
+        return FailBool(E_INVALIDARG);
+    const std::span<const uint8_t> bytes(pbBinary, cbBinary);
+    const std::string lineBreak = LineBreak(dwFlags);
+    std::string text;
+    switch (dwFlags & FormatMask) {
+    case CRYPT_STRING_BASE64HEADER:
+        text = "-----BEGIN CERTIFICATE-----" + lineBreak + Base64Lines(bytes, lineBreak) + "-----END CERTIFICATE-----" +
+               lineBreak;
+        break;
+    case CRYPT_STRING_BASE64: text = Base64Lines(bytes, lineBreak); break;
+    case CRYPT_STRING_HEX: text = HexLines(bytes, lineBreak); break;
+    case CRYPT_STRING_HEXRAW: text = HexRaw(bytes, lineBreak); break;
+    default: return FailBool(E_INVALIDARG);
+    }
+    const size_t needed = text.size() + 1;
+    if (needed > 0xFFFFFFFFu)
+        return FailBool(ERROR_NOT_ENOUGH_MEMORY);
+    if (!pszString) {
+        *pcchString = static_cast<DWORD>(needed);
+        return TRUE;
+    }
+    if (*pcchString < needed) {
+        *pcchString = static_cast<DWORD>(needed);
+        return FailBool(ERROR_MORE_DATA);
+    }
+    std::copy(text.begin(), text.end(), pszString);
+    pszString[text.size()] = 0;
+    *pcchString = static_cast<DWORD>(text.size());
+    return TRUE;
+}
+
+WINAPI_EXPORT BOOL WINAPI CryptStringToBinaryW(LPCWSTR pszString, DWORD cchString, DWORD dwFlags, BYTE* pbBinary,
+                                               DWORD* pcbBinary, DWORD* pdwSkip, DWORD* pdwFlags)
+{
+    if (!pszString || !pcbBinary)
+        return FailBool(E_INVALIDARG);
+    const std::u16string_view text =
+        cchString == 0 ? winstr::View(pszString) : std::u16string_view(pszString, cchString);
+    const auto decoded = DecodeString(text, dwFlags & FormatMask);
+    if (!decoded)
+        return FailBool(ERROR_INVALID_DATA);
+    if (!CopyBytesOut(decoded->Data, pbBinary, pcbBinary))
+        return FALSE;
+    if (pdwSkip)
+        *pdwSkip = decoded->Skip;
+    if (pdwFlags)
+        *pdwFlags = decoded->Format;
+    return TRUE;
+}
+
+} // extern "C"

@@ -1,0 +1,202 @@
+// Key usage, enhanced key usage, key length and certificate hashes.
+#include "platform/crypt32/Objects.h"
+
+#include <openssl/err.h>
+#include <openssl/objects.h>
+
+#include <algorithm>
+#include <cstring>
+
+using namespace crypt32;
+
+namespace {
+
+std::optional<std::vector<std::string>> DecodeUsage(std::span<const uint8_t> der)
+{
+    if (der.empty() || der.size() > MaxInputSize)
+        return std::nullopt;
+    const unsigned char* p = der.data();
+    const EkuPtr usage(d2i_EXTENDED_KEY_USAGE(nullptr, &p, static_cast<long>(der.size())));
+    if (!usage || p != der.data() + der.size()) {
+        ERR_clear_error();
+        return std::nullopt;
+    }
+    std::vector<std::string> oids;
+    for (int i = 0; i < sk_ASN1_OBJECT_num(usage.get()); ++i)
+        oids.push_back(OidText(sk_ASN1_OBJECT_value(usage.get(), i)));
+    return oids;
+}
+
+const EVP_MD* DigestOf(ALG_ID algid)
+{
+    switch (algid) {
+    case 0:
+    case CALG_SHA1: return EVP_sha1();
+    case CALG_MD5: return EVP_md5();
+    case CALG_SHA_256: return EVP_sha256();
+    case CALG_SHA_384: return EVP_sha384();
+    case CALG_SHA_512: return EVP_sha512();
+    default: return nullptr;
+    }
+}
+
+} // namespace
+
+namespace crypt32 {
+
+// CERT_ENHKEY_USAGE at offset 0, then the pointer array, then the OID texts.
+BOOL CopyUsageOut(const std::vector<std::string>& oids, void* out, DWORD* pcb)
+{
+    FlatBuilder b;
+    const size_t usage = b.New<CERT_ENHKEY_USAGE>();
+    b.Put(usage + offsetof(CERT_ENHKEY_USAGE, cUsageIdentifier), static_cast<DWORD>(oids.size()));
+    if (!oids.empty()) {
+        const size_t array = b.New<LPSTR>(oids.size());
+        b.Link(usage + offsetof(CERT_ENHKEY_USAGE, rgpszUsageIdentifier), array);
+        for (size_t i = 0; i < oids.size(); ++i)
+            b.StringPointer(array + i * sizeof(LPSTR), oids[i]);
+    }
+    return b.CopyOut(out, pcb);
+}
+
+std::optional<std::vector<std::string>> DecodeEnhancedKeyUsage(std::span<const uint8_t> der)
+{
+    return DecodeUsage(der);
+}
+
+} // namespace crypt32
+
+extern "C" {
+
+WINAPI_EXPORT BOOL WINAPI CertGetIntendedKeyUsage(DWORD dwCertEncodingType, PCERT_INFO pCertInfo, BYTE* pbKeyUsage,
+                                                  DWORD cbKeyUsage)
+{
+    if (pbKeyUsage && cbKeyUsage > 0)
+        std::memset(pbKeyUsage, 0, cbKeyUsage);
+    const CERT_EXTENSION* extension = FindExtension(pCertInfo, szOID_KEY_USAGE);
+    if (!extension || !extension->Value.pbData) {
+        SetLastError(ERROR_SUCCESS);
+        return FALSE;
+    }
+    const unsigned char* p = extension->Value.pbData;
+    const Asn1BitStringPtr bits(d2i_ASN1_BIT_STRING(nullptr, &p, static_cast<long>(extension->Value.cbData)));
+    if (!bits) {
+        return FailBool(TakeOpenSslError(ErrorCode(CRYPT_E_ASN1_BADTAG)));
+    }
+    if (pbKeyUsage)
+        std::memcpy(pbKeyUsage, bits->data, std::min<size_t>(cbKeyUsage, static_cast<size_t>(bits->length)));
+    return TRUE;
+}
+
+WINAPI_EXPORT BOOL WINAPI CertGetEnhancedKeyUsage(PCCERT_CONTEXT pCertContext, DWORD dwFlags,
+                                                  PCERT_ENHKEY_USAGE pUsage, DWORD* pcbUsage)
+{
+    const CertElement* element = CertElement::From(pCertContext);
+    const CERT_INFO* info = element ? element->Data().Info() : (pCertContext ? pCertContext->pCertInfo : nullptr);
+    if (!info || !pcbUsage)
+        return FailBool(E_INVALIDARG);
+
+    std::optional<std::vector<std::string>> fromExtension;
+    std::optional<std::vector<std::string>> fromProperty;
+    if ((dwFlags & CERT_FIND_PROP_ONLY_ENHKEY_USAGE_FLAG) == 0) {
+        if (const CERT_EXTENSION* extension = FindExtension(info, szOID_ENHANCED_KEY_USAGE)) {
+            fromExtension = DecodeUsage({extension->Value.pbData, extension->Value.cbData});
+            if (!fromExtension)
+                return FailBool(CRYPT_E_ASN1_BADTAG);
+        }
+    }
+    if ((dwFlags & CERT_FIND_EXT_ONLY_ENHKEY_USAGE_FLAG) == 0 && element) {
+        if (const auto property = element->Property(CERT_ENHKEY_USAGE_PROP_ID)) {
+            fromProperty = DecodeUsage(*property);
+            if (!fromProperty)
+                return FailBool(CRYPT_E_ASN1_BADTAG);
+        }
+    }
+
+    std::vector<std::string> oids;
+    if (fromExtension && fromProperty) {
+        for (const std::string& oid : *fromExtension)
+            if (std::find(fromProperty->begin(), fromProperty->end(), oid) != fromProperty->end())
+                oids.push_back(oid);
+    } else if (fromExtension || fromProperty) {
+        oids = fromExtension ? *fromExtension : *fromProperty;
+    }
+    const BOOL ok = CopyUsageOut(oids, pUsage, pcbUsage);
+    // With no usage listed the last error tells "good for all" (CRYPT_E_NOT_FOUND) from "good for none".
+    if (ok && oids.empty())
+        SetLastError(fromExtension || fromProperty ? ERROR_SUCCESS : ErrorCode(CRYPT_E_NOT_FOUND));
+    return ok;
+}
+
+WINAPI_EXPORT DWORD WINAPI CertGetPublicKeyLength(DWORD dwCertEncodingType, CERT_PUBLIC_KEY_INFO* pPublicKey)
+{
+    if (!pPublicKey || !pPublicKey->Algorithm.pszObjId) {
+        SetLastError(ErrorCode(E_INVALIDARG));
+        return 0;
+    }
+    const std::string_view oid = pPublicKey->Algorithm.pszObjId;
+    // OpenSSL counts the security bits of the Edwards and Montgomery curves; Windows shows the field size.
+    if (oid == "1.3.101.112" || oid == "1.3.101.110")
+        return 255;
+    if (oid == "1.3.101.113" || oid == "1.3.101.111")
+        return 448;
+
+    // Rebuild the SubjectPublicKeyInfo and let OpenSSL read the key from it.
+    Asn1ObjectPtr object(OBJ_txt2obj(pPublicKey->Algorithm.pszObjId, 1));
+    Asn1TypePtr parameters;
+    const CRYPT_OBJID_BLOB& rawParameters = pPublicKey->Algorithm.Parameters;
+    if (rawParameters.cbData > 0 && rawParameters.pbData) {
+        const unsigned char* p = rawParameters.pbData;
+        parameters.reset(d2i_ASN1_TYPE(nullptr, &p, static_cast<long>(rawParameters.cbData)));
+    }
+    const X509PubkeyPtr spki(X509_PUBKEY_new());
+    if (!object || !spki || pPublicKey->PublicKey.cbData > MaxInputSize) {
+        ERR_clear_error();
+        return 0;
+    }
+    auto* key = static_cast<unsigned char*>(OPENSSL_malloc(pPublicKey->PublicKey.cbData + 1));
+    if (!key)
+        return 0;
+    if (pPublicKey->PublicKey.cbData > 0 && pPublicKey->PublicKey.pbData)
+        std::memcpy(key, pPublicKey->PublicKey.pbData, pPublicKey->PublicKey.cbData);
+    const int parameterType = parameters ? parameters->type : V_ASN1_UNDEF;
+    void* parameterValue = nullptr;
+    if (parameters) {
+        // X509_PUBKEY_set0_param takes the value of the ASN1_TYPE, not the ASN1_TYPE itself.
+        parameterValue = parameters->value.ptr;
+        parameters->value.ptr = nullptr;
+        if (parameterType == V_ASN1_NULL)
+            parameterValue = nullptr;
+    }
+    if (!X509_PUBKEY_set0_param(spki.get(), object.release(), parameterType, parameterValue, key,
+                                static_cast<int>(pPublicKey->PublicKey.cbData))) {
+        OPENSSL_free(key);
+        ERR_clear_error();
+        return 0;
+    }
+    const Bytes der = Encode(spki.get(), i2d_X509_PUBKEY);
+    const unsigned char* p = der.data();
+    const EvpPkeyPtr pkey(der.empty() ? nullptr : d2i_PUBKEY(nullptr, &p, static_cast<long>(der.size())));
+    const int bits = pkey ? EVP_PKEY_get_bits(pkey.get()) : 0;
+    ERR_clear_error();
+    return bits > 0 ? static_cast<DWORD>(bits) : 0;
+}
+
+WINAPI_EXPORT BOOL WINAPI CryptHashCertificate(HCRYPTPROV_LEGACY hCryptProv, ALG_ID Algid, DWORD dwFlags,
+                                               const BYTE* pbEncoded, DWORD cbEncoded, BYTE* pbComputedHash,
+                                               DWORD* pcbComputedHash)
+{
+    const EVP_MD* md = DigestOf(Algid);
+    if (!md)
+        return FailBool(NTE_BAD_ALGID);
+    if (!pcbComputedHash || (!pbEncoded && cbEncoded != 0))
+        return FailBool(E_INVALIDARG);
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    static const unsigned char Empty = 0;
+    if (!EVP_Digest(pbEncoded ? pbEncoded : &Empty, cbEncoded, digest, &length, md, nullptr))
+        return FailBool(TakeOpenSslError(ErrorCode(NTE_BAD_ALGID)));
+    return CopyBytesOut(std::span<const uint8_t>(digest, length), pbComputedHash, pcbComputedHash);
+}
+
+} // extern "C"

@@ -1,0 +1,15 @@
+// oleaut32: BSTRs, the length-prefixed strings of VT_BSTR values. Implemented by the ole32
+// stand-in, which hands them out in property values.
+#pragma once
+
+#include "propidl.h"
+
+extern "C" {
+
+BSTR WINAPI SysAllocString(const OLECHAR* psz);
+BSTR WINAPI SysAllocStringLen(const OLECHAR* strIn, UINT ui);
+void WINAPI SysFreeString(BSTR bstrString);
+UINT WINAPI SysStringLen(BSTR pbstr);
+UINT WINAPI SysStringByteLen(BSTR bstr);
+
+} // extern "C"
