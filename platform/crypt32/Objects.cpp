@@ -21,14 +21,17 @@ struct BitFields {
     DWORD Unused = 0;
 };
 
-BitFields BitsOf(const ASN1_BIT_STRING* bits)
+// A BIT STRING's content: the count of unused bits, then the bits.
+std::optional<BitFields> BitsOf(const Tlv& tlv)
 {
+    const ByteReader& content = tlv.Content;
+    const auto unused = content.U8(0);
+    if (!unused || *unused > 7 || (*unused != 0 && content.size() == 1))
+        return std::nullopt;
     BitFields fields;
-    if (!bits)
-        return fields;
-    fields.Data.assign(bits->data, bits->data + bits->length);
-    if ((bits->flags & ASN1_STRING_FLAG_BITS_LEFT) != 0)
-        fields.Unused = static_cast<DWORD>(bits->flags & 0x07);
+    const auto data = content.Tail(1)->span();
+    fields.Data.assign(data.begin(), data.end());
+    fields.Unused = *unused;
     return fields;
 }
 
@@ -40,49 +43,169 @@ void WriteBits(FlatBuilder& b, size_t off, const BitFields& bits)
     b.Put(off + offsetof(CRYPT_BIT_BLOB, cUnusedBits), bits.Unused);
 }
 
-// CERT_INFO of a decoded certificate at offset 0 of b; false when a field cannot be read.
-bool WriteCertInfo(FlatBuilder& b, X509* x)
+bool IsUniversal(const Tlv& tlv, int tag)
 {
-    const auto notBefore = FileTimeOf(X509_get0_notBefore(x));
-    const auto notAfter = FileTimeOf(X509_get0_notAfter(x));
-    X509_PUBKEY* publicKey = X509_get_X509_PUBKEY(x);
-    X509_ALGOR* keyAlgorithm = nullptr;
-    if (!notBefore || !notAfter || !publicKey ||
-        !X509_PUBKEY_get0_param(nullptr, nullptr, nullptr, &keyAlgorithm, publicKey))
+    return tlv.Class == V_ASN1_UNIVERSAL && tlv.Tag == tag;
+}
+
+bool IsContext(const Tlv& tlv, int tag)
+{
+    return tlv.Class == V_ASN1_CONTEXT_SPECIFIC && tlv.Tag == tag;
+}
+
+std::optional<std::string> OidOf(const Tlv& tlv)
+{
+    if (!IsUniversal(tlv, TagOid) || tlv.Constructed)
+        return std::nullopt;
+    const unsigned char* p = tlv.Whole.data();
+    const Asn1ObjectPtr object(d2i_ASN1_OBJECT(nullptr, &p, static_cast<long>(tlv.Whole.size())));
+    if (!object) {
+        ERR_clear_error();
+        return std::nullopt;
+    }
+    return OidText(object.get());
+}
+
+// AlgorithmIdentifier ::= SEQUENCE { algorithm OID, parameters ANY OPTIONAL }
+std::optional<AlgorithmFields> AlgorithmOf(const Tlv& tlv)
+{
+    if (!IsUniversal(tlv, TagSequence))
+        return std::nullopt;
+    const auto parts = ReadChildren(tlv.Content);
+    if (!parts || parts->empty() || parts->size() > 2)
+        return std::nullopt;
+    auto oid = OidOf((*parts)[0]);
+    if (!oid)
+        return std::nullopt;
+    AlgorithmFields fields{std::move(*oid), {}};
+    if (parts->size() == 2) {
+        const auto parameters = (*parts)[1].Whole.span();
+        fields.Parameters.assign(parameters.begin(), parameters.end());
+    }
+    return fields;
+}
+
+std::span<const uint8_t> WholeOf(const Tlv& tlv)
+{
+    return tlv.Whole.span();
+}
+
+// CERT_INFO at offset 0 of b from the DER of a TBSCertificate, read field by field: OpenSSL's own
+// certificate decoder also decodes the public key, which costs far more than all the rest.
+bool WriteCertInfo(FlatBuilder& b, const Tlv& tbs)
+{
+    const auto fields = ReadChildren(tbs.Content);
+    if (!IsUniversal(tbs, TagSequence) || !fields)
+        return false;
+    size_t i = 0;
+    const auto next = [&]() -> const Tlv* { return i < fields->size() ? &(*fields)[i] : nullptr; };
+
+    DWORD version = 0;
+    if (const Tlv* v = next(); v && IsContext(*v, 0) && v->Constructed) {
+        const auto inner = ReadChildren(v->Content);
+        if (!inner || inner->size() != 1 || !IsUniversal((*inner)[0], TagInteger) || (*inner)[0].Content.size() != 1)
+            return false;
+        version = *(*inner)[0].Content.U8(0);
+        ++i;
+    }
+    const Tlv* serial = next();
+    if (!serial || !IsUniversal(*serial, TagInteger) || serial->Content.size() == 0)
+        return false;
+    ++i;
+    const Tlv* signature = next();
+    const auto signatureAlgorithm = signature ? AlgorithmOf(*signature) : std::nullopt;
+    ++i;
+    const Tlv* issuer = next();
+    ++i;
+    const Tlv* validity = next();
+    ++i;
+    const Tlv* subject = next();
+    ++i;
+    const Tlv* spki = next();
+    ++i;
+    if (!signatureAlgorithm || !issuer || !IsUniversal(*issuer, TagSequence) || !validity ||
+        !IsUniversal(*validity, TagSequence) || !subject || !IsUniversal(*subject, TagSequence) || !spki ||
+        !IsUniversal(*spki, TagSequence))
+        return false;
+    const auto times = ReadChildren(validity->Content);
+    if (!times || times->size() != 2)
+        return false;
+    const auto notBefore = FileTimeOfDer(WholeOf((*times)[0]));
+    const auto notAfter = FileTimeOfDer(WholeOf((*times)[1]));
+    const auto keyParts = ReadChildren(spki->Content);
+    if (!notBefore || !notAfter || !keyParts || keyParts->size() != 2 || !IsUniversal((*keyParts)[1], TagBitString))
+        return false;
+    const auto keyAlgorithm = AlgorithmOf((*keyParts)[0]);
+    const auto keyBits = BitsOf((*keyParts)[1]);
+    if (!keyAlgorithm || !keyBits)
+        return false;
+
+    std::optional<BitFields> issuerUid, subjectUid;
+    std::vector<Tlv> extensions;
+    if (const Tlv* t = next(); t && IsContext(*t, 1)) {
+        if (!(issuerUid = BitsOf(*t)))
+            return false;
+        ++i;
+    }
+    if (const Tlv* t = next(); t && IsContext(*t, 2)) {
+        if (!(subjectUid = BitsOf(*t)))
+            return false;
+        ++i;
+    }
+    if (const Tlv* t = next(); t && IsContext(*t, 3) && t->Constructed) {
+        const auto wrapper = ReadChildren(t->Content);
+        if (!wrapper || wrapper->size() != 1 || !IsUniversal((*wrapper)[0], TagSequence))
+            return false;
+        auto list = ReadChildren((*wrapper)[0].Content);
+        if (!list)
+            return false;
+        extensions = std::move(*list);
+        ++i;
+    }
+    if (i != fields->size())
         return false;
 
     const size_t info = b.New<CERT_INFO>();
-    b.Put(info + offsetof(CERT_INFO, dwVersion), static_cast<DWORD>(X509_get_version(x)));
-    b.Blob(info + offsetof(CERT_INFO, SerialNumber), IntegerLittleEndian(X509_get0_serialNumber(x)));
-    WriteAlgorithm(b, info + offsetof(CERT_INFO, SignatureAlgorithm), AlgorithmOf(X509_get0_tbs_sigalg(x)));
-    b.Blob(info + offsetof(CERT_INFO, Issuer), NameDer(X509_get_issuer_name(x)));
+    b.Put(info + offsetof(CERT_INFO, dwVersion), version);
+    // Windows keeps the serial number least significant byte first, sign byte included.
+    const auto serialBytes = serial->Content.span();
+    b.Blob(info + offsetof(CERT_INFO, SerialNumber), Bytes(serialBytes.rbegin(), serialBytes.rend()));
+    WriteAlgorithm(b, info + offsetof(CERT_INFO, SignatureAlgorithm), *signatureAlgorithm);
+    b.Blob(info + offsetof(CERT_INFO, Issuer), WholeOf(*issuer));
     b.Put(info + offsetof(CERT_INFO, NotBefore), *notBefore);
     b.Put(info + offsetof(CERT_INFO, NotAfter), *notAfter);
-    b.Blob(info + offsetof(CERT_INFO, Subject), NameDer(X509_get_subject_name(x)));
-    const size_t spki = info + offsetof(CERT_INFO, SubjectPublicKeyInfo);
-    WriteAlgorithm(b, spki + offsetof(CERT_PUBLIC_KEY_INFO, Algorithm), AlgorithmOf(keyAlgorithm));
-    WriteBits(b, spki + offsetof(CERT_PUBLIC_KEY_INFO, PublicKey), BitsOf(X509_get0_pubkey_bitstr(x)));
+    b.Blob(info + offsetof(CERT_INFO, Subject), WholeOf(*subject));
+    const size_t key = info + offsetof(CERT_INFO, SubjectPublicKeyInfo);
+    WriteAlgorithm(b, key + offsetof(CERT_PUBLIC_KEY_INFO, Algorithm), *keyAlgorithm);
+    WriteBits(b, key + offsetof(CERT_PUBLIC_KEY_INFO, PublicKey), *keyBits);
+    WriteBits(b, info + offsetof(CERT_INFO, IssuerUniqueId), issuerUid.value_or(BitFields{}));
+    WriteBits(b, info + offsetof(CERT_INFO, SubjectUniqueId), subjectUid.value_or(BitFields{}));
 
-    const ASN1_BIT_STRING* issuerUid = nullptr;
-    const ASN1_BIT_STRING* subjectUid = nullptr;
-    X509_get0_uids(x, &issuerUid, &subjectUid);
-    WriteBits(b, info + offsetof(CERT_INFO, IssuerUniqueId), BitsOf(issuerUid));
-    WriteBits(b, info + offsetof(CERT_INFO, SubjectUniqueId), BitsOf(subjectUid));
-
-    const STACK_OF(X509_EXTENSION)* extensions = X509_get0_extensions(x);
-    const int count = std::max(sk_X509_EXTENSION_num(extensions), 0);
-    b.Put(info + offsetof(CERT_INFO, cExtension), static_cast<DWORD>(count));
-    if (count > 0) {
-        const size_t array = b.New<CERT_EXTENSION>(static_cast<size_t>(count));
+    b.Put(info + offsetof(CERT_INFO, cExtension), static_cast<DWORD>(extensions.size()));
+    if (!extensions.empty()) {
+        const size_t array = b.New<CERT_EXTENSION>(extensions.size());
         b.Link(info + offsetof(CERT_INFO, rgExtension), array);
-        for (int i = 0; i < count; ++i) {
-            X509_EXTENSION* extension = sk_X509_EXTENSION_value(extensions, i);
-            const size_t item = array + static_cast<size_t>(i) * sizeof(CERT_EXTENSION);
-            b.StringPointer(item + offsetof(CERT_EXTENSION, pszObjId), OidText(X509_EXTENSION_get_object(extension)));
-            b.Put(item + offsetof(CERT_EXTENSION, fCritical), static_cast<BOOL>(X509_EXTENSION_get_critical(extension) > 0));
-            const ASN1_OCTET_STRING* value = X509_EXTENSION_get_data(extension);
-            b.Blob(item + offsetof(CERT_EXTENSION, Value),
-                   std::span<const uint8_t>(ASN1_STRING_get0_data(value), static_cast<size_t>(ASN1_STRING_length(value))));
+        for (size_t e = 0; e < extensions.size(); ++e) {
+            // Extension ::= SEQUENCE { extnID OID, critical BOOLEAN DEFAULT FALSE, extnValue OCTET STRING }
+            const auto parts = IsUniversal(extensions[e], TagSequence) ? ReadChildren(extensions[e].Content)
+                                                                         : std::nullopt;
+            if (!parts || parts->size() < 2 || parts->size() > 3)
+                return false;
+            const auto oid = OidOf((*parts)[0]);
+            bool critical = false;
+            if (parts->size() == 3) {
+                const Tlv& flag = (*parts)[1];
+                if (!IsUniversal(flag, V_ASN1_BOOLEAN) || flag.Content.size() != 1)
+                    return false;
+                critical = *flag.Content.U8(0) != 0;
+            }
+            const Tlv& value = parts->back();
+            if (!oid || !IsUniversal(value, TagOctetString) || value.Constructed)
+                return false;
+            const size_t item = array + e * sizeof(CERT_EXTENSION);
+            b.StringPointer(item + offsetof(CERT_EXTENSION, pszObjId), *oid);
+            b.Put(item + offsetof(CERT_EXTENSION, fCritical), static_cast<BOOL>(critical));
+            b.Blob(item + offsetof(CERT_EXTENSION, Value), value.Content.span());
         }
     }
     return true;
@@ -97,14 +220,13 @@ std::shared_ptr<const CertData> CertData::Decode(std::span<const uint8_t> der)
     const auto outer = ReadTlv(ByteReader(der), 0);
     if (!outer || outer->Tag != TagSequence || outer->Whole.size() != der.size())
         return nullptr;
-    const unsigned char* p = der.data();
-    const X509Ptr x(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
-    if (!x || p != der.data() + der.size()) {
-        ERR_clear_error();
+    // Certificate ::= SEQUENCE { tbsCertificate, signatureAlgorithm, signatureValue BIT STRING }
+    const auto parts = ReadChildren(outer->Content);
+    if (!parts || parts->size() != 3 || !AlgorithmOf((*parts)[1]) || !IsUniversal((*parts)[2], TagBitString) ||
+        !BitsOf((*parts)[2]))
         return nullptr;
-    }
     FlatBuilder builder;
-    if (!WriteCertInfo(builder, x.get())) {
+    if (!WriteCertInfo(builder, (*parts)[0])) {
         ERR_clear_error();
         return nullptr;
     }

@@ -27,6 +27,78 @@ std::optional<std::vector<std::string>> DecodeUsage(std::span<const uint8_t> der
     return oids;
 }
 
+// Bits of a DER INTEGER's magnitude (leading zero bytes left out).
+DWORD IntegerBits(const Tlv& integer)
+{
+    const auto bytes = integer.Content.span();
+    size_t first = 0;
+    while (first < bytes.size() && bytes[first] == 0)
+        ++first;
+    if (first == bytes.size())
+        return 0;
+    DWORD bits = static_cast<DWORD>(bytes.size() - first - 1) * 8;
+    for (unsigned value = bytes[first]; value != 0; value >>= 1)
+        ++bits;
+    return bits;
+}
+
+// The first INTEGER of a SEQUENCE of INTEGERs (an RSA key's modulus, DSA's prime p).
+std::optional<DWORD> FirstIntegerBits(std::span<const uint8_t> der)
+{
+    const auto sequence = ReadTlv(ByteReader(der), 0);
+    if (!sequence || sequence->Tag != TagSequence || sequence->Whole.size() != der.size())
+        return std::nullopt;
+    const auto first = ReadTlv(sequence->Content, 0);
+    if (!first || first->Tag != TagInteger)
+        return std::nullopt;
+    return IntegerBits(*first);
+}
+
+struct NamedCurve {
+    const char* Oid;
+    DWORD Bits;
+};
+
+// The named curves one meets, by the DER of their OID (the algorithm parameters of an EC key).
+const NamedCurve NamedCurves[] = {
+    {"1.2.840.10045.3.1.7", 256}, {"1.3.132.0.34", 384}, {"1.3.132.0.35", 521}, {"1.3.132.0.10", 256},
+    {"1.3.132.0.33", 224}, {"1.2.840.10045.3.1.1", 192}, {"1.3.36.3.3.2.8.1.1.7", 256},
+    {"1.3.36.3.3.2.8.1.1.11", 384}, {"1.3.36.3.3.2.8.1.1.13", 512},
+};
+
+std::optional<DWORD> NamedCurveBits(std::span<const uint8_t> parameters)
+{
+    const auto tlv = ReadTlv(ByteReader(parameters), 0);
+    if (!tlv || tlv->Tag != TagOid)
+        return std::nullopt;
+    const unsigned char* p = tlv->Whole.data();
+    const Asn1ObjectPtr object(d2i_ASN1_OBJECT(nullptr, &p, static_cast<long>(tlv->Whole.size())));
+    ERR_clear_error();
+    if (!object)
+        return std::nullopt;
+    const std::string oid = OidText(object.get());
+    for (const NamedCurve& curve : NamedCurves)
+        if (oid == curve.Oid)
+            return curve.Bits;
+    return std::nullopt;
+}
+
+// The sizes that can be read straight from the encoding; OpenSSL's key decoding is slow, and a
+// report asks for the size of every certificate.
+std::optional<DWORD> KnownKeyBits(std::string_view oid, const CERT_PUBLIC_KEY_INFO& key)
+{
+    const std::span<const uint8_t> bits(key.PublicKey.pbData, key.PublicKey.pbData ? key.PublicKey.cbData : 0);
+    const std::span<const uint8_t> parameters(key.Algorithm.Parameters.pbData,
+                                              key.Algorithm.Parameters.pbData ? key.Algorithm.Parameters.cbData : 0);
+    if (oid == "1.2.840.113549.1.1.1" || oid == "1.2.840.113549.1.1.10") // RSA, RSASSA-PSS
+        return FirstIntegerBits(bits);
+    if (oid == "1.2.840.10045.2.1") // EC
+        return NamedCurveBits(parameters);
+    if (oid == "1.2.840.10040.4.1") // DSA: the prime p of the parameters
+        return FirstIntegerBits(parameters);
+    return std::nullopt;
+}
+
 const EVP_MD* DigestOf(ALG_ID algid)
 {
     switch (algid) {
@@ -140,6 +212,9 @@ WINAPI_EXPORT DWORD WINAPI CertGetPublicKeyLength(DWORD dwCertEncodingType, CERT
         return 255;
     if (oid == "1.3.101.113" || oid == "1.3.101.111")
         return 448;
+
+    if (const auto known = KnownKeyBits(oid, *pPublicKey); known && *known > 0)
+        return *known;
 
     // Rebuild the SubjectPublicKeyInfo and let OpenSSL read the key from it.
     Asn1ObjectPtr object(OBJ_txt2obj(pPublicKey->Algorithm.pszObjId, 1));

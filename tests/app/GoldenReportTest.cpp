@@ -1,0 +1,162 @@
+// Whole reports of fixtures compared with golden files (tests/golden). The time zone, the locale and
+// the trust store are pinned by the test environment. To write the golden files anew after a
+// deliberate change: TESSERA_UPDATE_GOLDEN=1 ctest -R GoldenReport, then review the difference.
+#include "app/Inspection.h"
+#include "tests/support/Recorders.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <exception>
+#include <filesystem>
+#include <optional>
+
+using namespace testsupport;
+namespace fs = std::filesystem;
+
+namespace {
+
+// As the programs do (QCoreApplication sets it up): 8-bit texts convert through the user's locale.
+const bool LocaleSet = std::setlocale(LC_ALL, "") != nullptr;
+
+struct GoldenCase {
+    const char* Golden;  // tests/golden/<Golden>.txt
+    const char* Fixture; // under tests/fixtures
+    // Inspected under this name (the extension decides for certificate files), else as it is.
+    const char* InspectedAs = nullptr;
+    // The password typed at the prompt; null: the prompt is cancelled.
+    const char* Password = nullptr;
+};
+
+// The report, with a last line "!! <message>" when an error left the inspection.
+std::string Report(const fs::path& file, const char* password)
+{
+    RecordingSink report;
+    RecordingHost host;
+    if (password)
+        host.Answer = QString::fromUtf8(password);
+    QString entered;
+    std::string error;
+    try {
+        InspectFile(QString::fromStdString(file.string()), entered, report, host);
+    } catch (const std::exception& e) {
+        error = std::string("!! ") + e.what() + "\n";
+    }
+    EXPECT_EQ(report.Depth, 0);
+    return report.Text() + error;
+}
+
+class GoldenReport : public ::testing::TestWithParam<GoldenCase> {};
+
+TEST_P(GoldenReport, MatchesTheGoldenFile)
+{
+    const GoldenCase& c = GetParam();
+    TempDir dir;
+    fs::path file = Fixture(c.Fixture);
+    if (c.InspectedAs) {
+        file = dir / c.InspectedAs;
+        fs::copy_file(Fixture(c.Fixture), file);
+    }
+    const std::string difference =
+        CompareGolden(Report(file, c.Password), fs::path(TESSERA_SOURCE_DIR) / "tests/golden" / (std::string(c.Golden) + ".txt"));
+    EXPECT_TRUE(difference.empty()) << difference;
+}
+
+std::string CaseName(const ::testing::TestParamInfo<GoldenCase>& info)
+{
+    std::string name = info.param.Golden;
+    for (char& ch : name)
+        if (!std::isalnum(static_cast<unsigned char>(ch)))
+            ch = '_';
+    return name;
+}
+
+const GoldenCase CertificateFiles[] = {
+    {"certs/v1", "certs/v1.pem"},
+    {"certs/v3-ku-eku", "certs/v3-ku-eku.pem"},
+    {"certs/root-der-cer", "certs/root.cer"},
+    {"certs/root-der-crt", "certs/root.cer", "root.crt"},
+    {"certs/root-der-der", "certs/root.cer", "root.der"},
+    {"certs/root-der-upper-case", "certs/root.cer", "ROOT.CER"},
+    {"certs/rsa-3072", "certs/rsa-3072.pem"},
+    {"certs/rsa-4096", "certs/rsa-4096.pem"},
+    {"certs/ec-p256", "certs/ec-p256.pem"},
+    {"certs/ec-p384", "certs/ec-p384.pem"},
+    {"certs/ec-p521", "certs/ec-p521.pem"},
+    {"certs/ed25519", "certs/ed25519.pem"},
+    {"certs/ku-certsign-crlsign", "certs/ku-certsign-crlsign.pem"},
+    {"certs/ku-digsig-dataenc", "certs/ku-digsig-dataenc.pem"},
+    {"certs/ku-encipheronly", "certs/ku-encipheronly.pem"},
+    {"certs/serial-leading-zero", "certs/serial-leading-zero.pem"},
+    {"certs/serial-05", "certs/serial-05.pem"},
+    {"certs/serial-20bytes", "certs/serial-20bytes.pem"},
+    {"certs/name-comma", "certs/name-comma.pem"},
+    {"certs/name-plus", "certs/name-plus.pem"},
+    {"certs/name-quote", "certs/name-quote.pem"},
+    {"certs/name-leading-space", "certs/name-leading-space.pem"},
+    {"certs/name-multivalued", "certs/name-multivalued.pem"},
+    {"certs/name-email", "certs/name-email.pem"},
+    {"certs/name-specials", "certs/name-specials.pem"},
+    {"certs/no-cn-ou", "certs/no-cn-ou.pem"},
+    {"certs/email-only", "certs/email-only.pem"},
+    {"certs/three-pem", "certs/three.pem"},
+    {"certs/three-p7b", "certs/three.p7b"},
+    {"certs/three-p7c", "certs/three.p7c"},
+    {"certs/three-crl-p7b", "certs/three-crl.p7b"},
+    {"certs/text-before", "certs/text-before.pem"},
+    {"certs/bom", "certs/bom.pem"},
+    {"certs/garbage-cer", "pe/text.txt", "garbage.cer"},
+};
+
+const GoldenCase KeyContainers[] = {
+    {"pfx/leaf-aes", "certs/leaf-aes.pfx", nullptr, "tessera"},
+    {"pfx/leaf-aes-p12", "certs/leaf-aes.pfx", "leaf.p12", "tessera"},
+    {"pfx/leaf-legacy", "certs/leaf-legacy.pfx", nullptr, "tessera"},
+    {"pfx/certs-only", "certs/certs-only.pfx", nullptr, "tessera"},
+    {"pfx/empty-password", "certs/empty-password.pfx", nullptr, ""},
+    {"pfx/chain", "certs/chain.pfx", nullptr, "tessera"},
+    {"pfx/wrong-password", "certs/leaf-aes.pfx", nullptr, "wrong"},
+    {"pfx/cancelled", "certs/leaf-aes.pfx", nullptr, nullptr},
+};
+
+const GoldenCase Executables[] = {
+    {"pe/gui", "pe/gui.exe"},
+    {"pe/gui64", "pe/gui64.exe"},
+    {"pe/console64", "pe/console64.exe"},
+    {"pe/library", "pe/library.dll"},
+    {"pe/version-notrans", "pe/version-notrans.exe"},
+    {"pe/version-twolang", "pe/version-twolang.exe"},
+    {"pe/version-prerelease-b0", "pe/version-prerelease-b0.exe"},
+    {"pe/version-prerelease-b7", "pe/version-prerelease-b7.exe"},
+    {"pe/version-product", "pe/version-product.exe"},
+    {"pe/version-missing-keys", "pe/version-missing-keys.exe"},
+    {"pe/ne-win16", "pe/ne-win16.exe"},
+    {"pe/dos", "pe/dos.exe"},
+    {"pe/trunc-coff", "pe/trunc-coff.exe"},
+    {"pe/trunc-optional", "pe/trunc-optional.exe"},
+    {"pe/section-past-end", "pe/section-past-end.exe"},
+    {"pe/rsrc-data-past-end", "pe/rsrc-data-past-end.exe"},
+    {"pe/rsrc-loop", "pe/rsrc-loop.exe"},
+    {"pe/version-bad-child", "pe/version-bad-child.exe"},
+    {"pe/cert-table-past-end", "pe/cert-table-past-end.exe"},
+    {"pe/cert-entry-too-long", "pe/cert-entry-too-long.exe"},
+};
+
+const GoldenCase CompoundFiles[] = {
+    {"compound/full-v3", "compound/full-v3.cfb"},
+    {"compound/full-v4", "compound/full-v4.cfb"},
+    {"compound/no-suminfo", "compound/no-suminfo.cfb"},
+    {"compound/difat", "compound/difat.cfb"},
+    {"compound/empty-package", "compound/empty-package.msi"},
+    {"compound/one-file", "compound/one-file.msi"},
+    // A compound file is one whatever its extension.
+    {"compound/full-v3-as-cer", "compound/full-v3.cfb", "document.cer"},
+};
+
+INSTANTIATE_TEST_SUITE_P(CertificateFiles, GoldenReport, ::testing::ValuesIn(CertificateFiles), CaseName);
+INSTANTIATE_TEST_SUITE_P(KeyContainers, GoldenReport, ::testing::ValuesIn(KeyContainers), CaseName);
+INSTANTIATE_TEST_SUITE_P(Executables, GoldenReport, ::testing::ValuesIn(Executables), CaseName);
+INSTANTIATE_TEST_SUITE_P(CompoundFiles, GoldenReport, ::testing::ValuesIn(CompoundFiles), CaseName);
+
+} // namespace
