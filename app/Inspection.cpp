@@ -185,6 +185,21 @@ void InspectFile(const QString& fileName, QString& password, IReportSink& report
     report.CaretToTop();
 }
 
+HCERTSTORE OpenInspectedFileStore(const QString& fileName, const QString& password)
+{
+    HCERTSTORE store = nullptr;
+    const QString extension = InspectedExtension(fileName);
+    if (StgIsStorageFile(WStr(fileName)) == S_OK)
+        OpenCompoundSignatureStore(fileName, store);
+    else if (IsExecutableFile(fileName))
+        OpenSignedFileStore(fileName, store); // a store left without certificates still counts
+    else if (IsListedExtension(extension, CertificateFileExtensions))
+        OpenCertificateFileStore(fileName, store);
+    else if (IsListedExtension(extension, KeyContainerExtensions))
+        OpenPfxFileStore(fileName, password, store);
+    return store;
+}
+
 bool OpenCompoundSignatureStore(const QString& fileName, HCERTSTORE& store)
 {
     store = nullptr;

@@ -52,6 +52,11 @@ inline constexpr char16_t KeyContainerExtensions[] = u".pfx.p12";
 // The lower-cased extension of a file name's last component.
 [[nodiscard]] QString InspectedExtension(const QString& fileName);
 
+// The store of a file, decided as the inspection decides but without a prompt or a report line:
+// the signature of a compound file or an executable, a certificate file, or a key container opened
+// with the password given. Null when there is none; the caller closes it.
+[[nodiscard]] HCERTSTORE OpenInspectedFileStore(const QString& fileName, const QString& password);
+
 // The compound file's signature stream as a certificate store; the store is null first.
 bool OpenCompoundSignatureStore(const QString& fileName, HCERTSTORE& store);
 // Appends one line per property of the compound file's summary information.

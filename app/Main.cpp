@@ -2,9 +2,17 @@
 
 #include "about/AboutDlg.h"
 #include "app/PwdDlg.h"
+#include "cert/KavexCert.h"
+#include "cert/KavexWinCrypt.h"
+#include "fileinfo/KavexRoutines.h"
+#include "platform/include/win/objidl.h"
+#include "platform/include/win/shellapi.h"
+#include "support/FileName.h"
+#include "support/WinString.h"
 
 #include <QCheckBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
@@ -167,9 +175,20 @@ TwndMain::TwndMain(const QStringList& arguments, QWidget* parent)
     od->setAcceptMode(QFileDialog::AcceptOpen);
     od->setNameFilters(FilterToNameFilters(QString::fromLatin1(OpenDialogFilter)));
 
+    sd = new QFileDialog(this);
+    sd->setAcceptMode(QFileDialog::AcceptSave);
+    sd->setFileMode(QFileDialog::AnyFile);
+    sd->setNameFilters(FilterToNameFilters(QString::fromLatin1(SaveDialogFilter)));
+    sd->selectNameFilter(sd->nameFilters().value(0));
+    sd->setDefaultSuffix(QStringLiteral("pem"));
+    sd->setSizeGripEnabled(true);
+
     FMemo = std::make_unique<TMemoSink>(Memo);
 
     connect(bOpen, &QPushButton::clicked, this, [this] { Handle([this] { bOpenClick(); }); });
+    connect(bExport, &QPushButton::clicked, this, [this] { Handle([this] { bExportClick(); }); });
+    connect(bView, &QPushButton::clicked, this, [this] { Handle([this] { bViewClick(); }); });
+    connect(bProps, &QPushButton::clicked, this, [this] { Handle([this] { bPropsClick(); }); });
     SetAcceptFiles(true);
     SetOnDropFiles([this](QObject* sender, const QStringList& files) {
         Handle([&] { FormDropFiles(sender, files); });
@@ -212,6 +231,63 @@ void TwndMain::bOpenClick()
 void TwndMain::ImageClick()
 {
     ShowAbout(this, QStringLiteral("TESSERA"), QStringLiteral("\r\nBased on Corvane."), lngEn);
+}
+
+QString TwndMain::ProposedExportName() const
+{
+    const QString fileName = eFile->text();
+    const bool der = sd->nameFilters().indexOf(sd->selectedNameFilter()) == 1;
+    const QString extension = ExtractFileExt(fileName);
+    return fileName.left(fileName.size() - extension.size()) + (der ? QStringLiteral(".der") : QStringLiteral(".pem"));
+}
+
+void TwndMain::bExportClick()
+{
+    const QString proposal = ProposedExportName();
+    sd->setDirectory(QFileInfo(proposal).absolutePath());
+    sd->selectFile(QFileInfo(proposal).fileName());
+    if (sd->exec() != QDialog::Accepted || sd->selectedFiles().isEmpty())
+        return;
+    const QString target = sd->selectedFiles().first();
+    const auto close = [](void* s) { CertCloseStore(s, 0); };
+    const std::unique_ptr<void, decltype(close)> store(OpenInspectedFileStore(eFile->text(), FPwd), close);
+    if (!store)
+        return;
+    // The filter chosen in the dialog decides, whatever the name's extension; nothing is reported.
+    if (sd->nameFilters().indexOf(sd->selectedNameFilter()) == 1)
+        ExportStoreToDerFile(store.get(), target);
+    else
+        ExportStoreToPemFile(store.get(), target);
+}
+
+void TwndMain::bViewClick()
+{
+    const QString fileName = eFile->text();
+    const HWND owner = reinterpret_cast<HWND>(static_cast<QWidget*>(this));
+    const QString extension = InspectedExtension(fileName);
+    if (StgIsStorageFile(WStr(fileName)) == S_OK || IsExecutableFile(fileName))
+        ViewFileSigner(fileName, owner);
+    else if (IsListedExtension(extension, CertificateFileExtensions))
+        ViewCertificateFile(owner, fileName);
+    else if (IsListedExtension(extension, KeyContainerExtensions))
+        ViewPfxCertificate(owner, fileName, FPwd);
+}
+
+void TwndMain::bPropsClick()
+{
+    ShowFileProperties(this, eFile->text());
+}
+
+bool ShowFileProperties(QWidget* ownerWindow, const QString& fileName)
+{
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_INVOKEIDLIST;
+    info.hwnd = reinterpret_cast<HWND>(ownerWindow);
+    info.lpVerb = u"properties";
+    info.lpFile = WStr(fileName);
+    info.nShow = SW_SHOW;
+    return ShellExecuteExW(&info);
 }
 
 void TwndMain::OpenFile(const QString& fileName)

@@ -27,8 +27,14 @@ inline constexpr char OpenDialogFilter[] =
     "*.tsp;*.rll;*.rs;*.tlb|Certificates|*.pem;*.crt;*.cer;*.p7b;*.p7c;*.der;*.pfx;*.p12|Installers|*.msi|All "
     "Files|*.*";
 
+// The export dialog's filter: the first is PEM, the second DER.
+inline constexpr char SaveDialogFilter[] = "Privacy-enhanced Electronic Mail|*.pem|Distinguished Encoding Rules|*.der";
+
 // A "|"-separated filter as the name filters of a Qt file dialog, in the same order.
 [[nodiscard]] QStringList FilterToNameFilters(const QString& filter);
+
+// Asks the desktop to show the file's property sheet; true when the request was accepted.
+bool ShowFileProperties(QWidget* ownerWindow, const QString& fileName);
 
 // The application's error display: a box titled "Tessera" with the exception's message.
 void ShowException(QWidget* owner, const std::exception& error);
@@ -51,6 +57,13 @@ public:
     void FormDropFiles(QObject* sender, const QStringList& files);
     void bOpenClick();
     void ImageClick();
+    void bExportClick();
+    void bViewClick();
+    void bPropsClick();
+
+    // The export's proposed target: the inspected file's path with the extension of the filter
+    // selected now.
+    [[nodiscard]] QString ProposedExportName() const;
 
     // IInspectionHost
     void ShowFileName(const QString& fileName) override;
@@ -70,6 +83,7 @@ public:
     QPushButton* bView;
     QCheckBox* cbxShell;
     QFileDialog* od;
+    QFileDialog* sd;
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -1,5 +1,7 @@
 // tessera-report: the same report as the window, on standard output.
 #include "app/Inspection.h"
+#include "cert/KavexCert.h"
+#include "cert/KavexWinCrypt.h"
 #include "platform/include/win/objidl.h"
 
 #include <QCoreApplication>
@@ -7,6 +9,7 @@
 
 #include <cstdio>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <termios.h>
 #include <unistd.h>
@@ -14,15 +17,17 @@
 namespace {
 
 constexpr char Usage[] =
-    "Usage: tessera-report [OPTION] FILE\n"
+    "Usage: tessera-report [OPTION]... FILE\n"
     "Print Tessera's report on FILE: the certificates and signatures it carries.\n"
     "\n"
     "FILE is a Windows executable or DLL, an installer package or other compound document, a\n"
     "certificate file (.pem .p7c .p7b .cer .crt .der) or a key container (.pfx .p12), whose\n"
     "password is read as one line from standard input (end of input cancels).\n"
     "\n"
-    "      --help     display this help and exit\n"
-    "      --version  output version information and exit\n"
+    "      --export OUT  after the report, write FILE's certificates to OUT as a PKCS #7 bundle:\n"
+    "                    DER when OUT ends in .der, PEM otherwise\n"
+    "      --help        display this help and exit\n"
+    "      --version     output version information and exit\n"
     "\n"
     "Exit status: 0 when the report was written, 1 when an error stopped it (the report so far\n"
     "is printed, the error follows on standard error), 2 for a wrong call.\n";
@@ -78,6 +83,26 @@ public:
     }
 };
 
+// Writes the file's certificates as the window's Export does; 1 when there is nothing to write.
+int Export(const QString& fileName, const QString& password, const QString& target)
+{
+    std::fflush(stdout);
+    const auto close = [](void* s) { CertCloseStore(s, 0); };
+    const std::unique_ptr<void, decltype(close)> store(OpenInspectedFileStore(fileName, password), close);
+    if (!store) {
+        std::fprintf(stderr, "tessera-report: %s holds no certificates to export\n", qPrintable(fileName));
+        return 1;
+    }
+    const bool written = target.endsWith(QStringLiteral(".der"), Qt::CaseInsensitive)
+                             ? ExportStoreToDerFile(store.get(), target)
+                             : ExportStoreToPemFile(store.get(), target);
+    if (!written) {
+        std::fprintf(stderr, "tessera-report: the certificates could not be written to %s\n", qPrintable(target));
+        return 1;
+    }
+    return 0;
+}
+
 int WrongCall(const char* message)
 {
     std::fprintf(stderr, "tessera-report: %s (try 'tessera-report --help')\n", message);
@@ -93,8 +118,20 @@ int main(int argc, char** argv)
     arguments.removeFirst();
 
     QString fileName;
+    QString exportName;
     bool endOfOptions = false;
-    for (const QString& argument : arguments) {
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& argument = arguments[i];
+        if (!endOfOptions && argument == u"--export") {
+            if (i + 1 >= arguments.size())
+                return WrongCall("option '--export' needs a file name");
+            exportName = arguments[++i];
+            continue;
+        }
+        if (!endOfOptions && argument.startsWith(u"--export=")) {
+            exportName = argument.mid(9);
+            continue;
+        }
         if (!endOfOptions && argument == u"--help") {
             std::fputs(Usage, stdout);
             return 0;
@@ -123,6 +160,8 @@ int main(int argc, char** argv)
     int status = 0;
     try {
         InspectFile(fileName, password, report, host);
+        if (!exportName.isEmpty())
+            status = Export(fileName, password, exportName);
     } catch (const std::exception& error) {
         std::fflush(stdout);
         std::fprintf(stderr, "tessera-report: %s\n", error.what());

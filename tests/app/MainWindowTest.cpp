@@ -247,6 +247,47 @@ TEST(MainWindow, ErrorOfAnInspectionIsShownAndTheProgramGoesOn)
     EXPECT_EQ(w.ReportLines(), QStringList{QStringLiteral("File type is not supported")});
 }
 
+// The save dialog proposes the inspected file's name with the selected filter's extension, keeps
+// the filter from one export to the next, and the filter chosen in it decides the encoding.
+TEST(MainWindow, ExportFollowsTheSaveDialogsFilter)
+{
+    TempDir dir;
+    std::filesystem::copy_file(Fixture("certs/three.p7b"), dir / "three.p7b");
+    TwndMain w({QStringLiteral("tessera")});
+    w.OpenFile(Path(dir / "three.p7b"));
+    ASSERT_TRUE(w.bExport->isEnabled());
+
+    QString proposal;
+    WhenModal([&](QWidget* modal) {
+        auto* dialog = qobject_cast<QFileDialog*>(modal);
+        ASSERT_EQ(dialog, w.sd);
+        proposal = dialog->selectedFiles().value(0);
+        QMetaObject::invokeMethod(dialog, "accept", Qt::DirectConnection);
+    });
+    w.bExport->click();
+    EXPECT_EQ(proposal, Path(dir / "three.pem"));
+    EXPECT_EQ(ReadText(dir / "three.pem").rfind("-----BEGIN CERTIFICATE-----\r\n", 0), 0u);
+
+    // DER chosen in the dialog while the name still says .pem: DER is written under that name.
+    WhenModal([&](QWidget* modal) {
+        auto* dialog = qobject_cast<QFileDialog*>(modal);
+        dialog->selectNameFilter(dialog->nameFilters().value(1));
+        dialog->selectFile(QStringLiteral("chosen.pem"));
+        QMetaObject::invokeMethod(dialog, "accept", Qt::DirectConnection);
+    });
+    w.bExport->click();
+    const std::string der = ReadText(dir / "chosen.pem");
+    ASSERT_FALSE(der.empty());
+    EXPECT_EQ(static_cast<unsigned char>(der[0]), 0x30);
+
+    WhenModal([&](QWidget* modal) {
+        proposal = qobject_cast<QFileDialog*>(modal)->selectedFiles().value(0);
+        qobject_cast<QDialog*>(modal)->reject();
+    });
+    w.bExport->click();
+    EXPECT_EQ(proposal, Path(dir / "three.der"));
+}
+
 TEST(FormDrop, HandlerGetsEveryNameWholeAndInOrder)
 {
     TempDir dir;

@@ -58,6 +58,42 @@ TEST(ReportCli, ErrorFollowsTheReportOnStandardErrorWithStatusOne)
     EXPECT_GT(r.Err.size(), std::string("tessera-report: \n").size());
 }
 
+TEST(ReportCli, ExportWritesPemOrDerByTheTargetsExtension)
+{
+    TempDir dir;
+    const std::string file = Fixture("certs/three.p7b").string();
+    const RunResult pem = RunProgram(Program(), {"--export", (dir / "out.pem").string(), file});
+    EXPECT_EQ(pem.ExitCode, 0) << pem.Err;
+    EXPECT_EQ(pem.Out, RunProgram(Program(), {file}).Out);
+    EXPECT_EQ(ReadText(dir / "out.pem").rfind("-----BEGIN CERTIFICATE-----\r\n", 0), 0u);
+
+    const RunResult der = RunProgram(Program(), {"--export=" + (dir / "OUT.DER").string(), file});
+    EXPECT_EQ(der.ExitCode, 0) << der.Err;
+    const std::string bytes = ReadText(dir / "OUT.DER");
+    ASSERT_FALSE(bytes.empty());
+    EXPECT_EQ(static_cast<unsigned char>(bytes[0]), 0x30); // a DER SEQUENCE
+    // The same certificates come back from the export.
+    EXPECT_EQ(RunProgram(Program(), {(dir / "OUT.DER").string()}).Out, pem.Out);
+
+    // The password entered for the report opens the container for the export too.
+    const RunResult container =
+        RunProgram(Program(), {"--export", (dir / "leaf.pem").string(), Fixture("certs/leaf-aes.pfx").string()},
+                   "tessera\n");
+    EXPECT_EQ(container.ExitCode, 0) << container.Err;
+    EXPECT_NE(ReadText(dir / "leaf.pem").find("-----END CERTIFICATE-----\r\n"), std::string::npos);
+}
+
+TEST(ReportCli, ExportOfAFileWithoutCertificatesFails)
+{
+    TempDir dir;
+    const RunResult r =
+        RunProgram(Program(), {"--export", (dir / "out.pem").string(), Fixture("pe/gui.exe").string()});
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_NE(r.Out.find("File is not signed"), std::string::npos);
+    EXPECT_NE(r.Err.find("no certificates to export"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(dir / "out.pem"));
+}
+
 TEST(ReportCli, HelpAndVersion)
 {
     const RunResult help = RunProgram(Program(), {"--help"});
@@ -85,6 +121,7 @@ TEST_P(WrongCalls, ExitTwoWithOneLine)
 }
 
 INSTANTIATE_TEST_SUITE_P(Calls, WrongCalls,
-                         ::testing::Values(WrongCall{{}}, WrongCall{{"--frobnicate", "x"}}, WrongCall{{"a", "b"}}));
+                         ::testing::Values(WrongCall{{}}, WrongCall{{"--frobnicate", "x"}}, WrongCall{{"a", "b"}},
+                                           WrongCall{{"x", "--export"}}));
 
 } // namespace

@@ -1,0 +1,142 @@
+// Exporting a store: PKCS #7 bundles as PEM (8-bit text, CR LF, lines of 64) and DER.
+#include "app/Inspection.h"
+#include "cert/KavexCert.h"
+#include "cert/KavexWinCrypt.h"
+#include "support/Exceptions.h"
+#include "tests/support/Recorders.h"
+#include "tests/support/TestSupport.h"
+
+#include <QByteArray>
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace testsupport;
+
+namespace {
+
+struct StoreCloser {
+    void operator()(void* store) const { CertCloseStore(store, 0); }
+};
+using StorePtr = std::unique_ptr<void, StoreCloser>;
+
+StorePtr OpenFixtureStore(const std::string& fixture)
+{
+    HCERTSTORE store = nullptr;
+    EXPECT_TRUE(OpenCertificateFileStore(QString::fromStdString(Fixture(fixture).string()), store)) << fixture;
+    return StorePtr(store);
+}
+
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        const size_t end = text.find("\r\n", start);
+        EXPECT_NE(end, std::string::npos) << "every line ends with CR LF";
+        if (end == std::string::npos)
+            break;
+        lines.push_back(text.substr(start, end - start));
+        start = end + 2;
+    }
+    return lines;
+}
+
+std::string PemText(HCERTSTORE store)
+{
+    TMemoryStream stream;
+    EXPECT_TRUE(SaveStoreToPemStream(store, stream));
+    EXPECT_EQ(stream.Position(), 0);
+    return std::string(reinterpret_cast<const char*>(stream.Memory()), static_cast<size_t>(stream.Size()));
+}
+
+struct LayoutCase {
+    const char* Fixture;
+    size_t FullLines;
+    size_t LastLine; // 0: no shorter last line
+};
+
+class PemLayout : public ::testing::TestWithParam<LayoutCase> {};
+
+TEST_P(PemLayout, MarkersAroundLinesOf64)
+{
+    const LayoutCase& c = GetParam();
+    const StorePtr store = OpenFixtureStore(c.Fixture);
+    const std::vector<std::string> lines = Lines(PemText(store.get()));
+    ASSERT_EQ(lines.size(), c.FullLines + (c.LastLine ? 1 : 0) + 2);
+    EXPECT_EQ(lines.front(), "-----BEGIN CERTIFICATE-----");
+    EXPECT_EQ(lines.back(), "-----END CERTIFICATE-----");
+    for (size_t i = 1; i <= c.FullLines; ++i)
+        EXPECT_EQ(lines[i].size(), 64u) << i;
+    if (c.LastLine)
+        EXPECT_EQ(lines[c.FullLines + 1].size(), c.LastLine);
+}
+
+// 1,100 bytes are 1,468 Base64 characters; 1,104 bytes exactly 23 lines, with no empty line after them.
+INSTANTIATE_TEST_SUITE_P(Sizes, PemLayout,
+                         ::testing::Values(LayoutCase{"export/export-1100.pem", 22, 60},
+                                           LayoutCase{"export/export-1104.pem", 23, 0}));
+
+TEST(Export, PemAndDerCarryTheSameBytesAndReplaceOldFiles)
+{
+    TempDir dir;
+    WriteText(dir / "out.pem", std::string(10000, 'x'));
+    const StorePtr store = OpenFixtureStore("certs/three.pem");
+    const QString pem = QString::fromStdString((dir / "out.pem").string());
+    const QString der = QString::fromStdString((dir / "out.der").string());
+    EXPECT_TRUE(ExportStoreToPemFile(store.get(), pem));
+    EXPECT_TRUE(ExportStoreToDerFile(store.get(), der));
+
+    const std::string text = ReadText(dir / "out.pem");
+    EXPECT_EQ(text.rfind("-----BEGIN CERTIFICATE-----\r\n", 0), 0u) << "no byte-order mark, the old content gone";
+    std::string body;
+    for (const std::string& line : Lines(text))
+        if (line.rfind("-----", 0) != 0)
+            body += line;
+    const QByteArray decoded = QByteArray::fromBase64(QByteArray::fromStdString(body));
+    EXPECT_EQ(decoded.toStdString(), ReadText(dir / "out.der"));
+    // A PKCS #7 bundle with the three certificates, read back as a certificate file.
+    HCERTSTORE reread = nullptr;
+    ASSERT_TRUE(OpenCertificateFileStore(der, reread));
+    TCertStoreInfo again, original;
+    DescribeCertStore(reread, again);
+    DescribeCertStore(store.get(), original);
+    CertCloseStore(reread, 0);
+    ASSERT_EQ(again.size(), 3u);
+    for (size_t i = 0; i < again.size(); ++i)
+        EXPECT_EQ(again[i].Thumbprint, original[i].Thumbprint);
+}
+
+TEST(Export, PemFileThatCannotBeCreatedRaises)
+{
+    const StorePtr store = OpenFixtureStore("certs/v1.pem");
+    EXPECT_THROW(ExportStoreToPemFile(store.get(), QStringLiteral("/nonexistent-folder/out.pem")), EFCreateError);
+    EXPECT_FALSE(ExportStoreToDerFile(store.get(), QStringLiteral("/nonexistent-folder/out.der")));
+}
+
+// The export of a signed executable holds the certificates of its signature, not the executable.
+TEST(Export, SignedExecutableExportListsTheSameCertificates)
+{
+    TempDir dir;
+    const QString executable = QString::fromStdString(Fixture("pe/signed.exe").string());
+    const StorePtr store(OpenInspectedFileStore(executable, QString()));
+    ASSERT_TRUE(store);
+    const QString target = QString::fromStdString((dir / "signature.der").string());
+    ASSERT_TRUE(ExportStoreToDerFile(store.get(), target));
+
+    const auto blocks = [](const QString& file) {
+        RecordingSink report;
+        RecordingHost host;
+        QString password;
+        InspectFile(file, password, report, host);
+        const qsizetype first = report.Lines.indexOf(QRegularExpression(QStringLiteral("Certificate .*")));
+        return first < 0 ? QStringList() : report.Lines.mid(first);
+    };
+    const QStringList original = blocks(executable);
+    ASSERT_FALSE(original.isEmpty());
+    EXPECT_EQ(blocks(target), original);
+}
+
+} // namespace
