@@ -94,6 +94,26 @@ TEST(ReportCli, ExportOfAFileWithoutCertificatesFails)
     EXPECT_FALSE(std::filesystem::exists(dir / "out.pem"));
 }
 
+// The cryptography libraries are bound by name when first needed: without them the program still
+// runs and reports what it can.
+TEST(ReportCli, MissingCryptographyLibraries)
+{
+    TempDir modules;
+    const std::string none = "TESSERA_MODULE_DIR=" + modules.path().string();
+    const RunResult certificate = RunProgram(Program(), {Fixture("certs/root.cer").string()}, {}, {none});
+    EXPECT_EQ(certificate.ExitCode, 0);
+    EXPECT_EQ(certificate.Out, "File contains no certificate\n");
+
+    // Certificates and the certificate table, but no trust provider.
+    for (const char* library : {"libtessera-crypt32.so", "libtessera-imagehlp.so"})
+        std::filesystem::create_symlink(BinaryDir() / library, modules / library);
+    const RunResult signedFile = RunProgram(Program(), {Fixture("pe/signed.exe").string()}, {}, {none});
+    EXPECT_EQ(signedFile.ExitCode, 0);
+    EXPECT_NE(signedFile.Out.find("\n\nERROR: The trust provider is not recognized on this system\n\nCertificate X509 version 3\n"),
+              std::string::npos)
+        << signedFile.Out;
+}
+
 TEST(ReportCli, HelpAndVersion)
 {
     const RunResult help = RunProgram(Program(), {"--help"});
