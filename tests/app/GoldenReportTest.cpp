@@ -152,6 +152,24 @@ const GoldenCase CompoundFiles[] = {
     {"compound/one-file", "compound/one-file.msi"},
     // A compound file is one whatever its extension.
     {"compound/full-v3-as-cer", "compound/full-v3.cfb", "document.cer"},
+    // Damaged ones: the storage's error ends the report, or the damage only touches what is not read.
+    {"compound/malformed-byte-order", "compound/malformed/byte-order.cfb"},
+    {"compound/malformed-fat-count-huge", "compound/malformed/fat-count-huge.cfb"},
+    {"compound/malformed-fat-cycle", "compound/malformed/fat-cycle.cfb"},
+    {"compound/malformed-ministream-huge", "compound/malformed/ministream-huge.cfb"},
+    {"compound/malformed-propset-bad-count", "compound/malformed/propset-bad-count.cfb"},
+    {"compound/malformed-propset-bad-offset", "compound/malformed/propset-bad-offset.cfb"},
+    {"compound/malformed-propset-bad-values", "compound/malformed/propset-bad-values.cfb"},
+    {"compound/malformed-propset-huge-dictionary", "compound/malformed/propset-huge-dictionary.cfb"},
+    {"compound/malformed-propset-value-outside", "compound/malformed/propset-value-outside.cfb"},
+    {"compound/malformed-sector-shift-30", "compound/malformed/sector-shift-30.cfb"},
+    {"compound/malformed-short-header", "compound/malformed/short-header.cfb"},
+    {"compound/malformed-stream-chain-cycle", "compound/malformed/stream-chain-cycle.cfb"},
+    {"compound/malformed-stream-chain-short", "compound/malformed/stream-chain-short.cfb"},
+    {"compound/malformed-stream-size-huge", "compound/malformed/stream-size-huge.cfb"},
+    {"compound/malformed-tree-bad-id", "compound/malformed/tree-bad-id.cfb"},
+    {"compound/malformed-tree-loop", "compound/malformed/tree-loop.cfb"},
+    {"compound/malformed-truncated", "compound/malformed/truncated.cfb"},
 };
 
 INSTANTIATE_TEST_SUITE_P(CertificateFiles, GoldenReport, ::testing::ValuesIn(CertificateFiles), CaseName);
