@@ -272,7 +272,10 @@ TEST(MainWindow, ExportFollowsTheSaveDialogsFilter)
     WhenModal([&](QWidget* modal) {
         auto* dialog = qobject_cast<QFileDialog*>(modal);
         dialog->selectNameFilter(dialog->nameFilters().value(1));
-        dialog->selectFile(QStringLiteral("chosen.pem"));
+        // Typed by the user after choosing the filter (choosing it turned the name's suffix to .der).
+        auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        ASSERT_NE(name, nullptr);
+        name->setText(QStringLiteral("chosen.pem"));
         QMetaObject::invokeMethod(dialog, "accept", Qt::DirectConnection);
     });
     w.bExport->click();

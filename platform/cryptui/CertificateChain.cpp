@@ -1,0 +1,190 @@
+#include "platform/cryptui/CertificateChain.h"
+
+#include "platform/cryptui/CertificateInfo.h"
+
+#include <map>
+
+namespace cryptui {
+
+namespace {
+
+struct Problem {
+    CertStatus Status;
+    QString Detail;
+};
+
+// What OpenSSL reports, sorted by depth; a certificate shows its most telling problem.
+class Problems {
+public:
+    void Add(int depth, int error)
+    {
+        const Problem problem{StatusOf(error), QString::fromUtf8(X509_verify_cert_error_string(error))};
+        const auto it = FByDepth.find(depth);
+        if (it == FByDepth.end() || Rank(problem.Status) > Rank(it->second.Status))
+            FByDepth[depth] = problem;
+    }
+    [[nodiscard]] const Problem* At(int depth) const
+    {
+        const auto it = FByDepth.find(depth);
+        return it == FByDepth.end() ? nullptr : &it->second;
+    }
+
+private:
+    static CertStatus StatusOf(int error)
+    {
+        switch (error) {
+        case X509_V_ERR_CERT_HAS_EXPIRED:
+        case X509_V_ERR_CERT_NOT_YET_VALID:
+        case X509_V_ERR_ERROR_IN_CERT_NOT_BEFORE_FIELD:
+        case X509_V_ERR_ERROR_IN_CERT_NOT_AFTER_FIELD: return CertStatus::Expired;
+        case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+        case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+        case X509_V_ERR_CERT_UNTRUSTED:
+        case X509_V_ERR_CERT_REJECTED: return CertStatus::UntrustedRoot;
+        case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+        case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+        case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE: return CertStatus::IssuerNotFound;
+        case X509_V_ERR_CERT_SIGNATURE_FAILURE:
+        case X509_V_ERR_UNABLE_TO_DECRYPT_CERT_SIGNATURE:
+        case X509_V_ERR_UNABLE_TO_DECODE_ISSUER_PUBLIC_KEY: return CertStatus::BadSignature;
+        default: return CertStatus::Invalid;
+        }
+    }
+    static int Rank(CertStatus status)
+    {
+        switch (status) {
+        case CertStatus::Ok: return 0;
+        case CertStatus::Invalid: return 1;
+        case CertStatus::Expired: return 2;
+        case CertStatus::IssuerNotFound: return 3;
+        case CertStatus::UntrustedRoot: return 4;
+        case CertStatus::BadSignature: return 5;
+        }
+        return 0;
+    }
+
+    std::map<int, Problem> FByDepth;
+};
+
+// Every problem is noted and the verification goes on, so that the whole chain is built and each
+// certificate gets its own status.
+int NoteProblem(int ok, X509_STORE_CTX* context)
+{
+    if (!ok) {
+        if (auto* problems = static_cast<Problems*>(X509_STORE_CTX_get_app_data(context)))
+            problems->Add(X509_STORE_CTX_get_error_depth(context), X509_STORE_CTX_get_error(context));
+    }
+    return 1;
+}
+
+QString ChainText(CertStatus status, bool atCertificate, const QString& detail)
+{
+    switch (status) {
+    case CertStatus::Ok: return QStringLiteral("This certificate is OK.");
+    case CertStatus::UntrustedRoot:
+        return atCertificate ? StatusText(status)
+                             : QStringLiteral("This certificate cannot be verified up to a trusted root: the root "
+                                              "certificate of its chain is not trusted.");
+    case CertStatus::IssuerNotFound:
+        return atCertificate ? StatusText(status)
+                             : QStringLiteral("This certificate cannot be verified up to a trusted root: the issuer "
+                                              "of a certificate in its chain could not be found.");
+    case CertStatus::Expired:
+        return atCertificate ? StatusText(status)
+                             : QStringLiteral("A certificate in this certificate's chain has expired or is not yet valid.");
+    case CertStatus::BadSignature:
+        return atCertificate ? StatusText(status)
+                             : QStringLiteral("A certificate in this certificate's chain has an invalid digital signature.");
+    case CertStatus::Invalid:
+        return atCertificate ? StatusText(status, detail)
+                             : QStringLiteral("A certificate in this certificate's chain is not valid: %1.").arg(detail);
+    }
+    return {};
+}
+
+} // namespace
+
+QString StatusText(CertStatus status, const QString& detail)
+{
+    switch (status) {
+    case CertStatus::Ok: return QStringLiteral("This certificate is OK.");
+    case CertStatus::Expired: return QStringLiteral("This certificate has expired or is not yet valid.");
+    case CertStatus::UntrustedRoot:
+        return QStringLiteral("This root certificate is not trusted: it is not in the trust store.");
+    case CertStatus::IssuerNotFound: return QStringLiteral("The issuer of this certificate could not be found.");
+    case CertStatus::BadSignature: return QStringLiteral("This certificate has an invalid digital signature.");
+    case CertStatus::Invalid:
+        return detail.isEmpty() ? QStringLiteral("This certificate is not valid.")
+                                : QStringLiteral("This certificate is not valid: %1.").arg(detail);
+    }
+    return {};
+}
+
+CertificateChain BuildChain(X509* certificate, const std::vector<X509Ptr>& others)
+{
+    CertificateChain chain;
+    if (!certificate)
+        return chain;
+
+    const X509StorePtr trust(X509_STORE_new());
+    const X509StoreCtxPtr context(X509_STORE_CTX_new());
+    const X509StackPtr untrusted(sk_X509_new_null());
+    bool ready = trust && context && untrusted;
+    // A missing or unreadable trust store leaves it empty: nothing is trusted then.
+    if (ready && X509_STORE_set_default_paths(trust.get()) != 1)
+        TakeOpenSslError();
+    for (size_t i = 0; ready && i < others.size() && i < MaxOtherCertificates; ++i) {
+        if (!others[i] || X509_up_ref(others[i].get()) != 1)
+            continue;
+        if (sk_X509_push(untrusted.get(), others[i].get()) <= 0) {
+            X509_free(others[i].get());
+            ready = false;
+        }
+    }
+    Problems problems;
+    if (ready && X509_STORE_CTX_init(context.get(), trust.get(), certificate, untrusted.get()) == 1) {
+        X509_VERIFY_PARAM* parameters = X509_STORE_CTX_get0_param(context.get());
+        X509_VERIFY_PARAM_set_depth(parameters, MaxChainDepth);
+        X509_VERIFY_PARAM_set_flags(parameters, X509_V_FLAG_CHECK_SS_SIGNATURE);
+        X509_STORE_CTX_set_app_data(context.get(), &problems);
+        X509_STORE_CTX_set_verify_cb(context.get(), NoteProblem);
+        X509_verify_cert(context.get());
+        X509_STORE_CTX_set_app_data(context.get(), nullptr);
+        const X509StackPtr built(X509_STORE_CTX_get1_chain(context.get()));
+        for (int i = 0; built && i < sk_X509_num(built.get()); ++i) {
+            X509* element = sk_X509_value(built.get(), i);
+            if (!element || X509_up_ref(element) != 1)
+                continue;
+            chain.Elements.push_back({X509Ptr(element), {}, CertStatus::Ok, {}});
+        }
+    }
+    TakeOpenSslError();
+
+    // Without a chain from OpenSSL the certificate still stands on its own.
+    if (chain.Elements.empty() && X509_up_ref(certificate) == 1) {
+        chain.Elements.push_back({X509Ptr(certificate), {}, CertStatus::IssuerNotFound, {}});
+        problems.Add(0, X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY);
+    }
+
+    QString firstDetail;
+    bool firstAtCertificate = false;
+    for (size_t depth = 0; depth < chain.Elements.size(); ++depth) {
+        ChainElement& element = chain.Elements[depth];
+        element.Name = DisplayName(element.Certificate.get());
+        const Problem* problem = problems.At(static_cast<int>(depth));
+        element.Status = problem ? problem->Status : CertStatus::Ok;
+        element.StatusText = StatusText(element.Status, problem ? problem->Detail : QString());
+        if (chain.Status == CertStatus::Ok && element.Status != CertStatus::Ok) {
+            chain.Status = element.Status;
+            firstDetail = problem->Detail;
+            firstAtCertificate = depth == 0;
+        }
+    }
+    // A self-signed certificate is its own root: its being untrusted is the chain's being untrusted.
+    if (chain.Status == CertStatus::UntrustedRoot || chain.Status == CertStatus::IssuerNotFound)
+        firstAtCertificate = false;
+    chain.StatusText = ChainText(chain.Status, firstAtCertificate, firstDetail);
+    return chain;
+}
+
+} // namespace cryptui

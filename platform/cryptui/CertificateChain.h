@@ -1,0 +1,46 @@
+// The certification path of a certificate: built by OpenSSL from the certificate, the other
+// certificates at hand and the trust store of OpenSSL's default verify paths (SSL_CERT_FILE,
+// SSL_CERT_DIR), with each certificate's status in words.
+#pragma once
+
+#include "platform/cryptui/Crypto.h"
+
+#include <QString>
+
+#include <vector>
+
+namespace cryptui {
+
+enum class CertStatus {
+    Ok,
+    Expired,        // or not yet valid
+    UntrustedRoot,  // the chain ends in a self-signed certificate the trust store does not hold
+    IssuerNotFound, // the chain ends in a certificate whose issuer is nowhere to be found
+    BadSignature,
+    Invalid,        // anything else OpenSSL refuses (basic constraints, path length, ...)
+};
+
+struct ChainElement {
+    X509Ptr Certificate;
+    QString Name;       // simple display name
+    CertStatus Status = CertStatus::Ok;
+    QString StatusText; // what the path page says about this certificate
+};
+
+struct CertificateChain {
+    std::vector<ChainElement> Elements; // the certificate first, the root (or the last one found) last
+    CertStatus Status = CertStatus::Ok; // the first problem found from the certificate upwards
+    QString StatusText;                 // the chain's status in one sentence
+};
+
+// Chains longer than this are refused as OpenSSL refuses them: real ones have a handful of levels.
+inline constexpr int MaxChainDepth = 32;
+// How many other certificates are offered to the chain builder at most.
+inline constexpr size_t MaxOtherCertificates = 4096;
+
+// others: certificates that may be intermediates (or roots, which are not trusted for being here).
+[[nodiscard]] CertificateChain BuildChain(X509* certificate, const std::vector<X509Ptr>& others);
+
+[[nodiscard]] QString StatusText(CertStatus status, const QString& detail = {});
+
+} // namespace cryptui

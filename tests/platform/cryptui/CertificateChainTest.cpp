@@ -1,0 +1,137 @@
+// The certification path: which certificates OpenSSL finds and what each one's status says, with
+// and without the test root in the trust store.
+#include "platform/cryptui/CertificateChain.h"
+
+#include "tests/platform/cryptui/CryptUITestSupport.h"
+#include "tests/support/TestSupport.h"
+
+#include <openssl/pem.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+using namespace cryptui;
+using namespace cryptuitest;
+
+namespace {
+
+X509Ptr LoadPem(const std::filesystem::path& path)
+{
+    const std::string pem = testsupport::ReadText(path);
+    BIO* bio = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
+    X509Ptr certificate(PEM_read_bio_X509(bio, nullptr, nullptr, nullptr));
+    BIO_free(bio);
+    return certificate;
+}
+
+struct ChainCase {
+    const char* Name;
+    const char* Certificate;
+    std::vector<const char*> Others;
+    bool TrustRoot;
+    std::vector<const char*> Names;       // certificate first
+    std::vector<CertStatus> Statuses;     // certificate first
+    CertStatus Overall;
+    const char* OverallWords;             // a part of the chain's status text
+};
+
+const ChainCase Cases[] = {
+    {"trusted", "certs/v3-ku-eku.pem", {"certs/intermediate.pem", "certs/root.pem"}, true,
+     {"leaf.tessera.test", "Tessera Test Intermediate CA", "Tessera Test Root CA"},
+     {CertStatus::Ok, CertStatus::Ok, CertStatus::Ok}, CertStatus::Ok, "This certificate is OK."},
+    {"root from the trust store", "certs/v3-ku-eku.pem", {"certs/intermediate.pem"}, true,
+     {"leaf.tessera.test", "Tessera Test Intermediate CA", "Tessera Test Root CA"},
+     {CertStatus::Ok, CertStatus::Ok, CertStatus::Ok}, CertStatus::Ok, "OK"},
+    {"untrusted root", "certs/v3-ku-eku.pem", {"certs/root.pem", "certs/intermediate.pem"}, false,
+     {"leaf.tessera.test", "Tessera Test Intermediate CA", "Tessera Test Root CA"},
+     {CertStatus::Ok, CertStatus::Ok, CertStatus::UntrustedRoot}, CertStatus::UntrustedRoot, "not trusted"},
+    {"issuer not found", "certs/v3-ku-eku.pem", {}, true, {"leaf.tessera.test"}, {CertStatus::IssuerNotFound},
+     CertStatus::IssuerNotFound, "could not be found"},
+    {"intermediate missing", "certs/v3-ku-eku.pem", {"certs/root.pem"}, true, {"leaf.tessera.test"},
+     {CertStatus::IssuerNotFound}, CertStatus::IssuerNotFound, "could not be found"},
+    {"expired", "expired.pem", {"certs/intermediate.pem"}, true,
+     {"Tessera Test Expired", "Tessera Test Intermediate CA", "Tessera Test Root CA"},
+     {CertStatus::Expired, CertStatus::Ok, CertStatus::Ok}, CertStatus::Expired, "expired"},
+    {"self-signed, untrusted", "certs/root.pem", {}, false, {"Tessera Test Root CA"}, {CertStatus::UntrustedRoot},
+     CertStatus::UntrustedRoot, "not trusted"},
+    {"self-signed, trusted", "certs/root.pem", {}, true, {"Tessera Test Root CA"}, {CertStatus::Ok}, CertStatus::Ok, "OK"},
+};
+
+std::filesystem::path FixturePath(const std::string& name)
+{
+    return name.rfind("certs/", 0) == 0 ? SharedFixture(name) : DialogFixture(name);
+}
+
+TEST(CertificateChain, BuildsThePathAndGivesEachCertificateItsStatus)
+{
+    for (const ChainCase& c : Cases) {
+        SCOPED_TRACE(c.Name);
+        const TrustStore trust(c.TrustRoot ? TestRoot() : NoTrust());
+        const X509Ptr certificate = LoadPem(FixturePath(c.Certificate));
+        ASSERT_TRUE(certificate);
+        std::vector<X509Ptr> others;
+        for (const char* other : c.Others)
+            others.push_back(LoadPem(FixturePath(other)));
+
+        const CertificateChain chain = BuildChain(certificate.get(), others);
+        ASSERT_EQ(chain.Elements.size(), c.Names.size());
+        for (size_t i = 0; i < chain.Elements.size(); ++i) {
+            EXPECT_EQ(chain.Elements[i].Name.toStdString(), c.Names[i]) << i;
+            EXPECT_EQ(chain.Elements[i].Status, c.Statuses[i]) << i << ": " << chain.Elements[i].StatusText.toStdString();
+            EXPECT_EQ(chain.Elements[i].StatusText, StatusText(c.Statuses[i])) << i;
+        }
+        EXPECT_EQ(chain.Status, c.Overall);
+        EXPECT_TRUE(chain.StatusText.contains(QString::fromLatin1(c.OverallWords))) << chain.StatusText.toStdString();
+    }
+}
+
+TEST(CertificateChain, SaysWhatEachStatusMeans)
+{
+    EXPECT_TRUE(StatusText(CertStatus::Ok).contains(QStringLiteral("OK")));
+    EXPECT_TRUE(StatusText(CertStatus::Expired).contains(QStringLiteral("expired")));
+    EXPECT_TRUE(StatusText(CertStatus::UntrustedRoot).contains(QStringLiteral("root certificate is not trusted")));
+    EXPECT_TRUE(StatusText(CertStatus::IssuerNotFound).contains(QStringLiteral("issuer")));
+    EXPECT_TRUE(StatusText(CertStatus::Invalid, QStringLiteral("path length constraint exceeded"))
+                    .contains(QStringLiteral("path length constraint exceeded")));
+}
+
+// A certificate that issued itself under two names (A issues B, B issues A) must not send the
+// builder round in circles.
+TEST(CertificateChain, StopsAtCrossSignedLoops)
+{
+    using KeyPtr = std::unique_ptr<EVP_PKEY, OsslFree<EVP_PKEY_free>>;
+    const KeyPtr keyA(EVP_EC_gen("P-256"));
+    const KeyPtr keyB(EVP_EC_gen("P-256"));
+    const auto make = [](const char* subject, const char* issuer, EVP_PKEY* key, EVP_PKEY* signer) {
+        X509Ptr certificate(X509_new());
+        X509_set_version(certificate.get(), 2);
+        ASN1_INTEGER_set(X509_get_serialNumber(certificate.get()), 1);
+        X509_NAME_add_entry_by_txt(X509_get_subject_name(certificate.get()), "CN", MBSTRING_UTF8,
+                                   reinterpret_cast<const unsigned char*>(subject), -1, -1, 0);
+        X509_NAME_add_entry_by_txt(X509_get_issuer_name(certificate.get()), "CN", MBSTRING_UTF8,
+                                   reinterpret_cast<const unsigned char*>(issuer), -1, -1, 0);
+        X509_gmtime_adj(X509_getm_notBefore(certificate.get()), -60);
+        X509_gmtime_adj(X509_getm_notAfter(certificate.get()), 3600);
+        X509_set_pubkey(certificate.get(), key);
+        X509V3_CTX context;
+        X509V3_set_ctx_nodb(&context);
+        X509V3_set_ctx(&context, nullptr, certificate.get(), nullptr, nullptr, 0);
+        X509_EXTENSION* ca = X509V3_EXT_conf_nid(nullptr, &context, NID_basic_constraints, "critical,CA:TRUE");
+        X509_add_ext(certificate.get(), ca, -1);
+        X509_EXTENSION_free(ca);
+        X509_sign(certificate.get(), signer, EVP_sha256());
+        return certificate;
+    };
+    const X509Ptr leaf = make("Leaf", "A", keyB.get(), keyA.get());
+    std::vector<X509Ptr> others;
+    others.push_back(make("A", "B", keyA.get(), keyB.get()));
+    others.push_back(make("B", "A", keyB.get(), keyA.get()));
+    const TrustStore trust(NoTrust());
+    const CertificateChain chain = BuildChain(leaf.get(), others);
+    ASSERT_FALSE(chain.Elements.empty());
+    EXPECT_LE(chain.Elements.size(), static_cast<size_t>(MaxChainDepth) + 2);
+    EXPECT_NE(chain.Status, CertStatus::Ok);
+}
+
+} // namespace
