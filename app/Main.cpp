@@ -211,8 +211,9 @@ void TwndMain::FormCreate()
 void TwndMain::FormShow()
 {
     // The first argument after the program's own path; further ones are ignored, none is an option.
+    // A name relative to the working folder is shown as the full path it stands for.
     if (FArguments.size() > 1)
-        OpenFile(FArguments[1]);
+        OpenFile(QFileInfo(FArguments[1]).absoluteFilePath());
 }
 
 void TwndMain::FormDropFiles(QObject* sender, const QStringList& files)
