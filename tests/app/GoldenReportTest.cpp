@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cstdlib>
 #include <exception>
 #include <filesystem>
 #include <optional>
@@ -27,6 +28,8 @@ struct GoldenCase {
     const char* InspectedAs = nullptr;
     // The password typed at the prompt; null: the prompt is cancelled.
     const char* Password = nullptr;
+    // Trust the test root and the time-stamp root (tests/fixtures/trust-tessera.pem).
+    bool Trusted = false;
 };
 
 // The report, with a last line "!! <message>" when an error left the inspection.
@@ -58,6 +61,8 @@ TEST_P(GoldenReport, MatchesTheGoldenFile)
         file = dir / c.InspectedAs;
         fs::copy_file(Fixture(c.Fixture), file);
     }
+    const std::string trust = Fixture(c.Trusted ? "trust-tessera.pem" : "no-trust.pem").string();
+    setenv("SSL_CERT_FILE", trust.c_str(), 1);
     const std::string difference =
         CompareGolden(Report(file, c.Password), fs::path(TESSERA_SOURCE_DIR) / "tests/golden" / (std::string(c.Golden) + ".txt"));
     EXPECT_TRUE(difference.empty()) << difference;
@@ -172,9 +177,46 @@ const GoldenCase CompoundFiles[] = {
     {"compound/malformed-truncated", "compound/malformed/truncated.cfb"},
 };
 
+const GoldenCase SignedFiles[] = {
+    {"signed/valid", "signed/valid.exe", nullptr, nullptr, true},
+    {"signed/valid-sha1", "signed/valid-sha1.exe", nullptr, nullptr, true},
+    {"signed/valid64", "signed/valid64.exe", nullptr, nullptr, true},
+    {"signed/no-opus", "signed/no-opus.exe", nullptr, nullptr, true},
+    {"signed/opus-urls", "signed/opus-urls.exe", nullptr, nullptr, true},
+    {"signed/opus-file", "signed/opus-file.exe", nullptr, nullptr, true},
+    {"signed/ts-legacy", "signed/ts-legacy.exe", nullptr, nullptr, true},
+    {"signed/ts-rfc3161", "signed/ts-rfc3161.exe", nullptr, nullptr, true},
+    {"signed/ts-rfc3161-64", "signed/ts-rfc3161-64.exe", nullptr, nullptr, true},
+    {"signed/expired", "signed/expired.exe", nullptr, nullptr, true},
+    {"signed/expired-ts-rfc3161", "signed/expired-ts-rfc3161.exe", nullptr, nullptr, true},
+    {"signed/expired-ts-legacy", "signed/expired-ts-legacy.exe", nullptr, nullptr, true},
+    {"signed/untrusted-root", "signed/untrusted-root.exe", nullptr, nullptr, true},
+    {"signed/nested", "signed/nested.exe", nullptr, nullptr, true},
+    {"signed/no-intermediate", "signed/no-intermediate.exe", nullptr, nullptr, true},
+    {"signed/bad-digest", "signed/bad-digest.exe", nullptr, nullptr, true},
+    {"signed/bad-digest64", "signed/bad-digest64.exe", nullptr, nullptr, true},
+    {"signed/bad-signature", "signed/bad-signature.exe", nullptr, nullptr, true},
+    {"signed/no-signer-cert", "signed/no-signer-cert.exe", nullptr, nullptr, true},
+    {"signed/wrong-usage", "signed/wrong-usage.exe", nullptr, nullptr, true},
+    {"signed/revoked", "signed/revoked.exe", nullptr, nullptr, true},
+    {"signed/revoked-crl-in-message", "signed/revoked-crl-in-message.exe", nullptr, nullptr, true},
+    {"signed/ts-legacy-broken", "signed/ts-legacy-broken.exe", nullptr, nullptr, true},
+    {"signed/ts-rfc3161-broken", "signed/ts-rfc3161-broken.exe", nullptr, nullptr, true},
+    {"signed/msi-ts-msi", "signed/msi-ts.msi", nullptr, nullptr, true},
+    {"signed/msi-dse-ts-msi", "signed/msi-dse-ts.msi", nullptr, nullptr, true},
+    {"signed/msi-dse-sha1-msi", "signed/msi-dse-sha1.msi", nullptr, nullptr, true},
+    {"signed/msi-bad-digest-msi", "signed/msi-bad-digest.msi", nullptr, nullptr, true},
+    {"signed/msi-meta-changed-msi", "signed/msi-meta-changed.msi", nullptr, nullptr, true},
+    {"signed/msi-dse-meta-changed-msi", "signed/msi-dse-meta-changed.msi", nullptr, nullptr, true},
+    // Without the test root the same signature is not trusted.
+    {"signed/valid-untrusted", "signed/valid.exe"},
+    {"signed/msi-ts-untrusted", "signed/msi-ts.msi"},
+};
+
 INSTANTIATE_TEST_SUITE_P(CertificateFiles, GoldenReport, ::testing::ValuesIn(CertificateFiles), CaseName);
 INSTANTIATE_TEST_SUITE_P(KeyContainers, GoldenReport, ::testing::ValuesIn(KeyContainers), CaseName);
 INSTANTIATE_TEST_SUITE_P(Executables, GoldenReport, ::testing::ValuesIn(Executables), CaseName);
 INSTANTIATE_TEST_SUITE_P(CompoundFiles, GoldenReport, ::testing::ValuesIn(CompoundFiles), CaseName);
+INSTANTIATE_TEST_SUITE_P(SignedFiles, GoldenReport, ::testing::ValuesIn(SignedFiles), CaseName);
 
 } // namespace

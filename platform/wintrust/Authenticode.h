@@ -1,0 +1,82 @@
+// The Authenticode signature: a PKCS #7 SignedData whose content is SpcIndirectDataContent (the
+// file's digest and the algorithm that made it), its signers, and the time stamps in the first
+// signer's unauthenticated attributes: legacy counter-signatures (1.2.840.113549.1.9.6, a
+// SignerInfo over the signer's encrypted digest) and RFC 3161 tokens (1.3.6.1.4.1.311.3.3.1, a
+// SignedData over a TSTInfo whose imprint is the digest of the signer's encrypted digest).
+//
+// Decoding goes through OpenSSL's ASN.1 templates; nothing here walks DER by hand beyond
+// stepping over one tag and length.
+#pragma once
+
+#include "platform/wintrust/Ossl.h"
+
+#include <memory>
+#include <optional>
+
+namespace wintrust {
+
+inline constexpr char SpcIndirectDataObjId[] = "1.3.6.1.4.1.311.2.1.4";
+inline constexpr char SpcNestedSignatureObjId[] = "1.3.6.1.4.1.311.2.4.1";
+
+class SignedMessage {
+    struct Key {
+        explicit Key() = default;
+    };
+
+public:
+    explicit SignedMessage(Key) {}
+    // S_OK when der starts with a ContentInfo holding a SignedData whose content is
+    // SpcIndirectDataContent (trailing padding is allowed); DIGSIG_E_DECODE otherwise.
+    [[nodiscard]] static HRESULT Decode(std::span<const uint8_t> der, std::unique_ptr<SignedMessage>& message);
+
+    // The message's own bytes, padding left out.
+    [[nodiscard]] std::span<const uint8_t> Der() const { return FDer; }
+    // The digest the signature claims for the file, and its algorithm (null when the algorithm is
+    // none of MD5, SHA-1, SHA-256, SHA-384, SHA-512).
+    [[nodiscard]] const EVP_MD* FileDigestAlgorithm() const { return FFileMd; }
+    [[nodiscard]] const Bytes& FileDigest() const { return FFileDigest; }
+    // What the signer's messageDigest attribute covers: SpcIndirectDataContent without its
+    // outer tag and length.
+    [[nodiscard]] std::span<const uint8_t> SignedContent() const { return FSignedContent; }
+
+    [[nodiscard]] int SignerCount() const;
+    [[nodiscard]] PKCS7_SIGNER_INFO* Signer(int index) const;
+    [[nodiscard]] STACK_OF(X509) * Certificates() const;
+    [[nodiscard]] STACK_OF(X509_CRL) * Crls() const;
+
+private:
+    Bytes FDer;
+    Pkcs7Ptr FMessage;
+    const EVP_MD* FFileMd = nullptr;
+    Bytes FFileDigest;
+    Bytes FSignedContent;
+};
+
+// The certificate that issued a SignerInfo (issuer and serial number) among certs, or null.
+[[nodiscard]] X509* FindSignerCertificate(PKCS7_SIGNER_INFO* signer, STACK_OF(X509) * certs);
+
+// Checks a SignerInfo made by cert over content: with authenticated attributes, their
+// messageDigest against the digest of content and the signature over their DER; without, the
+// signature over content. S_OK or TRUST_E_BAD_DIGEST.
+[[nodiscard]] HRESULT VerifySignerInfo(PKCS7_SIGNER_INFO* signer, X509* cert, std::span<const uint8_t> content);
+
+enum class TimeStampKind { Legacy, Rfc3161 };
+
+struct TimeStamp {
+    TimeStampKind Kind = TimeStampKind::Legacy;
+    // The DER the counter-signer's CMSG_SIGNER_INFO comes from: the SignerInfo (legacy) or the
+    // token's ContentInfo (RFC 3161).
+    Bytes Der;
+    // S_OK when the time stamp's own signature, digest and time are sound (its certificate chain
+    // is judged apart); TRUST_E_COUNTER_SIGNER (legacy) or TRUST_E_TIME_STAMP (RFC 3161).
+    HRESULT Error = S_OK;
+    std::optional<int64_t> Time; // signing time (legacy) or genTime (RFC 3161), seconds since 1970
+    X509Ptr SignerCert;          // null when the time stamp's signer is not among its certificates
+    X509StackPtr Helpers;        // certificates that may complete its chain
+};
+
+// The time stamps of signer in attribute order, at most max of them.
+[[nodiscard]] std::vector<TimeStamp> ReadTimeStamps(const SignedMessage& message, PKCS7_SIGNER_INFO* signer,
+                                                    size_t max);
+
+} // namespace wintrust

@@ -1,0 +1,252 @@
+#include "platform/wintrust/Chain.h"
+
+#include <openssl/err.h>
+
+#include <algorithm>
+#include <array>
+#include <set>
+#include <string>
+
+namespace wintrust {
+
+namespace {
+
+// Chains longer than this are not followed.
+constexpr int MaxChainDepth = 16;
+// Distribution points looked at for one chain at most.
+constexpr size_t MaxCrlUrls = 16;
+
+using ReasonPtr = std::unique_ptr<ASN1_ENUMERATED, OsslFree<ASN1_ENUMERATED_free>>;
+
+struct Problem {
+    int Depth;
+    int Code;
+};
+
+int CollectProblems(int ok, X509_STORE_CTX* ctx)
+{
+    if (!ok) {
+        auto* problems = static_cast<std::vector<Problem>*>(X509_STORE_CTX_get_app_data(ctx));
+        if (problems && problems->size() < 256)
+            problems->push_back({X509_STORE_CTX_get_error_depth(ctx), X509_STORE_CTX_get_error(ctx)});
+    }
+    // Go on to the end, so that the whole chain is built and the most serious problem is the
+    // one reported, whichever OpenSSL meets first.
+    return 1;
+}
+
+// The Windows result of one OpenSSL verification error; S_OK for those Windows lets pass (a
+// CRL that is missing, stale or unreadable is revocation that is offline).
+HRESULT ResultOf(int code)
+{
+    switch (code) {
+    case X509_V_OK: return S_OK;
+    case X509_V_ERR_CERT_SIGNATURE_FAILURE:
+    case X509_V_ERR_UNABLE_TO_DECRYPT_CERT_SIGNATURE:
+    case X509_V_ERR_UNABLE_TO_DECODE_ISSUER_PUBLIC_KEY: return TRUST_E_CERT_SIGNATURE;
+    case X509_V_ERR_CERT_REVOKED: return CERT_E_REVOKED;
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+    case X509_V_ERR_CERT_CHAIN_TOO_LONG: return CERT_E_CHAINING;
+    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+    case X509_V_ERR_CERT_UNTRUSTED:
+    case X509_V_ERR_CERT_REJECTED: return CERT_E_UNTRUSTEDROOT;
+    case X509_V_ERR_CERT_NOT_YET_VALID:
+    case X509_V_ERR_CERT_HAS_EXPIRED:
+    case X509_V_ERR_ERROR_IN_CERT_NOT_BEFORE_FIELD:
+    case X509_V_ERR_ERROR_IN_CERT_NOT_AFTER_FIELD: return CERT_E_EXPIRED;
+    case X509_V_ERR_INVALID_CA:
+    case X509_V_ERR_INVALID_NON_CA: return TRUST_E_BASIC_CONSTRAINTS;
+    case X509_V_ERR_PATH_LENGTH_EXCEEDED: return CERT_E_PATHLENCONST;
+    case X509_V_ERR_UNHANDLED_CRITICAL_EXTENSION: return CERT_E_CRITICAL;
+    case X509_V_ERR_INVALID_PURPOSE: return CERT_E_WRONG_USAGE;
+    case X509_V_ERR_UNABLE_TO_GET_CRL:
+    case X509_V_ERR_UNABLE_TO_DECRYPT_CRL_SIGNATURE:
+    case X509_V_ERR_CRL_SIGNATURE_FAILURE:
+    case X509_V_ERR_CRL_NOT_YET_VALID:
+    case X509_V_ERR_CRL_HAS_EXPIRED:
+    case X509_V_ERR_ERROR_IN_CRL_LAST_UPDATE_FIELD:
+    case X509_V_ERR_ERROR_IN_CRL_NEXT_UPDATE_FIELD:
+    case X509_V_ERR_UNABLE_TO_GET_CRL_ISSUER:
+    case X509_V_ERR_KEYUSAGE_NO_CRL_SIGN:
+    case X509_V_ERR_DIFFERENT_CRL_SCOPE:
+    case X509_V_ERR_UNHANDLED_CRITICAL_CRL_EXTENSION:
+    case X509_V_ERR_CRL_PATH_VALIDATION_ERROR: return S_OK;
+    default: return TRUST_E_FAIL;
+    }
+}
+
+// Lower is more serious.
+int Rank(HRESULT hr)
+{
+    static constexpr std::array<HRESULT, 10> Order = {
+        TRUST_E_CERT_SIGNATURE, CERT_E_REVOKED,    CERT_E_CHAINING, CERT_E_UNTRUSTEDROOT, CERT_E_EXPIRED,
+        TRUST_E_BASIC_CONSTRAINTS, CERT_E_PATHLENCONST, CERT_E_CRITICAL, CERT_E_WRONG_USAGE, TRUST_E_FAIL};
+    const auto it = std::find(Order.begin(), Order.end(), hr);
+    return static_cast<int>(it - Order.begin());
+}
+
+HRESULT MoreSerious(HRESULT a, HRESULT b)
+{
+    if (a == S_OK)
+        return b;
+    if (b == S_OK)
+        return a;
+    return Rank(b) < Rank(a) ? b : a;
+}
+
+bool AllowsUsage(X509* cert, Usage usage)
+{
+    if ((X509_get_extension_flags(cert) & EXFLAG_XKUSAGE) == 0)
+        return true; // no extended key usage: every usage
+    const uint32_t usages = X509_get_extended_key_usage(cert);
+    const uint32_t wanted = usage == Usage::CodeSigning ? XKU_CODE_SIGN : XKU_TIMESTAMP;
+    return (usages & (wanted | XKU_ANYEKU)) != 0;
+}
+
+X509Ptr Share(X509* cert)
+{
+    if (!cert || X509_up_ref(cert) != 1)
+        return nullptr;
+    return X509Ptr(cert);
+}
+
+DWORD RevocationReason(X509* cert, STACK_OF(X509_CRL) * crls)
+{
+    for (int i = 0; i < sk_X509_CRL_num(crls); ++i) {
+        X509_REVOKED* entry = nullptr;
+        if (X509_CRL_get0_by_cert(sk_X509_CRL_value(crls, i), &entry, cert) == 1 && entry) {
+            const ReasonPtr reason(static_cast<ASN1_ENUMERATED*>(
+                X509_REVOKED_get_ext_d2i(entry, NID_crl_reason, nullptr, nullptr)));
+            const long value = reason ? ASN1_ENUMERATED_get(reason.get()) : 0;
+            ERR_clear_error();
+            return value > 0 ? static_cast<DWORD>(value) : 0;
+        }
+    }
+    return 0;
+}
+
+struct Pass {
+    X509StackPtr Chain;
+    int Untrusted = 0;
+    std::vector<Problem> Problems;
+};
+
+Pass RunVerify(X509_STORE* store, X509* leaf, STACK_OF(X509) * helpers, STACK_OF(X509_CRL) * crls, int64_t when)
+{
+    Pass pass;
+    const X509StoreCtxPtr ctx(X509_STORE_CTX_new());
+    if (!ctx || X509_STORE_CTX_init(ctx.get(), store, leaf, helpers) != 1) {
+        ERR_clear_error();
+        pass.Problems.push_back({0, X509_V_ERR_UNSPECIFIED});
+        return pass;
+    }
+    X509_VERIFY_PARAM* param = X509_STORE_CTX_get0_param(ctx.get());
+    X509_VERIFY_PARAM_set_time(param, static_cast<time_t>(when));
+    X509_VERIFY_PARAM_set_depth(param, MaxChainDepth);
+    if (crls) {
+        X509_VERIFY_PARAM_set_flags(param, X509_V_FLAG_CRL_CHECK | X509_V_FLAG_CRL_CHECK_ALL);
+        X509_STORE_CTX_set0_crls(ctx.get(), crls);
+    }
+    X509_STORE_CTX_set_verify_cb(ctx.get(), CollectProblems);
+    X509_STORE_CTX_set_app_data(ctx.get(), &pass.Problems);
+    if (X509_verify_cert(ctx.get()) < 0 && pass.Problems.empty())
+        pass.Problems.push_back({0, X509_V_ERR_UNSPECIFIED});
+    pass.Chain.reset(X509_STORE_CTX_get1_chain(ctx.get()));
+    pass.Untrusted = X509_STORE_CTX_get_num_untrusted(ctx.get());
+    ERR_clear_error();
+    return pass;
+}
+
+} // namespace
+
+TrustStore::TrustStore() : FStore(X509_STORE_new())
+{
+    if (FStore)
+        X509_STORE_set_default_paths(FStore.get());
+    // A missing SSL_CERT_FILE or SSL_CERT_DIR leaves an empty store, which trusts nothing.
+    ERR_clear_error();
+}
+
+ChainResult TrustStore::Verify(X509* leaf, STACK_OF(X509) * helpers, STACK_OF(X509_CRL) * crls, int64_t when,
+                               Usage usage, const RevocationPolicy& revocation) const
+{
+    ChainResult result;
+    if (!FStore || !leaf) {
+        result.Error = TRUST_E_FAIL;
+        return result;
+    }
+    Pass pass = RunVerify(FStore.get(), leaf, helpers, nullptr, when);
+
+    CrlStackPtr lists;
+    if (revocation.Check && pass.Chain) {
+        lists.reset(sk_X509_CRL_new_null());
+        for (int i = 0; lists && i < sk_X509_CRL_num(crls); ++i)
+            if (X509_CRL* crl = sk_X509_CRL_value(crls, i); crl && X509_CRL_up_ref(crl) == 1 &&
+                                                            !sk_X509_CRL_push(lists.get(), crl))
+                X509_CRL_free(crl);
+        // Each certificate that has an issuer in the chain: its first distribution point that
+        // gives a list.
+        std::set<std::string> tried;
+        for (int i = 0; lists && i < sk_X509_num(pass.Chain.get()); ++i) {
+            X509* cert = sk_X509_value(pass.Chain.get(), i);
+            if (X509_self_signed(cert, 0) == 1)
+                continue;
+            for (const std::string& url : CrlDistributionUrls(cert)) {
+                if (tried.size() >= MaxCrlUrls || !tried.insert(url).second)
+                    continue;
+                X509CrlPtr crl = FetchCrl(url, revocation.Budget);
+                if (crl && sk_X509_CRL_push(lists.get(), crl.get())) {
+                    crl.release();
+                    break;
+                }
+            }
+        }
+        ERR_clear_error();
+        if (lists)
+            pass = RunVerify(FStore.get(), leaf, helpers, lists.get(), when);
+    }
+
+    const int count = pass.Chain ? sk_X509_num(pass.Chain.get()) : 0;
+    result.Elements.resize(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        X509* cert = sk_X509_value(pass.Chain.get(), i);
+        ChainElement& element = result.Elements[static_cast<size_t>(i)];
+        element.Cert = Share(cert);
+        element.SelfSigned = X509_self_signed(cert, 0) == 1;
+        element.Confidence = CertConfidenceSig | CertConfidenceTime | CertConfidenceTimeNest |
+                             CertConfidenceAuthIdExt | CertConfidenceHygiene;
+        if (!AllowsUsage(cert, usage))
+            element.Error = CERT_E_WRONG_USAGE;
+    }
+    // The certificates after the helpers came from the trust store.
+    if (count > pass.Untrusted && count > 0)
+        result.Elements.back().TrustedRoot = true;
+
+    for (const Problem& problem : pass.Problems) {
+        const HRESULT hr = ResultOf(problem.Code);
+        if (hr == S_OK)
+            continue;
+        if (problem.Depth >= 0 && problem.Depth < count) {
+            ChainElement& element = result.Elements[static_cast<size_t>(problem.Depth)];
+            element.Error = MoreSerious(element.Error, hr);
+            if (hr == TRUST_E_CERT_SIGNATURE || hr == CERT_E_CHAINING)
+                element.Confidence &= ~CertConfidenceSig;
+            if (hr == CERT_E_EXPIRED)
+                element.Confidence &= ~CertConfidenceTime;
+            if (hr == CERT_E_REVOKED)
+                element.RevokedReason = RevocationReason(element.Cert.get(), lists.get());
+        } else {
+            result.Error = MoreSerious(result.Error, hr);
+        }
+    }
+    for (const ChainElement& element : result.Elements)
+        result.Error = MoreSerious(result.Error, element.Error);
+    if (count == 0)
+        result.Error = MoreSerious(result.Error, TRUST_E_FAIL);
+    return result;
+}
+
+} // namespace wintrust

@@ -1,0 +1,177 @@
+#include "platform/wintrust/CrlFetch.h"
+
+#include <openssl/err.h>
+#include <openssl/pem.h>
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <strings.h>
+
+namespace wintrust {
+
+namespace {
+
+struct CurlCleanup {
+    void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
+};
+using CurlPtr = std::unique_ptr<CURL, CurlCleanup>;
+using BioPtr = std::unique_ptr<BIO, OsslFree<BIO_free>>;
+
+struct Cache {
+    std::mutex Lock;
+    std::map<std::string, X509CrlPtr> Lists;
+};
+
+Cache& TheCache()
+{
+    static Cache cache;
+    return cache;
+}
+
+void InitCurl()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+size_t Collect(char* data, size_t size, size_t count, void* user)
+{
+    auto* body = static_cast<Bytes*>(user);
+    const size_t n = size * count;
+    if (n > MaxCrlSize - std::min(body->size(), MaxCrlSize))
+        return 0; // makes curl stop with a write error
+    body->insert(body->end(), data, data + n);
+    return n;
+}
+
+// Loopback is never sent through a proxy: tests serve their lists there.
+std::string NoProxyList()
+{
+    std::string list = "127.0.0.1,localhost,::1";
+    for (const char* name : {"no_proxy", "NO_PROXY"}) {
+        if (const char* value = std::getenv(name); value && *value) {
+            list += ',';
+            list += value;
+            break;
+        }
+    }
+    return list;
+}
+
+X509CrlPtr Download(const std::string& url, long timeoutMs)
+{
+    InitCurl();
+    const CurlPtr curl(curl_easy_init());
+    if (!curl)
+        return nullptr;
+    Bytes body;
+    const std::string noProxy = NoProxyList();
+    CURL* c = curl.get();
+    curl_easy_setopt(c, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http");
+    curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http");
+    curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(c, CURLOPT_MAXREDIRS, 3L);
+    curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, timeoutMs);
+    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs);
+    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(c, CURLOPT_FAILONERROR, 1L);
+    curl_easy_setopt(c, CURLOPT_NOPROXY, noProxy.c_str());
+    curl_easy_setopt(c, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(MaxCrlSize));
+    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, Collect);
+    curl_easy_setopt(c, CURLOPT_WRITEDATA, &body);
+    if (curl_easy_perform(c) != CURLE_OK || body.empty())
+        return nullptr;
+
+    const unsigned char* p = body.data();
+    X509CrlPtr crl(d2i_X509_CRL(nullptr, &p, static_cast<long>(body.size())));
+    if (!crl) {
+        ERR_clear_error();
+        const BioPtr bio(BIO_new_mem_buf(body.data(), static_cast<int>(body.size())));
+        if (bio)
+            crl.reset(PEM_read_bio_X509_CRL(bio.get(), nullptr, nullptr, nullptr));
+    }
+    ERR_clear_error();
+    return crl;
+}
+
+X509CrlPtr Share(X509_CRL* crl)
+{
+    if (!crl || X509_CRL_up_ref(crl) != 1)
+        return nullptr;
+    return X509CrlPtr(crl);
+}
+
+int64_t NowMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+} // namespace
+
+FetchBudget::FetchBudget(size_t fetches, long milliseconds) : FFetchesLeft(fetches), FDeadlineMs(NowMs() + milliseconds)
+{
+}
+
+long FetchBudget::Take()
+{
+    const int64_t left = FDeadlineMs - NowMs();
+    if (FFetchesLeft == 0 || left <= 0)
+        return 0;
+    --FFetchesLeft;
+    return static_cast<long>(std::min<int64_t>(left, CrlFetchTimeoutMs));
+}
+
+X509CrlPtr FetchCrl(const std::string& url, FetchBudget* budget)
+{
+    Cache& cache = TheCache();
+    {
+        const std::lock_guard lock(cache.Lock);
+        if (const auto found = cache.Lists.find(url); found != cache.Lists.end())
+            return Share(found->second.get());
+    }
+    const long timeoutMs = budget ? budget->Take() : 0;
+    if (timeoutMs <= 0)
+        return nullptr;
+    // Fetched without the lock: a slow server must not hold up other threads' verifications.
+    X509CrlPtr crl = Download(url, timeoutMs);
+    if (!crl)
+        return nullptr;
+    const std::lock_guard lock(cache.Lock);
+    const auto [it, added] = cache.Lists.emplace(url, std::move(crl));
+    return Share(it->second.get());
+}
+
+std::vector<std::string> CrlDistributionUrls(X509* cert)
+{
+    std::vector<std::string> urls;
+    const DistPointsPtr points(
+        static_cast<CRL_DIST_POINTS*>(X509_get_ext_d2i(cert, NID_crl_distribution_points, nullptr, nullptr)));
+    ERR_clear_error();
+    if (!points)
+        return urls;
+    for (int i = 0; i < sk_DIST_POINT_num(points.get()); ++i) {
+        const DIST_POINT* point = sk_DIST_POINT_value(points.get(), i);
+        if (!point || !point->distpoint || point->distpoint->type != 0)
+            continue;
+        const GENERAL_NAMES* names = point->distpoint->name.fullname;
+        for (int j = 0; j < sk_GENERAL_NAME_num(names); ++j) {
+            const GENERAL_NAME* name = sk_GENERAL_NAME_value(names, j);
+            if (!name || name->type != GEN_URI)
+                continue;
+            const auto bytes = StringBytes(name->d.uniformResourceIdentifier);
+            std::string url(bytes.begin(), bytes.end());
+            if (url.size() > 7 && strncasecmp(url.c_str(), "http://", 7) == 0 && url.find('\0') == std::string::npos)
+                urls.push_back(std::move(url));
+        }
+    }
+    return urls;
+}
+
+} // namespace wintrust

@@ -1,0 +1,41 @@
+// Certificate revocation lists fetched from the HTTP distribution points that certificates name.
+// A list that arrived is kept for the rest of the process, as Windows keeps its URL cache; one
+// that could not be fetched or read is tried again next time (and then does not fail anything).
+#pragma once
+
+#include "platform/wintrust/Ossl.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace wintrust {
+
+// How long one fetch may take, connecting included.
+inline constexpr long CrlFetchTimeoutMs = 5000;
+
+// What one verification may spend on fetching, across all the chains it judges: a hostile
+// signature naming many slow servers must not hold the caller for long.
+class FetchBudget {
+public:
+    FetchBudget(size_t fetches, long milliseconds);
+    // The time the next fetch may take (at most CrlFetchTimeoutMs), and one fetch taken from
+    // the budget; 0 when the budget is spent.
+    [[nodiscard]] long Take();
+
+private:
+    size_t FFetchesLeft;
+    int64_t FDeadlineMs;
+};
+
+// A list larger than this is abandoned while it arrives.
+inline constexpr size_t MaxCrlSize = 16u * 1024 * 1024;
+
+// The CRL at url (DER, or PEM as some servers send), or null. A list that is already kept is
+// answered at once; otherwise, unless budget is null, it is fetched within what budget allows.
+[[nodiscard]] X509CrlPtr FetchCrl(const std::string& url, FetchBudget* budget);
+
+// The HTTP URLs of a certificate's CRL distribution points, in the certificate's order.
+[[nodiscard]] std::vector<std::string> CrlDistributionUrls(X509* cert);
+
+} // namespace wintrust

@@ -1,0 +1,43 @@
+// Agreement with a peer: osslsigncode, given the same trust anchors, reaches the same verdict
+// (success or failure) on every signed fixture, except where its policy is knowingly not
+// Windows' own.
+#include "tests/platform/wintrust/WinTrustTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string_view>
+
+using namespace wintrusttest;
+
+namespace {
+
+TEST(PeerTest, OsslsigncodeReachesTheSameVerdict)
+{
+    const std::filesystem::path peer = FindProgram("osslsigncode");
+    ASSERT_FALSE(peer.empty()) << "the peer comes with the osslsigncode package";
+    // Where osslsigncode's policy is not Windows': it accepts a file when any of its signatures
+    // verifies (Windows looks at the first only), and it treats a time stamp that does not verify
+    // as absent (Windows fails the file).
+    const std::set<std::string_view> knownDifferences = {"nested.exe", "ts-legacy-broken.exe",
+                                                         "ts-rfc3161-broken.exe"};
+    const TrustAnchors anchors(Anchors::RootAndTsa);
+    const std::string root = testsupport::Fixture("certs/root.pem").string();
+    const std::string tsaRoot = Signed("tsa-root.pem").string();
+    for (const Expected& fixture : SignedFixtures()) {
+        // Its CRL needs the loopback server: compared in RevocationTest.
+        if (std::string_view(fixture.File) == "revoked.exe")
+            continue;
+        const Verification ours(Signed(fixture.File));
+        const testsupport::RunResult theirs = testsupport::RunProgram(
+            peer, {"verify", "-CAfile", root, "-TSA-CAfile", tsaRoot, "-in", Signed(fixture.File).string()});
+        const bool weAccept = ours.result() == S_OK;
+        const bool theyAccept = theirs.ExitCode == 0;
+        if (knownDifferences.count(fixture.File))
+            EXPECT_NE(weAccept, theyAccept) << fixture.File << ": the known difference is gone";
+        else
+            EXPECT_EQ(weAccept, theyAccept) << fixture.File << " ours " << Hex(ours.result()) << "\n" << theirs.Out;
+    }
+}
+
+} // namespace
