@@ -120,7 +120,7 @@ QString StatusText(CertStatus status, const QString& detail)
     return {};
 }
 
-CertificateChain BuildChain(X509* certificate, const std::vector<X509Ptr>& others)
+CertificateChain BuildChain(X509* certificate, const std::vector<X509Ptr>& others, std::optional<time_t> at)
 {
     CertificateChain chain;
     if (!certificate)
@@ -146,6 +146,8 @@ CertificateChain BuildChain(X509* certificate, const std::vector<X509Ptr>& other
         X509_VERIFY_PARAM* parameters = X509_STORE_CTX_get0_param(context.get());
         X509_VERIFY_PARAM_set_depth(parameters, MaxChainDepth);
         X509_VERIFY_PARAM_set_flags(parameters, X509_V_FLAG_CHECK_SS_SIGNATURE);
+        if (at)
+            X509_VERIFY_PARAM_set_time(parameters, *at);
         X509_STORE_CTX_set_app_data(context.get(), &problems);
         X509_STORE_CTX_set_verify_cb(context.get(), NoteProblem);
         X509_verify_cert(context.get());

@@ -7,6 +7,8 @@
 
 #include <QString>
 
+#include <ctime>
+#include <optional>
 #include <vector>
 
 namespace cryptui {
@@ -39,7 +41,9 @@ inline constexpr int MaxChainDepth = 32;
 inline constexpr size_t MaxOtherCertificates = 4096;
 
 // others: certificates that may be intermediates (or roots, which are not trusted for being here).
-[[nodiscard]] CertificateChain BuildChain(X509* certificate, const std::vector<X509Ptr>& others);
+// Validity is judged now, or at the time given (a time stamp's).
+[[nodiscard]] CertificateChain BuildChain(X509* certificate, const std::vector<X509Ptr>& others,
+                            std::optional<time_t> at = std::nullopt);
 
 [[nodiscard]] QString StatusText(CertStatus status, const QString& detail = {});
 

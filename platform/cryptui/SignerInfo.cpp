@@ -300,7 +300,14 @@ SignerInfo SignerInfo::Read(std::shared_ptr<const SignerSource> source)
     if (result.FCertificateDer.empty()) {
         result.FStatusText = QStringLiteral("The signer's certificate is not in the signature.");
     } else if (const X509Ptr x509 = DecodeCertificate(result.FCertificateDer)) {
-        result.FStatusText = SignerStatusText(BuildChain(x509.get(), result.FOthers).Status);
+        // A time stamp vouches for the time the signature was made: the chain is judged then.
+        std::optional<time_t> at;
+        for (const CounterSigner& counter : result.FCounterSigners)
+            if (counter.Time) {
+                at = counter.Time->toSecsSinceEpoch();
+                break;
+            }
+        result.FStatusText = SignerStatusText(BuildChain(x509.get(), result.FOthers, at).Status);
     }
 
     Fields& fields = result.FDetails;

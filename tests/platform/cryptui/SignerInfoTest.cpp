@@ -119,6 +119,20 @@ TEST(SignerInfo, ReadsTheSignerOfASignedExecutable)
     EXPECT_EQ(signer.DigestAlgorithm(), QStringLiteral("sha256"));
 }
 
+// The signer's chain is judged at the time stamp's time: an expired signer that was valid then is OK.
+TEST(SignerInfo, TimeStampedExpiredSignerIsOk)
+{
+    const TrustStore trust(TestRoot());
+    const auto status = [](const char* file) {
+        const std::vector<uint8_t> signature = ExecutableSignature(SharedFixture(file));
+        const OpenedSigner opened(signature);
+        return opened.Read().StatusText();
+    };
+    EXPECT_EQ(status("signed/expired-ts-rfc3161.exe"), QStringLiteral("The signer's certificate is OK."));
+    EXPECT_EQ(status("signed/expired.exe"),
+              QStringLiteral("The signer's certificate or one in its chain has expired or is not yet valid."));
+}
+
 // Unauthenticated attributes are anyone's to write: counter-signatures that are not, and a signer
 // information without a message, give a dialog with what can be read.
 TEST(SignerInfo, SurvivesCounterSignaturesThatAreNot)
