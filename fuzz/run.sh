@@ -13,7 +13,7 @@ runtime=$(clang -print-file-name=libclang_rt.asan-x86_64.so)
 corpus=$(mktemp -d)
 trap 'rm -rf "$corpus"' EXIT
 for seeds in "$@"; do
-  find "$seeds" -maxdepth 1 -type f -size -1M -exec cp {} "$corpus" \;
+  find "$seeds" -maxdepth 1 -type f -size -1024k -exec cp {} "$corpus" \;
 done
 LD_PRELOAD="$runtime" ASAN_OPTIONS=detect_leaks=1 \
   "$target" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -print_final_stats=1 "$corpus"

@@ -83,6 +83,20 @@ TEST(View, KeyContainerShowsTheCertificateWithTheKeyElseTheFirst)
     }
 }
 
+// The signer dialog gets the first signer with its message, whatever the verdict was.
+TEST(View, SignedFilesShowTheirSigner)
+{
+    for (const char* file : {"signed/valid.exe", "signed/untrusted-root.exe", "signed/msi-ts.msi"}) {
+        const Shown shown;
+        const HRESULT result = ViewFileSigner(FixturePath(file), reinterpret_cast<HWND>(1));
+        EXPECT_NE(result, TRUST_E_PROVIDER_UNKNOWN) << file;
+        EXPECT_EQ(shown.Bytes(), "signer info message 1.3.6.1.5.5.7.3.3") << file;
+    }
+    const Shown shown;
+    ViewFileSigner(FixturePath("pe/gui.exe"), reinterpret_cast<HWND>(1));
+    EXPECT_FALSE(shown.Anything()) << "an unsigned file has no signer to show";
+}
+
 TEST(View, NothingWithoutACertificate)
 {
     const Shown shown;
