@@ -5,6 +5,8 @@
 // OpenSSL's headers come before wincrypt.h: two of its structure-type macros (X509_NAME,
 // PKCS7_SIGNER_INFO) are OpenSSL type names, as they are on Windows. We keep OpenSSL's meaning and
 // compare structure types by number (StructType*).
+#include "platform/common/OsslPtr.h"
+
 #include <openssl/asn1.h>
 #include <openssl/bio.h>
 #include <openssl/evp.h>
@@ -30,32 +32,12 @@ inline constexpr uintptr_t StructTypeEnhancedKeyUsage = 36;
 inline constexpr uintptr_t StructTypeKeyUsage = 14;
 inline constexpr uintptr_t StructTypeSignerInfo = 500;
 
-template <auto FreeFunction>
-struct OsslFree {
-    template <typename T>
-    void operator()(T* p) const
-    {
-        FreeFunction(p);
-    }
-};
+using namespace ossl;
 
-using X509Ptr = std::unique_ptr<X509, OsslFree<X509_free>>;
-using X509CrlPtr = std::unique_ptr<X509_CRL, OsslFree<X509_CRL_free>>;
-using X509NamePtr = std::unique_ptr<X509_NAME, OsslFree<X509_NAME_free>>;
 using X509PubkeyPtr = std::unique_ptr<X509_PUBKEY, OsslFree<X509_PUBKEY_free>>;
-using EvpPkeyPtr = std::unique_ptr<EVP_PKEY, OsslFree<EVP_PKEY_free>>;
-using EvpMdCtxPtr = std::unique_ptr<EVP_MD_CTX, OsslFree<EVP_MD_CTX_free>>;
 using EvpEncodeCtxPtr = std::unique_ptr<EVP_ENCODE_CTX, OsslFree<EVP_ENCODE_CTX_free>>;
-using Pkcs7Ptr = std::unique_ptr<PKCS7, OsslFree<PKCS7_free>>;
-using Pkcs7SignerInfoPtr = std::unique_ptr<PKCS7_SIGNER_INFO, OsslFree<PKCS7_SIGNER_INFO_free>>;
 using Pkcs12Ptr = std::unique_ptr<PKCS12, OsslFree<PKCS12_free>>;
 using Pkcs8Ptr = std::unique_ptr<PKCS8_PRIV_KEY_INFO, OsslFree<PKCS8_PRIV_KEY_INFO_free>>;
-using Asn1ObjectPtr = std::unique_ptr<ASN1_OBJECT, OsslFree<ASN1_OBJECT_free>>;
-using Asn1TypePtr = std::unique_ptr<ASN1_TYPE, OsslFree<ASN1_TYPE_free>>;
-using Asn1TimePtr = std::unique_ptr<ASN1_TIME, OsslFree<ASN1_TIME_free>>;
-using Asn1BitStringPtr = std::unique_ptr<ASN1_BIT_STRING, OsslFree<ASN1_BIT_STRING_free>>;
-using GeneralNamesPtr = std::unique_ptr<GENERAL_NAMES, OsslFree<GENERAL_NAMES_free>>;
-using EkuPtr = std::unique_ptr<EXTENDED_KEY_USAGE, OsslFree<EXTENDED_KEY_USAGE_free>>;
 
 struct SafeBagStackFree {
     void operator()(STACK_OF(PKCS12_SAFEBAG) * s) const { sk_PKCS12_SAFEBAG_pop_free(s, PKCS12_SAFEBAG_free); }

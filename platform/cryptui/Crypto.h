@@ -5,6 +5,8 @@
 // OpenSSL's headers come before wincrypt.h: two of its structure-type macros (X509_NAME,
 // PKCS7_SIGNER_INFO) are OpenSSL type names. OpenSSL keeps its meaning here; the structure types
 // of CryptDecodeObject are given by number (StructType*).
+#include "platform/common/OsslPtr.h"
+
 #include <openssl/asn1.h>
 #include <openssl/bio.h>
 #include <openssl/evp.h>
@@ -34,26 +36,9 @@ namespace cryptui {
 inline constexpr DWORD Encoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 inline const LPCSTR StructTypeSignerInfo = reinterpret_cast<LPCSTR>(uintptr_t{500});
 
-template <auto FreeFunction>
-struct OsslFree {
-    template <typename T>
-    void operator()(T* p) const
-    {
-        FreeFunction(p);
-    }
-};
+using namespace ossl;
 
-using X509Ptr = std::unique_ptr<X509, OsslFree<X509_free>>;
-using X509NamePtr = std::unique_ptr<X509_NAME, OsslFree<X509_NAME_free>>;
-using X509StorePtr = std::unique_ptr<X509_STORE, OsslFree<X509_STORE_free>>;
-using X509StoreCtxPtr = std::unique_ptr<X509_STORE_CTX, OsslFree<X509_STORE_CTX_free>>;
-using Asn1ObjectPtr = std::unique_ptr<ASN1_OBJECT, OsslFree<ASN1_OBJECT_free>>;
 using Asn1OctetStringPtr = std::unique_ptr<ASN1_OCTET_STRING, OsslFree<ASN1_OCTET_STRING_free>>;
-using Asn1BitStringPtr = std::unique_ptr<ASN1_BIT_STRING, OsslFree<ASN1_BIT_STRING_free>>;
-using Asn1TimePtr = std::unique_ptr<ASN1_TIME, OsslFree<ASN1_TIME_free>>;
-using Asn1TypePtr = std::unique_ptr<ASN1_TYPE, OsslFree<ASN1_TYPE_free>>;
-using GeneralNamesPtr = std::unique_ptr<GENERAL_NAMES, OsslFree<GENERAL_NAMES_free>>;
-using EkuPtr = std::unique_ptr<EXTENDED_KEY_USAGE, OsslFree<EXTENDED_KEY_USAGE_free>>;
 using BasicConstraintsPtr = std::unique_ptr<BASIC_CONSTRAINTS, OsslFree<BASIC_CONSTRAINTS_free>>;
 using AuthorityKeyIdPtr = std::unique_ptr<AUTHORITY_KEYID, OsslFree<AUTHORITY_KEYID_free>>;
 using PoliciesPtr = std::unique_ptr<CERTIFICATEPOLICIES, OsslFree<CERTIFICATEPOLICIES_free>>;

@@ -4,6 +4,8 @@
 
 // OpenSSL's headers come before wincrypt.h: X509_NAME and PKCS7_SIGNER_INFO are OpenSSL type
 // names as well as structure-type macros of wincrypt.h. We keep OpenSSL's meaning.
+#include "platform/common/OsslPtr.h"
+
 #include <openssl/asn1.h>
 #include <openssl/bio.h>
 #include <openssl/evp.h>
@@ -31,24 +33,8 @@ namespace wintrust {
 
 using Bytes = std::vector<uint8_t>;
 
-template <auto FreeFunction>
-struct OsslFree {
-    template <typename T>
-    void operator()(T* p) const
-    {
-        FreeFunction(p);
-    }
-};
+using namespace ossl;
 
-using Asn1TimePtr = std::unique_ptr<ASN1_TIME, OsslFree<ASN1_TIME_free>>;
-using X509Ptr = std::unique_ptr<X509, OsslFree<X509_free>>;
-using X509CrlPtr = std::unique_ptr<X509_CRL, OsslFree<X509_CRL_free>>;
-using X509StorePtr = std::unique_ptr<X509_STORE, OsslFree<X509_STORE_free>>;
-using X509StoreCtxPtr = std::unique_ptr<X509_STORE_CTX, OsslFree<X509_STORE_CTX_free>>;
-using EvpMdCtxPtr = std::unique_ptr<EVP_MD_CTX, OsslFree<EVP_MD_CTX_free>>;
-using EvpPkeyPtr = std::unique_ptr<EVP_PKEY, OsslFree<EVP_PKEY_free>>;
-using Pkcs7Ptr = std::unique_ptr<PKCS7, OsslFree<PKCS7_free>>;
-using Pkcs7SignerInfoPtr = std::unique_ptr<PKCS7_SIGNER_INFO, OsslFree<PKCS7_SIGNER_INFO_free>>;
 using TstInfoPtr = std::unique_ptr<TS_TST_INFO, OsslFree<TS_TST_INFO_free>>;
 using DistPointsPtr = std::unique_ptr<CRL_DIST_POINTS, OsslFree<CRL_DIST_POINTS_free>>;
 
