@@ -50,30 +50,36 @@ struct SignerDetails {
     TDateTime SigningDate = 0;
 };
 
-HRESULT Verify(const QString& fileName, SignerDetails& details)
+// The verdict on the file's signature, and the signer's details when it holds; executables also
+// name the program and its links.
+void WriteSignature(const QString& fileName, IReportSink& report, bool programInfo)
 {
-    return VerifyFileSignature(fileName, details.Publisher, details.SigningDate, details.ProgramName,
-                               details.PublisherLink, details.MoreInfoLink, NoOwnerWindow);
+    SignerDetails signer;
+    const HRESULT result = VerifyFileSignature(fileName, signer.Publisher, signer.SigningDate, signer.ProgramName,
+                                               signer.PublisherLink, signer.MoreInfoLink, NoOwnerWindow);
+    if (result != 0) {
+        report.AddLineAndBlank(QStringLiteral("ERROR: ") + TrustErrorText(result));
+        return;
+    }
+    report.AddLine(QStringLiteral("Publisher: ") + signer.Publisher);
+    if (programInfo) {
+        report.AddLine(QStringLiteral("Program name: ") + signer.ProgramName);
+        report.AddLine(QStringLiteral("Publisher link: ") + signer.PublisherLink);
+        report.AddLine(QStringLiteral("More info link: ") + signer.MoreInfoLink);
+    }
+    if (signer.SigningDate > 0)
+        report.AddLine(QStringLiteral("Signing date: ") + DateTimeToText(signer.SigningDate));
+    report.AddBlank();
 }
 
 void WriteCompoundFile(const QString& fileName, IReportSink& report, HCERTSTORE& store)
 {
     ListSummaryInformation(fileName, report);
     report.AddBlank();
-    if (OpenCompoundSignatureStore(fileName, store) && store) {
-        SignerDetails signer;
-        const HRESULT result = Verify(fileName, signer);
-        if (result != 0) {
-            report.AddLineAndBlank(QStringLiteral("ERROR: ") + TrustErrorText(result));
-        } else {
-            report.AddLine(QStringLiteral("Publisher: ") + signer.Publisher);
-            if (signer.SigningDate > 0)
-                report.AddLine(QStringLiteral("Signing date: ") + DateTimeToText(signer.SigningDate));
-            report.AddBlank();
-        }
-    } else {
+    if (OpenCompoundSignatureStore(fileName, store) && store)
+        WriteSignature(fileName, report, false);
+    else
         report.AddLineAndBlank(QStringLiteral("File is not signed"));
-    }
 }
 
 void WriteExecutable(const QString& fileName, IReportSink& report, HCERTSTORE& store)
@@ -87,23 +93,10 @@ void WriteExecutable(const QString& fileName, IReportSink& report, HCERTSTORE& s
     report.AddLine(QStringLiteral("File version: ") + version.FileVersion);
     report.AddLine(QStringLiteral("Copyright: ") + version.Copyright);
     report.AddBlank();
-    if (OpenSignedFileStore(fileName, store) && store) {
-        SignerDetails signer;
-        const HRESULT result = Verify(fileName, signer);
-        if (result != 0) {
-            report.AddLineAndBlank(QStringLiteral("ERROR: ") + TrustErrorText(result));
-        } else {
-            report.AddLine(QStringLiteral("Publisher: ") + signer.Publisher);
-            report.AddLine(QStringLiteral("Program name: ") + signer.ProgramName);
-            report.AddLine(QStringLiteral("Publisher link: ") + signer.PublisherLink);
-            report.AddLine(QStringLiteral("More info link: ") + signer.MoreInfoLink);
-            if (signer.SigningDate > 0)
-                report.AddLine(QStringLiteral("Signing date: ") + DateTimeToText(signer.SigningDate));
-            report.AddBlank();
-        }
-    } else {
+    if (OpenSignedFileStore(fileName, store) && store)
+        WriteSignature(fileName, report, true);
+    else
         report.AddLineAndBlank(QStringLiteral("File is not signed"));
-    }
 }
 
 void WriteCertificateBlock(const TCertContextInfo& c, IReportSink& report)
