@@ -18,6 +18,43 @@ private:
     std::atomic<ULONG> FCount{1};
 };
 
+// The IUnknown part of an object that implements one interface: QueryInterface answers for
+// IUnknown and for each identifier given (the interface's own and those it derives from), and
+// the last Release deletes the object.
+template <typename Interface, const IID&... Iids>
+class ComObject : public Interface {
+public:
+    HRESULT QueryInterface(REFIID riid, void** ppvObject) final
+    {
+        if (!ppvObject)
+            return E_POINTER;
+        *ppvObject = nullptr;
+        if (riid != IID_IUnknown && !((riid == Iids) || ...))
+            return E_NOINTERFACE;
+        *ppvObject = static_cast<Interface*>(this);
+        AddRef();
+        return S_OK;
+    }
+    ULONG AddRef() final { return FRefs.Add(); }
+    ULONG Release() final
+    {
+        const ULONG n = FRefs.Drop();
+        if (n == 0)
+            delete this;
+        return n;
+    }
+
+    ComObject(const ComObject&) = delete;
+    ComObject& operator=(const ComObject&) = delete;
+
+protected:
+    ComObject() = default;
+    virtual ~ComObject() = default;
+
+private:
+    RefCount FRefs;
+};
+
 // One reference to an object, released when the holder goes.
 template <typename T>
 class ComPtr {

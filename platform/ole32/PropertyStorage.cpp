@@ -48,34 +48,13 @@ private:
     StorageObject* FStorage;
 };
 
-class EnumPropertiesObject final : public IEnumSTATPROPSTG {
+class EnumPropertiesObject final : public ComObject<IEnumSTATPROPSTG, IID_IEnumSTATPROPSTG> {
 public:
     EnumPropertiesObject(std::shared_ptr<const OpenSet> set, size_t position) : FSet(std::move(set)), FPosition(position)
     {
         for (const propset::Property& p : FSet->Section.Properties)
             if (!Excluded(p.Id))
                 FListed.push_back(&p);
-    }
-
-    HRESULT QueryInterface(REFIID riid, void** ppvObject) override
-    {
-        if (!ppvObject)
-            return E_POINTER;
-        *ppvObject = nullptr;
-        if (riid == IID_IUnknown || riid == IID_IEnumSTATPROPSTG) {
-            *ppvObject = static_cast<IEnumSTATPROPSTG*>(this);
-            AddRef();
-            return S_OK;
-        }
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return FRefs.Add(); }
-    ULONG Release() override
-    {
-        const ULONG n = FRefs.Drop();
-        if (n == 0)
-            delete this;
-        return n;
     }
 
     HRESULT Next(ULONG celt, STATPROPSTG* rgelt, ULONG* pceltFetched) override
@@ -129,38 +108,16 @@ public:
     }
 
 private:
-    ~EnumPropertiesObject() = default;
+    ~EnumPropertiesObject() override = default;
 
-    RefCount FRefs;
     std::shared_ptr<const OpenSet> FSet;
     std::vector<const propset::Property*> FListed;
     size_t FPosition;
 };
 
-class PropertyStorageObject final : public IPropertyStorage {
+class PropertyStorageObject final : public ComObject<IPropertyStorage, IID_IPropertyStorage> {
 public:
     explicit PropertyStorageObject(std::shared_ptr<const OpenSet> set) : FSet(std::move(set)) {}
-
-    HRESULT QueryInterface(REFIID riid, void** ppvObject) override
-    {
-        if (!ppvObject)
-            return E_POINTER;
-        *ppvObject = nullptr;
-        if (riid == IID_IUnknown || riid == IID_IPropertyStorage) {
-            *ppvObject = static_cast<IPropertyStorage*>(this);
-            AddRef();
-            return S_OK;
-        }
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return FRefs.Add(); }
-    ULONG Release() override
-    {
-        const ULONG n = FRefs.Drop();
-        if (n == 0)
-            delete this;
-        return n;
-    }
 
     HRESULT ReadMultiple(ULONG count, const PROPSPEC keys[], PROPVARIANT rgpropvar[]) override
     {
@@ -244,7 +201,7 @@ public:
     HRESULT SetClass(REFCLSID) override { return STG_E_ACCESSDENIED; }
 
 private:
-    ~PropertyStorageObject() = default;
+    ~PropertyStorageObject() override = default;
 
     // On any error no value is handed out.
     static HRESULT Fail(ULONG count, PROPVARIANT values[], HRESULT hr)
@@ -253,36 +210,14 @@ private:
         return hr;
     }
 
-    RefCount FRefs;
     std::shared_ptr<const OpenSet> FSet;
 };
 
-class EnumSetsObject final : public IEnumSTATPROPSETSTG {
+class EnumSetsObject final : public ComObject<IEnumSTATPROPSETSTG, IID_IEnumSTATPROPSETSTG> {
 public:
     EnumSetsObject(ComPtr<StorageObject> storage, std::shared_ptr<const std::vector<STATPROPSETSTG>> sets, size_t position)
         : FStorage(std::move(storage)), FSets(std::move(sets)), FPosition(position)
     {
-    }
-
-    HRESULT QueryInterface(REFIID riid, void** ppvObject) override
-    {
-        if (!ppvObject)
-            return E_POINTER;
-        *ppvObject = nullptr;
-        if (riid == IID_IUnknown || riid == IID_IEnumSTATPROPSETSTG) {
-            *ppvObject = static_cast<IEnumSTATPROPSETSTG*>(this);
-            AddRef();
-            return S_OK;
-        }
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return FRefs.Add(); }
-    ULONG Release() override
-    {
-        const ULONG n = FRefs.Drop();
-        if (n == 0)
-            delete this;
-        return n;
     }
 
     HRESULT Next(ULONG celt, STATPROPSETSTG* rgelt, ULONG* pceltFetched) override
@@ -320,9 +255,8 @@ public:
     }
 
 private:
-    ~EnumSetsObject() = default;
+    ~EnumSetsObject() override = default;
 
-    RefCount FRefs;
     ComPtr<StorageObject> FStorage;
     std::shared_ptr<const std::vector<STATPROPSETSTG>> FSets;
     size_t FPosition;

@@ -44,33 +44,12 @@ HRESULT CheckRootMode(DWORD mode)
     return S_OK;
 }
 
-class StreamObject final : public IStream {
+class StreamObject final : public ComObject<IStream, IID_ISequentialStream, IID_IStream> {
 public:
     StreamObject(ComPtr<StorageObject> parent, const cfb::Entry& entry, std::shared_ptr<const cfb::StreamReader> reader,
                  DWORD mode, uint64_t position)
         : FParent(std::move(parent)), FEntry(entry), FReader(std::move(reader)), FMode(mode), FPosition(position)
     {
-    }
-
-    HRESULT QueryInterface(REFIID riid, void** ppvObject) override
-    {
-        if (!ppvObject)
-            return E_POINTER;
-        *ppvObject = nullptr;
-        if (riid == IID_IUnknown || riid == IID_ISequentialStream || riid == IID_IStream) {
-            *ppvObject = static_cast<IStream*>(this);
-            AddRef();
-            return S_OK;
-        }
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return FRefs.Add(); }
-    ULONG Release() override
-    {
-        const ULONG n = FRefs.Drop();
-        if (n == 0)
-            delete this;
-        return n;
     }
 
     HRESULT Read(void* pv, ULONG cb, ULONG* pcbRead) override
@@ -178,9 +157,8 @@ public:
     }
 
 private:
-    ~StreamObject() = default;
+    ~StreamObject() override = default;
 
-    RefCount FRefs;
     ComPtr<StorageObject> FParent;
     const cfb::Entry& FEntry;
     std::shared_ptr<const cfb::StreamReader> FReader;
@@ -188,32 +166,11 @@ private:
     uint64_t FPosition;
 };
 
-class EnumElementsObject final : public IEnumSTATSTG {
+class EnumElementsObject final : public ComObject<IEnumSTATSTG, IID_IEnumSTATSTG> {
 public:
     EnumElementsObject(ComPtr<StorageObject> storage, size_t position)
         : FStorage(std::move(storage)), FPosition(position)
     {
-    }
-
-    HRESULT QueryInterface(REFIID riid, void** ppvObject) override
-    {
-        if (!ppvObject)
-            return E_POINTER;
-        *ppvObject = nullptr;
-        if (riid == IID_IUnknown || riid == IID_IEnumSTATSTG) {
-            *ppvObject = static_cast<IEnumSTATSTG*>(this);
-            AddRef();
-            return S_OK;
-        }
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return FRefs.Add(); }
-    ULONG Release() override
-    {
-        const ULONG n = FRefs.Drop();
-        if (n == 0)
-            delete this;
-        return n;
     }
 
     HRESULT Next(ULONG celt, STATSTG* rgelt, ULONG* pceltFetched) override
@@ -265,9 +222,8 @@ public:
     }
 
 private:
-    ~EnumElementsObject() = default;
+    ~EnumElementsObject() override = default;
 
-    RefCount FRefs;
     ComPtr<StorageObject> FStorage;
     size_t FPosition;
 };
