@@ -21,7 +21,7 @@ constexpr DWORD KnownModeFlags = AccessMask | ShareMask | STGM_PRIORITY | STGM_C
                                  STGM_DELETEONRELEASE_ | STGM_SIMPLE_;
 // Element names are at most 31 characters.
 constexpr size_t MaxNameLength = 31;
-constexpr size_t CopyChunk = 64 * 1024;
+constexpr size_t CopyChunk = size_t{64} * 1024;
 
 // Flags that make no sense in any mode, or that ask to create, convert or delete.
 HRESULT CheckCommonMode(DWORD mode)
@@ -415,7 +415,7 @@ HRESULT StorageObject::CopyTo(DWORD ciidExclude, const IID* rgiidExclude, SNB sn
             if (SUCCEEDED(hr))
                 hr = pstgDest->CreateStream(child.Name.c_str(), createMode, 0, 0, target.Put());
             if (SUCCEEDED(hr)) {
-                ULARGE_INTEGER all;
+                ULARGE_INTEGER all{};
                 all.QuadPart = UINT64_MAX;
                 hr = source->CopyTo(target.get(), all, nullptr, nullptr);
             }
