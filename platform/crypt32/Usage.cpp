@@ -225,7 +225,9 @@ WINAPI_EXPORT DWORD WINAPI CertGetPublicKeyLength(DWORD dwCertEncodingType, CERT
         parameters.reset(d2i_ASN1_TYPE(nullptr, &p, static_cast<long>(rawParameters.cbData)));
     }
     const X509PubkeyPtr spki(X509_PUBKEY_new());
-    if (!object || !spki || pPublicKey->PublicKey.cbData > MaxInputSize) {
+    // An end-of-contents "value" is no parameter: X509_ALGOR_set0 would not take it (and it would leak).
+    const bool badParameters = rawParameters.cbData > 0 && (!parameters || parameters->type == V_ASN1_EOC);
+    if (!object || !spki || badParameters || pPublicKey->PublicKey.cbData > MaxInputSize) {
         ERR_clear_error();
         return 0;
     }
@@ -245,6 +247,9 @@ WINAPI_EXPORT DWORD WINAPI CertGetPublicKeyLength(DWORD dwCertEncodingType, CERT
     }
     if (!X509_PUBKEY_set0_param(spki.get(), object.release(), parameterType, parameterValue, key,
                                 static_cast<int>(pPublicKey->PublicKey.cbData))) {
+        // Nothing was taken over: the value goes back to its owner to be freed there.
+        if (parameters && parameterValue)
+            parameters->value.ptr = static_cast<char*>(parameterValue);
         OPENSSL_free(key);
         ERR_clear_error();
         return 0;

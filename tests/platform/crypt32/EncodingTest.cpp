@@ -176,6 +176,11 @@ TEST(PublicKeyLengthFailures, UnreadableKeysAreZero)
     key = cert->pCertInfo->SubjectPublicKeyInfo;
     key.Algorithm.pszObjId = unknown;
     EXPECT_EQ(CertGetPublicKeyLength(X509_ASN_ENCODING, &key), 0u);
+    // Parameters that are an end-of-contents marker, or no DER at all.
+    for (Bytes parameters : {Bytes{0x00, 0x00}, Bytes{0x30, 0x05, 0x01}}) {
+        key.Algorithm.Parameters = {static_cast<DWORD>(parameters.size()), parameters.data()};
+        EXPECT_EQ(CertGetPublicKeyLength(X509_ASN_ENCODING, &key), 0u);
+    }
 }
 
 TEST(HashCertificate, MatchesOpenSsl)
