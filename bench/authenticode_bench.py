@@ -27,7 +27,7 @@ def find_report(argument):
 def need(*tools):
     for tool in tools:
         if not shutil.which(tool):
-            sys.exit("%s is needed" % tool)
+            sys.exit("%s is needed (tools/deps.sh --fixtures installs the developer tools)" % tool)
 
 
 def run_once(cmd, env=None):
