@@ -12,50 +12,6 @@
 
 namespace crypt32 {
 
-std::optional<Tlv> ReadTlv(const ByteReader& data, size_t off)
-{
-    const auto rest = data.Tail(off);
-    if (!rest || rest->size() == 0)
-        return std::nullopt;
-    const unsigned char* p = rest->data();
-    long length = 0;
-    int tag = 0;
-    int cls = 0;
-    const long max = rest->size() > static_cast<size_t>(LONG_MAX) ? LONG_MAX : static_cast<long>(rest->size());
-    const int flags = ASN1_get_object(&p, &length, &tag, &cls, max);
-    // 0x80: bad header or a length past the data; 0x21 with length 0: indefinite length, which DER
-    // does not allow and which we do not follow.
-    if ((flags & 0x80) != 0 || (flags & 0x01) != 0 || length < 0) {
-        ERR_clear_error();
-        return std::nullopt;
-    }
-    const auto header = static_cast<size_t>(p - rest->data());
-    const auto contentLength = static_cast<size_t>(length);
-    if (!rest->Has(header, contentLength))
-        return std::nullopt;
-    Tlv tlv;
-    tlv.Tag = tag;
-    tlv.Class = cls;
-    tlv.Constructed = (flags & V_ASN1_CONSTRUCTED) != 0;
-    tlv.Whole = *rest->Sub(0, header + contentLength);
-    tlv.Content = *rest->Sub(header, contentLength);
-    return tlv;
-}
-
-std::optional<std::vector<Tlv>> ReadChildren(const ByteReader& content)
-{
-    std::vector<Tlv> children;
-    size_t off = 0;
-    while (off < content.size()) {
-        auto tlv = ReadTlv(content, off);
-        if (!tlv)
-            return std::nullopt;
-        off += tlv->Whole.size(); // at least two bytes: progress is guaranteed
-        children.push_back(*tlv);
-    }
-    return children;
-}
-
 std::string OidText(const ASN1_OBJECT* object)
 {
     if (!object)

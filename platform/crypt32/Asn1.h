@@ -1,9 +1,10 @@
-// Reading DER for the stand-in: element boundaries through OpenSSL's header decoder and the one
-// bounds-checked reader, values through OpenSSL's types, and the conversions into Windows shapes
-// (FILETIME, least-significant-first integers, dotted OIDs, UTF-16 texts).
+// Reading DER for the stand-in: element boundaries from platform/common/Der.h, values through
+// OpenSSL's types, and the conversions into Windows shapes (FILETIME, least-significant-first
+// integers, dotted OIDs, UTF-16 texts).
 #pragma once
 
 #include "platform/common/ByteReader.h"
+#include "platform/common/Der.h"
 #include "platform/crypt32/Flat.h"
 #include "platform/crypt32/Ossl.h"
 
@@ -24,18 +25,9 @@ inline constexpr int TagOid = 6;
 inline constexpr int TagSequence = 16;
 inline constexpr int TagSet = 17;
 
-struct Tlv {
-    int Tag = 0;
-    int Class = 0; // V_ASN1_UNIVERSAL, V_ASN1_CONTEXT_SPECIFIC, ...
-    bool Constructed = false;
-    ByteReader Whole;   // header and content
-    ByteReader Content; // content only
-};
-
-// The element at off, definite length only; nullopt when its header or length does not fit.
-[[nodiscard]] std::optional<Tlv> ReadTlv(const ByteReader& data, size_t off);
-// The elements of a constructed value in order; nullopt when one of them is malformed.
-[[nodiscard]] std::optional<std::vector<Tlv>> ReadChildren(const ByteReader& content);
+using der::ReadChildren;
+using der::ReadTlv;
+using der::Tlv;
 
 [[nodiscard]] std::string OidText(const ASN1_OBJECT* object);
 

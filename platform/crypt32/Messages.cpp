@@ -70,12 +70,12 @@ private:
 
     bool TryDecode(std::span<const uint8_t> der)
     {
-        const unsigned char* p = der.data();
-        Pkcs7Ptr message(d2i_PKCS7(nullptr, &p, static_cast<long>(der.size())));
-        if (!message)
+        der::DecodedPkcs7 decoded = der::DecodePkcs7(der);
+        if (!decoded.Message)
             return false;
-        FEncoded.assign(der.data(), p);
-        FMessage = std::move(message);
+        FEncoded.assign(der.data(), der.data() + decoded.Used);
+        FMessage = std::move(decoded.Message);
+        FRewritten = std::move(decoded.Rewritten);
         return true;
     }
 
@@ -116,7 +116,7 @@ private:
                 FMessage.reset();
                 return FailBool(CRYPT_E_ASN1_BADTAG);
             }
-            FParts = PartsOf(FMessage.get(), FEncoded);
+            FParts = PartsOf(FMessage.get(), FRewritten.empty() ? FEncoded : FRewritten);
         }
         FDecoded = true;
         ERR_clear_error();
@@ -132,6 +132,7 @@ private:
     bool FDecoded = false;
     Bytes FPending;
     Bytes FEncoded;
+    Bytes FRewritten; // what was decoded, when FEncoded had to be rewritten for OpenSSL
     Pkcs7Ptr FMessage;
     SignedDataParts FParts;
 };

@@ -546,13 +546,13 @@ bool LoadSignedData(Store& store, std::span<const uint8_t> der)
 {
     if (der.empty() || der.size() > MaxInputSize)
         return false;
-    const unsigned char* p = der.data();
-    const Pkcs7Ptr message(d2i_PKCS7(nullptr, &p, static_cast<long>(der.size())));
-    if (!message || !PKCS7_type_is_signed(message.get()) || !message->d.sign) {
+    const der::DecodedPkcs7 decoded = der::DecodePkcs7(der);
+    const PKCS7* message = decoded.Message.get();
+    if (!message || !PKCS7_type_is_signed(message) || !message->d.sign) {
         ERR_clear_error();
         return false;
     }
-    const SignedDataParts parts = PartsOf(message.get(), der.first(static_cast<size_t>(p - der.data())));
+    const SignedDataParts parts = PartsOf(message, decoded.Der(der));
     for (const Bytes& cert : parts.Certificates)
         if (auto data = CertData::Decode(cert))
             store.AppendCert(std::move(data));

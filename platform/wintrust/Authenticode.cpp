@@ -1,5 +1,7 @@
 #include "platform/wintrust/Authenticode.h"
 
+#include "platform/common/Der.h"
+
 #include <openssl/asn1t.h>
 #include <openssl/err.h>
 #include <openssl/objects.h>
@@ -169,10 +171,10 @@ TimeStamp ReadRfc3161(const SignedMessage& message, PKCS7_SIGNER_INFO* signer, s
     stamp.Kind = TimeStampKind::Rfc3161;
     stamp.Der.assign(der.begin(), der.end());
     stamp.Error = TRUST_E_TIME_STAMP;
-    const unsigned char* p = der.data();
-    const Pkcs7Ptr token(d2i_PKCS7(nullptr, &p, static_cast<long>(der.size())));
+    const der::DecodedPkcs7 decoded = der::DecodePkcs7(der);
+    const Pkcs7Ptr& token = decoded.Message;
     ERR_clear_error();
-    if (!token || p != der.data() + der.size() || OBJ_obj2nid(token->type) != NID_pkcs7_signed ||
+    if (!token || decoded.Used != der.size() || OBJ_obj2nid(token->type) != NID_pkcs7_signed ||
         !token->d.sign || !token->d.sign->contents)
         return stamp;
     const PKCS7* inner = token->d.sign->contents;
@@ -221,8 +223,8 @@ HRESULT SignedMessage::Decode(std::span<const uint8_t> der, std::unique_ptr<Sign
     message.reset();
     if (der.empty() || der.size() > static_cast<size_t>(LONG_MAX))
         return DIGSIG_E_DECODE;
-    const unsigned char* p = der.data();
-    Pkcs7Ptr decoded(d2i_PKCS7(nullptr, &p, static_cast<long>(der.size())));
+    der::DecodedPkcs7 decodedDer = der::DecodePkcs7(der);
+    Pkcs7Ptr decoded = std::move(decodedDer.Message);
     ERR_clear_error();
     if (!decoded || OBJ_obj2nid(decoded->type) != NID_pkcs7_signed || !decoded->d.sign ||
         !decoded->d.sign->contents)
@@ -245,7 +247,7 @@ HRESULT SignedMessage::Decode(std::span<const uint8_t> der, std::unique_ptr<Sign
         return DIGSIG_E_DECODE;
 
     auto result = std::make_unique<SignedMessage>(Key{});
-    result->FDer.assign(der.data(), p);
+    result->FDer.assign(der.data(), der.data() + decodedDer.Used);
     result->FMessage = std::move(decoded);
     result->FFileMd = AuthenticodeDigest(indirect->messageDigest->digestAlgorithm->algorithm);
     const auto digest = StringBytes(indirect->messageDigest->digest);

@@ -109,6 +109,8 @@ const GoldenCase CertificateFiles[] = {
     {"certs/three-p7b", "certs/three.p7b"},
     {"certs/three-p7c", "certs/three.p7c"},
     {"certs/three-crl-p7b", "certs/three-crl.p7b"},
+    // An attribute certificate beside the three, as CMS allows: the same report.
+    {"certs/three-attrcert-p7b", "signed/three-attrcert.p7b"},
     {"certs/text-before", "certs/text-before.pem"},
     {"certs/bom", "certs/bom.pem"},
     {"certs/garbage-cer", "pe/text.txt", "garbage.cer"},
@@ -187,6 +189,8 @@ const GoldenCase SignedFiles[] = {
     {"signed/ts-legacy", "signed/ts-legacy.exe", nullptr, nullptr, true},
     {"signed/ts-rfc3161", "signed/ts-rfc3161.exe", nullptr, nullptr, true},
     {"signed/ts-rfc3161-64", "signed/ts-rfc3161-64.exe", nullptr, nullptr, true},
+    // The token also carries an attribute certificate, as Microsoft's do: the same report.
+    {"signed/ts-rfc3161-attrcert", "signed/ts-rfc3161-attrcert.exe", nullptr, nullptr, true},
     {"signed/expired", "signed/expired.exe", nullptr, nullptr, true},
     {"signed/expired-ts-rfc3161", "signed/expired-ts-rfc3161.exe", nullptr, nullptr, true},
     {"signed/expired-ts-legacy", "signed/expired-ts-legacy.exe", nullptr, nullptr, true},

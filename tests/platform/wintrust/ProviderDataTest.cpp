@@ -205,6 +205,7 @@ TEST(ProviderDataTest, TimeStampsAreCounterSigners)
     } cases[] = {
         {"ts-legacy.exe", std::nullopt},
         {"ts-rfc3161.exe", std::nullopt},
+        {"ts-rfc3161-attrcert.exe", std::nullopt},
         {"expired-ts-legacy.exe", past},
         {"expired-ts-rfc3161.exe", past},
         {"msi-ts.msi", std::nullopt},

@@ -210,6 +210,7 @@ const std::vector<Expected>& SignedFixtures()
         {"ts-legacy.exe", S_OK},
         {"ts-rfc3161.exe", S_OK},
         {"ts-rfc3161-64.exe", S_OK},
+        {"ts-rfc3161-attrcert.exe", S_OK},
         {"expired.exe", CERT_E_EXPIRED},
         {"expired-ts-rfc3161.exe", S_OK},
         {"expired-ts-legacy.exe", S_OK},
