@@ -93,33 +93,37 @@ std::optional<std::vector<Tlv>> ReadChildren(const ByteReader& content)
     return children;
 }
 
-// ContentInfo ::= SEQUENCE { contentType OBJECT IDENTIFIER, content [0] EXPLICIT ANY }
-// SignedData ::= SEQUENCE { version, digestAlgorithms SET, encapContentInfo SEQUENCE,
-//     certificates [0] IMPLICIT SET OF CertificateChoices OPTIONAL,
-//     crls [1] IMPLICIT SET OPTIONAL, signerInfos SET }
-// CertificateChoices: a Certificate (a SEQUENCE) or one of [0] to [3].
-std::optional<Bytes> WithX509CertificatesOnly(std::span<const uint8_t> der)
+std::optional<SignedDataFields> ReadSignedData(std::span<const uint8_t> der)
 {
-    const auto outer = ReadTlv(ByteReader(der), 0);
-    if (!outer || !Is(*outer, V_ASN1_UNIVERSAL, TagSequence, true))
+    const auto contentInfo = ReadTlv(ByteReader(der), 0);
+    if (!contentInfo || !Is(*contentInfo, V_ASN1_UNIVERSAL, TagSequence, true))
         return std::nullopt;
-    const auto info = ReadChildren(outer->Content);
-    if (!info || info->size() != 2 || !Is((*info)[0], V_ASN1_UNIVERSAL, TagOid, false) ||
-        !std::ranges::equal((*info)[0].Content.span(), SignedDataOid) ||
-        !Is((*info)[1], V_ASN1_CONTEXT_SPECIFIC, 0, true))
+    const auto info = ReadChildren(contentInfo->Content);
+    if (!info || info->size() < 2 || !Is((*info)[1], V_ASN1_CONTEXT_SPECIFIC, 0, true))
         return std::nullopt;
     const auto signedData = ReadTlv((*info)[1].Content, 0);
-    if (!signedData || !Is(*signedData, V_ASN1_UNIVERSAL, TagSequence, true) ||
-        signedData->Whole.size() != (*info)[1].Content.size())
+    if (!signedData || !Is(*signedData, V_ASN1_UNIVERSAL, TagSequence, true))
         return std::nullopt;
-    const auto fields = ReadChildren(signedData->Content);
-    if (!fields || fields->size() < 4)
+    auto fields = ReadChildren(signedData->Content);
+    if (!fields)
+        return std::nullopt;
+    const bool exact = info->size() == 2 && signedData->Whole.size() == (*info)[1].Content.size();
+    return SignedDataFields{(*info)[0], std::move(*fields), exact};
+}
+
+// CertificateChoices: a Certificate (a SEQUENCE) or one of [0] to [3]. The rewrite is made only of
+// a ContentInfo that is exactly an id-signedData and its SignedData, nothing besides.
+std::optional<Bytes> WithX509CertificatesOnly(std::span<const uint8_t> der)
+{
+    const auto layout = ReadSignedData(der);
+    if (!layout || !layout->Exact || !Is(layout->ContentType, V_ASN1_UNIVERSAL, TagOid, false) ||
+        !std::ranges::equal(layout->ContentType.Content.span(), SignedDataOid) || layout->Fields.size() < 4)
         return std::nullopt;
 
     Bytes content;
     bool dropped = false;
-    for (size_t i = 0; i < fields->size(); ++i) {
-        const Tlv& field = (*fields)[i];
+    for (size_t i = 0; i < layout->Fields.size(); ++i) {
+        const Tlv& field = layout->Fields[i];
         if (i != 3 || !Is(field, V_ASN1_CONTEXT_SPECIFIC, 0, true)) {
             Append(content, field.Whole);
             continue;
@@ -140,9 +144,9 @@ std::optional<Bytes> WithX509CertificatesOnly(std::span<const uint8_t> der)
     if (!dropped)
         return std::nullopt;
 
-    Bytes explicitContent = Element(0x30, content);
-    Bytes infoContent(info->front().Whole.data(), info->front().Whole.data() + info->front().Whole.size());
-    const Bytes tagged = Element(0xA0, explicitContent);
+    Bytes infoContent;
+    Append(infoContent, layout->ContentType.Whole);
+    const Bytes tagged = Element(0xA0, Element(0x30, content));
     infoContent.insert(infoContent.end(), tagged.begin(), tagged.end());
     return Element(0x30, infoContent);
 }

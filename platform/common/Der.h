@@ -25,6 +25,17 @@ struct Tlv {
 // The elements of a constructed value in order; nullopt when one of them is malformed.
 [[nodiscard]] std::optional<std::vector<Tlv>> ReadChildren(const ByteReader& content);
 
+// The fields of the SignedData in a ContentInfo (ContentInfo ::= SEQUENCE { contentType,
+// content [0] EXPLICIT SignedData }), in order: version, digestAlgorithms, encapContentInfo, then
+// the optional certificates [0] and crls [1], then signerInfos.
+struct SignedDataFields {
+    Tlv ContentType;
+    std::vector<Tlv> Fields;
+    bool Exact = false; // the ContentInfo holds nothing besides its content type and the SignedData
+};
+// nullopt when the ContentInfo at the start of der cannot be walked that far.
+[[nodiscard]] std::optional<SignedDataFields> ReadSignedData(std::span<const uint8_t> der);
+
 // A ContentInfo holding a SignedData, with the entries of its certificate set that are not X.509
 // certificates left out: CMS lets that set hold attribute certificates and other formats
 // (Microsoft's time-stamp tokens carry an attribute certificate), which OpenSSL's PKCS #7

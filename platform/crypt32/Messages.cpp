@@ -68,14 +68,15 @@ public:
 private:
     ~Message() { FMagic = 0; }
 
-    bool TryDecode(std::span<const uint8_t> der)
+    // rewritten: what OpenSSL decoded, when it is not FEncoded (see der::DecodePkcs7).
+    bool TryDecode(std::span<const uint8_t> der, Bytes& rewritten)
     {
         der::DecodedPkcs7 decoded = der::DecodePkcs7(der);
         if (!decoded.Message)
             return false;
         FEncoded.assign(der.data(), der.data() + decoded.Used);
         FMessage = std::move(decoded.Message);
-        FRewritten = std::move(decoded.Rewritten);
+        rewritten = std::move(decoded.Rewritten);
         return true;
     }
 
@@ -83,7 +84,8 @@ private:
     {
         if (FPending.empty())
             return FailBool(CRYPT_E_ASN1_EOD);
-        bool ok = TryDecode(FPending);
+        Bytes rewritten;
+        bool ok = TryDecode(FPending, rewritten);
         if (!ok && FExpectedType == MsgSigned) {
             // A SignedData without its ContentInfo, as older senders wrote them.
             ERR_clear_error();
@@ -99,7 +101,7 @@ private:
                 p = contentInfo.data();
                 ASN1_put_object(&p, 1, static_cast<int>(wrapped.size()), V_ASN1_SEQUENCE, V_ASN1_UNIVERSAL);
                 std::copy(wrapped.begin(), wrapped.end(), p);
-                ok = TryDecode(contentInfo);
+                ok = TryDecode(contentInfo, rewritten);
             }
         }
         FPending.clear();
@@ -116,7 +118,7 @@ private:
                 FMessage.reset();
                 return FailBool(CRYPT_E_ASN1_BADTAG);
             }
-            FParts = PartsOf(FMessage.get(), FRewritten.empty() ? FEncoded : FRewritten);
+            FParts = PartsOf(FMessage.get(), rewritten.empty() ? FEncoded : rewritten);
         }
         FDecoded = true;
         ERR_clear_error();
@@ -132,7 +134,6 @@ private:
     bool FDecoded = false;
     Bytes FPending;
     Bytes FEncoded;
-    Bytes FRewritten; // what was decoded, when FEncoded had to be rewritten for OpenSSL
     Pkcs7Ptr FMessage;
     SignedDataParts FParts;
 };

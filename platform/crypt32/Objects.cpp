@@ -492,21 +492,12 @@ namespace {
 // as exact bytes; nullopt when the structure cannot be walked (indefinite lengths, for one).
 std::optional<SignedDataParts> WalkSignedData(std::span<const uint8_t> der)
 {
-    const auto contentInfo = ReadTlv(ByteReader(der), 0);
-    if (!contentInfo || contentInfo->Tag != TagSequence)
-        return std::nullopt;
-    const auto outer = ReadChildren(contentInfo->Content);
-    if (!outer || outer->size() < 2 || (*outer)[1].Class != V_ASN1_CONTEXT_SPECIFIC || (*outer)[1].Tag != 0)
-        return std::nullopt;
-    const auto signedData = ReadTlv((*outer)[1].Content, 0);
-    if (!signedData || signedData->Tag != TagSequence)
-        return std::nullopt;
-    const auto fields = ReadChildren(signedData->Content);
-    if (!fields)
+    const auto layout = der::ReadSignedData(der);
+    if (!layout)
         return std::nullopt;
     SignedDataParts parts;
-    for (size_t i = 3; i < fields->size(); ++i) {
-        const Tlv& field = (*fields)[i];
+    for (size_t i = 3; i < layout->Fields.size(); ++i) {
+        const Tlv& field = layout->Fields[i];
         if (field.Class != V_ASN1_CONTEXT_SPECIFIC || (field.Tag != 0 && field.Tag != 1))
             continue;
         const auto items = ReadChildren(field.Content);
