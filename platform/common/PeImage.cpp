@@ -477,11 +477,17 @@ std::optional<std::vector<CertificateEntry>> PeImage::Certificates() const
 std::optional<std::vector<ByteRange>> PeImage::AuthenticodeRanges() const
 {
     const auto certificateEntry = DirectoryEntryOffset(DirectorySecurity);
-    if (!certificateEntry)
+    const auto table = CertificateTable();
+    if (!certificateEntry || !table)
         return std::nullopt;
     const uint64_t checksum = CheckSumOffset();
-    const uint64_t headersEnd = FSizeOfHeaders;
-    if (headersEnd < *certificateEntry + 8 || headersEnd > FFile.size())
+    const uint64_t entryEnd = *certificateEntry + 8;
+    const uint64_t fileEnd = FFile.size();
+    if (entryEnd > fileEnd)
+        return std::nullopt;
+    // A table that would swallow the fields the digest skips cannot be told apart from them.
+    const bool signedImage = table->Length != 0;
+    if (signedImage && table->Offset < entryEnd)
         return std::nullopt;
 
     std::vector<ByteRange> ranges;
@@ -491,29 +497,12 @@ std::optional<std::vector<ByteRange>> PeImage::AuthenticodeRanges() const
     };
     add(0, checksum);
     add(checksum + 4, *certificateEntry);
-    add(*certificateEntry + 8, headersEnd);
-
-    std::vector<const Section*> ordered;
-    for (const Section& s : FSections)
-        if (s.SizeOfRawData != 0)
-            ordered.push_back(&s);
-    std::stable_sort(ordered.begin(), ordered.end(),
-                     [](const Section* a, const Section* b) { return a->PointerToRawData < b->PointerToRawData; });
-    uint64_t hashedEnd = headersEnd;
-    for (const Section* s : ordered) {
-        if (!FFile.Has(s->PointerToRawData, s->SizeOfRawData))
-            return std::nullopt;
-        add(s->PointerToRawData, uint64_t{s->PointerToRawData} + s->SizeOfRawData);
-        hashedEnd = uint64_t{s->PointerToRawData} + s->SizeOfRawData;
+    if (signedImage) {
+        add(entryEnd, table->Offset);
+        add(table->Offset + table->Length, fileEnd);
+    } else {
+        add(entryEnd, fileEnd);
     }
-
-    const auto table = CertificateTable();
-    if (!table)
-        return std::nullopt;
-    const uint64_t end = table->Length != 0 ? table->Offset : FFile.size();
-    if (end < hashedEnd)
-        return std::nullopt;
-    add(hashedEnd, end);
     return ranges;
 }
 

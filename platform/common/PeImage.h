@@ -232,21 +232,15 @@ public:
     [[nodiscard]] std::optional<std::vector<CertificateEntry>> Certificates() const;
 
     // --- Authenticode ---
-    // The ranges of the file that the Authenticode digest of a PE image covers, in hashing order:
-    //  1. [0, CheckSum field)                      the CheckSum (4 bytes) is skipped,
-    //  2. [CheckSum + 4, certificate-table entry)   data directory 4 (8 bytes) is skipped,
-    //  3. [entry + 8, SizeOfHeaders),
-    //  4. each section's raw data [PointerToRawData, + SizeOfRawData), sections sorted by
-    //     ascending PointerToRawData (stable for equal offsets), sections with SizeOfRawData 0
-    //     left out,
-    //  5. the data after the sections: from the end of the last section in that order (from
-    //     SizeOfHeaders when there are none) up to the start of the certificate table, or up to
-    //     the end of the file when the image is unsigned; left out when empty.
-    // Empty ranges are left out. std::nullopt when the image cannot carry a signature or the
-    // layout contradicts itself: fewer than 5 data directories, SizeOfHeaders before the end of
-    // the certificate-table entry or past the end of the file, a section's raw data outside the
-    // file, or a certificate table that starts before the end of the hashed data.
-    // The certificate table itself is never hashed.
+    // The ranges of the file that the Authenticode digest of a PE image covers, in file order:
+    // every byte of the file once, except the CheckSum field (4 bytes), data directory 4 (8
+    // bytes) and the certificate table itself. This is how signers hash an image: the section
+    // table plays no part, so headers that overlap the first section, gaps between sections and
+    // data after the last one are each hashed once, where they lie. Bytes after the certificate
+    // table are hashed too: data appended to a signed file breaks its signature.
+    // Empty ranges are left out. std::nullopt when the image has fewer than 5 data directories,
+    // or its certificate table lies (partly) outside the file or starts before the end of data
+    // directory 4.
     [[nodiscard]] std::optional<std::vector<ByteRange>> AuthenticodeRanges() const;
 
 private:

@@ -57,7 +57,8 @@ private:
 
 // Checks a SignerInfo made by cert over content: with authenticated attributes, their
 // messageDigest against the digest of content and the signature over their DER; without, the
-// signature over content. S_OK or TRUST_E_BAD_DIGEST.
+// signature over content. An RSA signature over the bare digest (no DigestInfo, as old
+// time-stamp services made them) holds too. S_OK or TRUST_E_BAD_DIGEST.
 [[nodiscard]] HRESULT VerifySignerInfo(PKCS7_SIGNER_INFO* signer, X509* cert, std::span<const uint8_t> content);
 
 enum class TimeStampKind { Legacy, Rfc3161 };

@@ -1,5 +1,7 @@
 #include "platform/wintrust/Chain.h"
 
+#include "platform/common/SignatureTrust.h"
+
 #include <openssl/err.h>
 
 #include <algorithm>
@@ -62,6 +64,7 @@ HRESULT ResultOf(int code)
     case X509_V_ERR_PATH_LENGTH_EXCEEDED: return CERT_E_PATHLENCONST;
     case X509_V_ERR_UNHANDLED_CRITICAL_EXTENSION: return CERT_E_CRITICAL;
     case X509_V_ERR_INVALID_PURPOSE: return CERT_E_WRONG_USAGE;
+    case X509_V_ERR_EC_KEY_EXPLICIT_PARAMS: return TRUST_E_EXPLICIT_DISTRUST;
     case X509_V_ERR_UNABLE_TO_GET_CRL:
     case X509_V_ERR_UNABLE_TO_DECRYPT_CRL_SIGNATURE:
     case X509_V_ERR_CRL_SIGNATURE_FAILURE:
@@ -78,12 +81,14 @@ HRESULT ResultOf(int code)
     }
 }
 
-// Lower is more serious.
+// Lower is more serious. A certificate refused for its explicit curve parameters comes after an
+// untrusted root: a spoofed root is first of all not the trusted one it imitates.
 int Rank(HRESULT hr)
 {
-    static constexpr std::array<HRESULT, 10> Order = {
-        TRUST_E_CERT_SIGNATURE, CERT_E_REVOKED,    CERT_E_CHAINING, CERT_E_UNTRUSTEDROOT, CERT_E_EXPIRED,
-        TRUST_E_BASIC_CONSTRAINTS, CERT_E_PATHLENCONST, CERT_E_CRITICAL, CERT_E_WRONG_USAGE, TRUST_E_FAIL};
+    static constexpr std::array<HRESULT, 11> Order = {
+        TRUST_E_CERT_SIGNATURE,    CERT_E_REVOKED,      CERT_E_CHAINING, CERT_E_UNTRUSTEDROOT,
+        TRUST_E_EXPLICIT_DISTRUST, CERT_E_EXPIRED,      TRUST_E_BASIC_CONSTRAINTS, CERT_E_PATHLENCONST,
+        CERT_E_CRITICAL,           CERT_E_WRONG_USAGE,  TRUST_E_FAIL};
     const auto it = std::find(Order.begin(), Order.end(), hr);
     return static_cast<int>(it - Order.begin());
 }
@@ -132,13 +137,20 @@ struct Pass {
     X509StackPtr Chain;
     int Untrusted = 0;
     std::vector<Problem> Problems;
+
+    [[nodiscard]] bool Has(HRESULT result) const
+    {
+        return std::any_of(Problems.begin(), Problems.end(), [result](const Problem& p) { return ResultOf(p.Code) == result; });
+    }
 };
 
-Pass RunVerify(X509_STORE* store, X509* leaf, STACK_OF(X509) * helpers, STACK_OF(X509_CRL) * crls, int64_t when)
+Pass RunVerify(X509_STORE* store, X509* leaf, STACK_OF(X509) * helpers, STACK_OF(X509_CRL) * crls, int64_t when,
+               bool verifyingIssuers)
 {
     Pass pass;
     const X509StoreCtxPtr ctx(X509_STORE_CTX_new());
-    if (!ctx || X509_STORE_CTX_init(ctx.get(), store, leaf, helpers) != 1) {
+    if (!ctx || X509_STORE_CTX_init(ctx.get(), store, leaf, helpers) != 1 ||
+        (verifyingIssuers && !trust::PreferVerifyingIssuers(ctx.get()))) {
         ERR_clear_error();
         pass.Problems.push_back({0, X509_V_ERR_UNSPECIFIED});
         return pass;
@@ -160,15 +172,21 @@ Pass RunVerify(X509_STORE* store, X509* leaf, STACK_OF(X509) * helpers, STACK_OF
     return pass;
 }
 
+constexpr char LifetimeSigningOid[] = "1.3.6.1.4.1.311.10.3.13";
+
 } // namespace
 
-TrustStore::TrustStore() : FStore(X509_STORE_new())
+bool HasLifetimeSigning(X509* cert)
 {
-    if (FStore)
-        X509_STORE_set_default_paths(FStore.get());
-    // A missing SSL_CERT_FILE or SSL_CERT_DIR leaves an empty store, which trusts nothing.
+    const EkuPtr usages(static_cast<EXTENDED_KEY_USAGE*>(X509_get_ext_d2i(cert, NID_ext_key_usage, nullptr, nullptr)));
     ERR_clear_error();
+    for (int i = 0; usages && i < sk_ASN1_OBJECT_num(usages.get()); ++i)
+        if (OidText(sk_ASN1_OBJECT_value(usages.get(), i)) == LifetimeSigningOid)
+            return true;
+    return false;
 }
+
+TrustStore::TrustStore() : FStore(trust::NewSignatureStore()) {}
 
 ChainResult TrustStore::Verify(X509* leaf, STACK_OF(X509) * helpers, STACK_OF(X509_CRL) * crls, int64_t when,
                                Usage usage, const RevocationPolicy& revocation) const
@@ -178,7 +196,17 @@ ChainResult TrustStore::Verify(X509* leaf, STACK_OF(X509) * helpers, STACK_OF(X5
         result.Error = TRUST_E_FAIL;
         return result;
     }
-    Pass pass = RunVerify(FStore.get(), leaf, helpers, nullptr, when);
+    // OpenSSL takes an issuer by its name; where that one does not verify, Windows takes one
+    // that does, if the certificates at hand hold one that completes the chain.
+    bool verifyingIssuers = false;
+    Pass pass = RunVerify(FStore.get(), leaf, helpers, nullptr, when, false);
+    if (pass.Has(TRUST_E_CERT_SIGNATURE)) {
+        Pass verifying = RunVerify(FStore.get(), leaf, helpers, nullptr, when, true);
+        if (!verifying.Has(TRUST_E_CERT_SIGNATURE) && !verifying.Has(CERT_E_CHAINING)) {
+            pass = std::move(verifying);
+            verifyingIssuers = true;
+        }
+    }
 
     CrlStackPtr lists;
     if (revocation.Check && pass.Chain) {
@@ -206,7 +234,7 @@ ChainResult TrustStore::Verify(X509* leaf, STACK_OF(X509) * helpers, STACK_OF(X5
         }
         ERR_clear_error();
         if (lists)
-            pass = RunVerify(FStore.get(), leaf, helpers, lists.get(), when);
+            pass = RunVerify(FStore.get(), leaf, helpers, lists.get(), when, verifyingIssuers);
     }
 
     const int count = pass.Chain ? sk_X509_num(pass.Chain.get()) : 0;
@@ -229,6 +257,11 @@ ChainResult TrustStore::Verify(X509* leaf, STACK_OF(X509) * helpers, STACK_OF(X5
         const HRESULT hr = ResultOf(problem.Code);
         if (hr == S_OK)
             continue;
+        // Roots of the 1990s carry no basicConstraints; Windows takes them as CAs all the same.
+        if (problem.Code == X509_V_ERR_INVALID_CA && count > 0 && problem.Depth == count - 1 &&
+            trust::IsAnchorWithoutBasicConstraints(result.Elements.back().Cert.get(), result.Elements.back().TrustedRoot))
+            continue;
+        result.Error = MoreSerious(result.Error, hr);
         if (problem.Depth >= 0 && problem.Depth < count) {
             ChainElement& element = result.Elements[static_cast<size_t>(problem.Depth)];
             element.Error = MoreSerious(element.Error, hr);
@@ -238,12 +271,17 @@ ChainResult TrustStore::Verify(X509* leaf, STACK_OF(X509) * helpers, STACK_OF(X5
                 element.Confidence &= ~CertConfidenceTime;
             if (hr == CERT_E_REVOKED)
                 element.RevokedReason = RevocationReason(element.Cert.get(), lists.get());
-        } else {
-            result.Error = MoreSerious(result.Error, hr);
         }
     }
-    for (const ChainElement& element : result.Elements)
+    // A key with explicit curve parameters is refused for what it is, whatever else its
+    // certificate shows; the chain as a whole keeps its most serious problem.
+    for (ChainElement& element : result.Elements) {
+        if (trust::HasExplicitCurveParameters(element.Cert.get())) {
+            element.Error = TRUST_E_EXPLICIT_DISTRUST;
+            element.Confidence &= ~CertConfidenceSig;
+        }
         result.Error = MoreSerious(result.Error, element.Error);
+    }
     if (count == 0)
         result.Error = MoreSerious(result.Error, TRUST_E_FAIL);
     return result;

@@ -1,5 +1,6 @@
 // Chains from a signer's certificate to a trusted root, judged as Windows' Authenticode policy
-// judges them: the roots of OpenSSL's default verify paths (SSL_CERT_FILE, SSL_CERT_DIR), the
+// judges them: the roots of OpenSSL's default verify paths (SSL_CERT_FILE, SSL_CERT_DIR) and the
+// Windows roots that travel with the program (platform/common/SignatureTrust.h), the
 // certificates the signature carries as helpers, a given time, the usage the signer needs, and
 // the revocation of every certificate in the chain through CRLs carried by the signature or
 // fetched from the certificates' HTTP distribution points. A CRL that cannot be had, or read,
@@ -17,6 +18,10 @@ enum class Usage {
     CodeSigning,  // 1.3.6.1.5.5.7.3.3
     TimeStamping, // 1.3.6.1.5.5.7.3.8
 };
+
+// Whether cert's extended key usage holds Lifetime Signing (1.3.6.1.4.1.311.10.3.13): its
+// signatures end with it, whatever time stamp they carry.
+[[nodiscard]] bool HasLifetimeSigning(X509* cert);
 
 struct RevocationPolicy {
     bool Check = true; // WTD_REVOKE_WHOLECHAIN without WTD_REVOCATION_CHECK_NONE
@@ -42,14 +47,15 @@ struct ChainElement {
 
 struct ChainResult {
     // S_OK; otherwise the most serious problem: TRUST_E_CERT_SIGNATURE, CERT_E_REVOKED,
-    // CERT_E_CHAINING, CERT_E_UNTRUSTEDROOT, CERT_E_EXPIRED, TRUST_E_BASIC_CONSTRAINTS,
-    // CERT_E_PATHLENCONST, CERT_E_CRITICAL, CERT_E_WRONG_USAGE, TRUST_E_FAIL (in that order).
+    // CERT_E_CHAINING, CERT_E_UNTRUSTEDROOT, TRUST_E_EXPLICIT_DISTRUST (a key with explicit curve
+    // parameters), CERT_E_EXPIRED, TRUST_E_BASIC_CONSTRAINTS, CERT_E_PATHLENCONST,
+    // CERT_E_CRITICAL, CERT_E_WRONG_USAGE, TRUST_E_FAIL (in that order).
     HRESULT Error = S_OK;
     std::vector<ChainElement> Elements; // the signer's certificate first, towards the root
 };
 
-// The trust store of one verification, read from the default verify paths when it is made (so a
-// changed SSL_CERT_FILE counts from the next verification on).
+// The trust store of one verification, read when it is made (so a changed SSL_CERT_FILE counts
+// from the next verification on).
 class TrustStore {
 public:
     TrustStore();

@@ -63,12 +63,18 @@ std::string NoProxyList()
     return list;
 }
 
-X509CrlPtr Download(const std::string& url, long timeoutMs)
+struct Downloaded {
+    X509CrlPtr Crl;
+    bool TimedOut = false;
+};
+
+Downloaded Download(const std::string& url, long timeoutMs)
 {
     InitCurl();
+    Downloaded result;
     const CurlPtr curl(curl_easy_init());
     if (!curl)
-        return nullptr;
+        return result;
     Bytes body;
     const std::string noProxy = NoProxyList();
     CURL* c = curl.get();
@@ -80,24 +86,30 @@ X509CrlPtr Download(const std::string& url, long timeoutMs)
     curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, timeoutMs);
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs);
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+#if LIBCURL_VERSION_NUM >= 0x075700
+    // A name lookup still running when the time is up is left behind, not waited for at clean-up.
+    curl_easy_setopt(c, CURLOPT_QUICK_EXIT, 1L);
+#endif
     curl_easy_setopt(c, CURLOPT_FAILONERROR, 1L);
     curl_easy_setopt(c, CURLOPT_NOPROXY, noProxy.c_str());
     curl_easy_setopt(c, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(MaxCrlSize));
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, Collect);
     curl_easy_setopt(c, CURLOPT_WRITEDATA, &body);
-    if (curl_easy_perform(c) != CURLE_OK || body.empty())
-        return nullptr;
+    const CURLcode code = curl_easy_perform(c);
+    result.TimedOut = code == CURLE_OPERATION_TIMEDOUT;
+    if (code != CURLE_OK || body.empty())
+        return result;
 
     const unsigned char* p = body.data();
-    X509CrlPtr crl(d2i_X509_CRL(nullptr, &p, static_cast<long>(body.size())));
-    if (!crl) {
+    result.Crl.reset(d2i_X509_CRL(nullptr, &p, static_cast<long>(body.size())));
+    if (!result.Crl) {
         ERR_clear_error();
         const BioPtr bio(BIO_new_mem_buf(body.data(), static_cast<int>(body.size())));
         if (bio)
-            crl.reset(PEM_read_bio_X509_CRL(bio.get(), nullptr, nullptr, nullptr));
+            result.Crl.reset(PEM_read_bio_X509_CRL(bio.get(), nullptr, nullptr, nullptr));
     }
     ERR_clear_error();
-    return crl;
+    return result;
 }
 
 X509CrlPtr Share(X509_CRL* crl)
@@ -140,11 +152,13 @@ X509CrlPtr FetchCrl(const std::string& url, FetchBudget* budget)
     if (timeoutMs <= 0)
         return nullptr;
     // Fetched without the lock: a slow server must not hold up other threads' verifications.
-    X509CrlPtr crl = Download(url, timeoutMs);
-    if (!crl)
+    Downloaded downloaded = Download(url, timeoutMs);
+    if (downloaded.TimedOut)
+        budget->Stop();
+    if (!downloaded.Crl)
         return nullptr;
     const std::lock_guard lock(cache.Lock);
-    const auto [it, added] = cache.Lists.emplace(url, std::move(crl));
+    const auto [it, added] = cache.Lists.emplace(url, std::move(downloaded.Crl));
     return Share(it->second.get());
 }
 

@@ -10,7 +10,8 @@
 //      an RFC 3161 token); one whose own chain does not reach a trusted root for time stamping is
 //      not broken but of no use: it cannot vouch for its time;
 //   5. the signer's chain, judged at the time of the first time stamp that verifies and is
-//      trusted, or else now, for code signing, with revocation of the whole chain (CERT_E_*).
+//      trusted, or else now (always now for a certificate with Lifetime Signing), for code
+//      signing, with revocation of the whole chain (CERT_E_*).
 // Every step runs whatever the earlier ones found, so the state always shows all there is.
 #include "platform/wintrust/Authenticode.h"
 #include "platform/wintrust/Chain.h"
@@ -35,9 +36,9 @@ namespace {
 
 // Time stamps looked at in one signature at most; further ones are ignored.
 constexpr size_t MaxTimeStamps = 8;
-// What one verification may spend fetching CRLs: a few lists, a few seconds.
+// What one verification may spend fetching CRLs: a few lists, about three seconds in all.
 constexpr size_t MaxCrlFetches = 8;
-constexpr long CrlFetchBudgetMs = 10000;
+constexpr long CrlFetchBudgetMs = 3000;
 
 constexpr DWORD Encoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
@@ -180,7 +181,8 @@ HRESULT VerifyFile(const WINTRUST_DATA& request, ProviderState& state)
             stampResult = stamp.Error;
     }
 
-    const int64_t when = stampTime.value_or(now);
+    // A lifetime-signing certificate's signatures end with it: no time stamp extends it.
+    const int64_t when = cert && HasLifetimeSigning(cert) ? now : stampTime.value_or(now);
     finding.VerifyAsOf = FileTimeOfUnix(when);
     HRESULT chainResult = S_OK;
     if (cert) {

@@ -28,7 +28,7 @@ struct GoldenCase {
     const char* InspectedAs = nullptr;
     // The password typed at the prompt; null: the prompt is cancelled.
     const char* Password = nullptr;
-    // Trust the test root and the time-stamp root (tests/fixtures/trust-tessera.pem).
+    // Trust the roots the signed fixtures are made under (tests/fixtures/trust-tessera.pem).
     bool Trusted = false;
 };
 
@@ -212,6 +212,19 @@ const GoldenCase SignedFiles[] = {
     {"signed/msi-bad-digest-msi", "signed/msi-bad-digest.msi", nullptr, nullptr, true},
     {"signed/msi-meta-changed-msi", "signed/msi-meta-changed.msi", nullptr, nullptr, true},
     {"signed/msi-dse-meta-changed-msi", "signed/msi-dse-meta-changed.msi", nullptr, nullptr, true},
+    // Shapes of real files: image layouts, old time-stamp services and roots, lifetime signing,
+    // elliptic curves and a spoofed root.
+    {"signed/layout-overlap", "signed/layout-overlap.exe", nullptr, nullptr, true},
+    {"signed/layout-gaps", "signed/layout-gaps.exe", nullptr, nullptr, true},
+    {"signed/layout-overlay", "signed/layout-overlay.exe", nullptr, nullptr, true},
+    {"signed/ts-legacy-bare-digest", "signed/ts-legacy-bare-digest.exe", nullptr, nullptr, true},
+    {"signed/ts-legacy-bare-digest-changed", "signed/ts-legacy-bare-digest-changed.exe", nullptr, nullptr, true},
+    {"signed/expired-ts-old-root", "signed/expired-ts-old-root.exe", nullptr, nullptr, true},
+    {"signed/intermediate-no-bc", "signed/intermediate-no-bc.exe", nullptr, nullptr, true},
+    {"signed/lifetime-ts", "signed/lifetime-ts.exe", nullptr, nullptr, true},
+    {"signed/lifetime-expired-ts", "signed/lifetime-expired-ts.exe", nullptr, nullptr, true},
+    {"signed/ec-valid", "signed/ec-valid.exe", nullptr, nullptr, true},
+    {"signed/ec-spoof", "signed/ec-spoof.exe", nullptr, nullptr, true},
     // Without the test root the same signature is not trusted.
     {"signed/valid-untrusted", "signed/valid.exe"},
     {"signed/msi-ts-untrusted", "signed/msi-ts.msi"},

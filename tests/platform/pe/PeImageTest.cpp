@@ -266,13 +266,12 @@ TEST_P(PeAuthenticode, RangesHashToTheSignedDigest)
     ASSERT_TRUE(signature);
     EXPECT_EQ(Sha256(ReadRanges(file.source(), *ranges)), SignedDigest(*signature));
 
-    // The CheckSum and the directory entry are skipped; nothing of the table is hashed.
-    ASSERT_GE(ranges->size(), 4u);
+    // The file flat, less the CheckSum, the directory entry and the table, which ends the file.
+    const uint64_t entry = *image.DirectoryEntryOffset(DirectorySecurity);
+    ASSERT_EQ(ranges->size(), 3u);
     EXPECT_EQ((*ranges)[0], (ByteRange{0, image.CheckSumOffset()}));
-    EXPECT_EQ((*ranges)[1].Offset, image.CheckSumOffset() + 4);
-    EXPECT_EQ((*ranges)[1].Offset + (*ranges)[1].Length, *image.DirectoryEntryOffset(DirectorySecurity));
-    EXPECT_EQ((*ranges)[2].Offset, *image.DirectoryEntryOffset(DirectorySecurity) + 8);
-    EXPECT_EQ(ranges->back().Offset + ranges->back().Length, image.CertificateTable()->Offset);
+    EXPECT_EQ((*ranges)[1], (ByteRange{image.CheckSumOffset() + 4, entry - image.CheckSumOffset() - 4}));
+    EXPECT_EQ((*ranges)[2], (ByteRange{entry + 8, image.CertificateTable()->Offset - entry - 8}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, PeAuthenticode, testing::Values("signed.exe", "signed64.exe", "signed-multi.exe"),
@@ -285,20 +284,48 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, PeAuthenticode, testing::Values("signed.exe",
 
 TEST(PeImage, AuthenticodeRangesOfAnUnsignedImage)
 {
+    // gui.exe keeps .text's raw data after .rsrc's and has overlay: neither matters, the file is
+    // hashed in file order up to its end.
     const OwnedFile file = OpenFixture("gui.exe");
     const PeImage image = LoadFixture(file);
     const auto ranges = image.AuthenticodeRanges();
     ASSERT_TRUE(ranges);
-    const Section& text = image.Sections()[0];
-    const Section& rsrc = image.Sections()[1];
-    // Headers in three pieces, the sections by file offset (.bss has no raw data), then the
-    // overlay up to the end of the file.
-    ASSERT_EQ(ranges->size(), 6u);
-    EXPECT_EQ((*ranges)[2].Offset + (*ranges)[2].Length, image.SizeOfHeaders());
-    EXPECT_EQ((*ranges)[3], (ByteRange{rsrc.PointerToRawData, rsrc.SizeOfRawData}));
-    EXPECT_EQ((*ranges)[4], (ByteRange{text.PointerToRawData, text.SizeOfRawData}));
-    const uint64_t dataEnd = uint64_t{text.PointerToRawData} + text.SizeOfRawData;
-    EXPECT_EQ((*ranges)[5], (ByteRange{dataEnd, file.source().size() - dataEnd}));
+    const uint64_t entry = *image.DirectoryEntryOffset(DirectorySecurity);
+    ASSERT_EQ(ranges->size(), 3u);
+    EXPECT_EQ((*ranges)[0], (ByteRange{0, image.CheckSumOffset()}));
+    EXPECT_EQ((*ranges)[1].Offset, image.CheckSumOffset() + 4);
+    EXPECT_EQ((*ranges)[2], (ByteRange{entry + 8, file.source().size() - entry - 8}));
+}
+
+// Data after the certificate table is hashed after the bytes before it; a table that reaches
+// back over the directory entry cannot be told apart from what the digest skips.
+TEST(PeImage, AuthenticodeRangesAroundTheTable)
+{
+    const testsupport::TempDir dir;
+    auto bytes = testsupport::ReadBytes(PeFixture("signed.exe"));
+    const size_t signedSize = bytes.size();
+    const std::string appended = "APPENDED";
+    bytes.insert(bytes.end(), appended.begin(), appended.end());
+    testsupport::WriteBytes(dir / "appended.exe", bytes);
+    const OwnedFile file = *OwnedFile::Open((dir / "appended.exe").string());
+    const PeImage image = LoadFixture(file);
+    const auto table = image.CertificateTable();
+    const auto ranges = image.AuthenticodeRanges();
+    ASSERT_TRUE(table && ranges);
+    ASSERT_EQ(table->Offset + table->Length, signedSize);
+    ASSERT_EQ(ranges->size(), 4u);
+    EXPECT_EQ((*ranges)[2].Offset + (*ranges)[2].Length, table->Offset);
+    EXPECT_EQ((*ranges)[3], (ByteRange{signedSize, appended.size()}));
+
+    // Data directory 4 pointing at the optional header: no ranges.
+    const uint64_t entry = *image.DirectoryEntryOffset(DirectorySecurity);
+    auto overlapping = testsupport::ReadBytes(PeFixture("signed.exe"));
+    const uint32_t tableAt = static_cast<uint32_t>(image.CheckSumOffset());
+    for (int i = 0; i < 4; ++i)
+        overlapping[entry + i] = static_cast<uint8_t>(tableAt >> (8 * i));
+    testsupport::WriteBytes(dir / "overlapping.exe", overlapping);
+    const OwnedFile other = *OwnedFile::Open((dir / "overlapping.exe").string());
+    EXPECT_FALSE(LoadFixture(other).AuthenticodeRanges());
 }
 
 struct MalformedCase {
@@ -339,7 +366,8 @@ INSTANTIATE_TEST_SUITE_P(
                     MalformedCase{"le.vxd", Error::NotPe, false, false, false},
                     MalformedCase{"trunc-coff.exe", Error::Malformed, false, false, false},
                     MalformedCase{"trunc-optional.exe", Error::Malformed, false, false, false},
-                    MalformedCase{"section-past-end.exe", std::nullopt, false, true, false},
+                    // The digest does not look at sections.
+                    MalformedCase{"section-past-end.exe", std::nullopt, false, true, true},
                     MalformedCase{"rsrc-data-past-end.exe", std::nullopt, false, true, true},
                     MalformedCase{"rsrc-loop.exe", std::nullopt, false, true, true},
                     MalformedCase{"cert-table-past-end.exe", std::nullopt, true, false, false},

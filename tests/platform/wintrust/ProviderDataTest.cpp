@@ -284,6 +284,31 @@ TEST(ProviderDataTest, ErrorsAreKeptWhereTheyArise)
         EXPECT_EQ(Hex(static_cast<HRESULT>(verification.signer()->pasCertChain[0].dwError)), Hex(CERT_E_WRONG_USAGE));
     }
     {
+        // A spoofed root: the chain takes the carried root whose key verifies the signer's
+        // certificate, not the trusted namesake; its explicit curve parameters are refused.
+        const Verification verification(Signed("ec-spoof.exe"));
+        CRYPT_PROVIDER_SGNR* signer = verification.signer();
+        ASSERT_NE(signer, nullptr);
+        ASSERT_EQ(signer->csCertChain, 2u);
+        EXPECT_EQ(signer->pasCertChain[0].dwError, 0u);
+        const CRYPT_PROVIDER_CERT& top = signer->pasCertChain[1];
+        EXPECT_EQ(DisplayName(top.pCert), "Tessera EC Root");
+        EXPECT_TRUE(top.fSelfSigned);
+        EXPECT_FALSE(top.fTrustedRoot);
+        EXPECT_EQ(Hex(static_cast<HRESULT>(top.dwError)), Hex(TRUST_E_EXPLICIT_DISTRUST));
+        EXPECT_EQ(Hex(static_cast<HRESULT>(signer->dwError)), Hex(CERT_E_UNTRUSTEDROOT));
+    }
+    {
+        // A trusted root without basicConstraints is a CA; an intermediate without them is not.
+        const Verification verification(Signed("intermediate-no-bc.exe"));
+        CRYPT_PROVIDER_SGNR* signer = verification.signer();
+        ASSERT_NE(signer, nullptr);
+        ASSERT_EQ(signer->csCertChain, 3u);
+        EXPECT_EQ(Hex(static_cast<HRESULT>(signer->pasCertChain[1].dwError)), Hex(TRUST_E_BASIC_CONSTRAINTS));
+        EXPECT_TRUE(signer->pasCertChain[2].fTrustedRoot);
+        EXPECT_EQ(signer->pasCertChain[2].dwError, 0u);
+    }
+    {
         // The signer's details stay readable when its time stamp is broken.
         const Verification verification(Signed("ts-rfc3161-broken.exe"));
         CRYPT_PROVIDER_SGNR* signer = verification.signer();

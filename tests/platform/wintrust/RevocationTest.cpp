@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 using namespace wintrusttest;
 
 namespace {
@@ -66,6 +68,24 @@ TEST(RevocationTest, CrlFromTheDistributionPoint)
                                   WTD_SAFER_FLAG | WTD_CACHE_ONLY_URL_RETRIEVAL);
         EXPECT_EQ(Hex(cached.result()), Hex(CERT_E_REVOKED));
     }
+}
+
+// Offline, or with a list server that never answers, a verification waits for one fetch's time
+// and then fetches nothing more: the verdict is the one without revocation.
+TEST(RevocationTest, ListsThatNeverComeAreWaitedForOnce)
+{
+    const TrustAnchors anchors(Anchors::Root);
+    const LoopbackServer first(SilentCrlPorts[0]);
+    const LoopbackServer second(SilentCrlPorts[1]);
+    ASSERT_TRUE(first.listening() && second.listening()) << "loopback ports 48112 and 48113 are taken";
+    const auto start = std::chrono::steady_clock::now();
+    const Verification verification(Signed("crl-silent.exe"));
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(Hex(verification.result()), Hex(S_OK));
+    EXPECT_EQ(first.requests(), 1);
+    EXPECT_EQ(second.requests(), 0) << "a second list was tried after the first ran out of time";
+    EXPECT_GE(waited, std::chrono::milliseconds(1000)) << "the first list was not waited for";
+    EXPECT_LT(waited, std::chrono::milliseconds(3000));
 }
 
 TEST(RevocationTest, CrlCarriedInTheSignature)

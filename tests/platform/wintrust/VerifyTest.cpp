@@ -2,6 +2,8 @@
 // carry no signature, and the request itself.
 #include "tests/platform/wintrust/WinTrustTestSupport.h"
 
+#include "platform/common/FileSource.h"
+#include "platform/common/PeImage.h"
 #include "platform/common/WinStr.h"
 #include "platform/ole32/CompoundFile.h"
 
@@ -50,6 +52,9 @@ TEST(VerifyTest, TrustStoreDecides)
         {"ts-legacy.exe", Anchors::Root, S_OK},
         {"expired-ts-rfc3161.exe", Anchors::Root, CERT_E_EXPIRED},
         {"expired-ts-legacy.exe", Anchors::Root, CERT_E_EXPIRED},
+        // The same for a time stamp under a root without basicConstraints that is not trusted.
+        {"expired-ts-old-root.exe", Anchors::Root, CERT_E_EXPIRED},
+        {"ts-legacy-bare-digest.exe", Anchors::Root, S_OK},
         // Without a valid time stamp the expired signer is judged now.
         {"valid.exe", Anchors::Root, S_OK},
         {"msi-dse-sha1.msi", Anchors::Root, S_OK},
@@ -145,6 +150,54 @@ TEST(VerifyTest, EveryDigestAlgorithm)
             EXPECT_EQ(Hex(VerifyBytes(bytes, package ? "changed.msi" : "changed.exe")), Hex(TRUST_E_BAD_DIGEST))
                 << algorithm << " " << base;
         }
+    }
+}
+
+// Signers hash an image flat: every byte but the CheckSum, the certificate table's directory
+// entry and the table, each once and wherever it lies. Headers that overlap the first section,
+// bytes between sections, data after the last one and data appended after the table are all
+// covered; the CheckSum is not.
+TEST(VerifyTest, TheImageIsHashedFlat)
+{
+    const TrustAnchors anchors(Anchors::Root);
+    enum class At { Offset, CheckSum, Appended };
+    const struct {
+        const char* File;
+        const char* What;
+        At Where;
+        size_t Offset;
+        HRESULT Result;
+    } cases[] = {
+        {"layout-overlap.exe", "the DOS stub", At::Offset, 0x50, TRUST_E_BAD_DIGEST},
+        {"layout-overlap.exe", "headers and .text at once", At::Offset, 0x800, TRUST_E_BAD_DIGEST},
+        {"layout-overlap.exe", ".data after the headers", At::Offset, 0x1200, TRUST_E_BAD_DIGEST},
+        {"layout-gaps.exe", "the gap after .text", At::Offset, 0x700, TRUST_E_BAD_DIGEST},
+        {"layout-gaps.exe", "the gap after .data", At::Offset, 0xB00, TRUST_E_BAD_DIGEST},
+        {"layout-overlay.exe", "the data after the last section", At::Offset, 0x700, TRUST_E_BAD_DIGEST},
+        {"layout-overlay.exe", "data appended after the certificate table", At::Appended, 0, TRUST_E_BAD_DIGEST},
+        {"layout-overlap.exe", "the CheckSum", At::CheckSum, 0, S_OK},
+        {"layout-gaps.exe", "the CheckSum", At::CheckSum, 3, S_OK},
+    };
+    for (const auto& c : cases) {
+        const auto path = Signed(c.File);
+        const auto file = OwnedFile::Open(path.string());
+        ASSERT_TRUE(file) << c.File;
+        const auto image = pe::PeImage::Load(file->source());
+        ASSERT_TRUE(image) << c.File;
+        const auto table = image->CertificateTable();
+        ASSERT_TRUE(table && table->Length > 0) << c.File;
+        EXPECT_EQ(Hex(Verification(path).result()), Hex(S_OK)) << c.File;
+
+        Bytes bytes = testsupport::ReadBytes(path);
+        switch (c.Where) {
+        case At::Offset:
+            ASSERT_LT(c.Offset, table->Offset) << c.File;
+            bytes[c.Offset] ^= 0x20;
+            break;
+        case At::CheckSum: bytes[image->CheckSumOffset() + c.Offset] ^= 0x20; break;
+        case At::Appended: bytes.insert(bytes.end(), {'m', 'o', 'r', 'e', ' ', 'd', 'a', 't', 'a', '!'}); break;
+        }
+        EXPECT_EQ(Hex(VerifyBytes(bytes, "changed.exe")), Hex(c.Result)) << c.File << ": " << c.What;
     }
 }
 

@@ -64,8 +64,10 @@ TrustAnchors::TrustAnchors(Anchors anchors) : FFile(FDir / "anchors.pem")
     std::string pem;
     if (anchors != Anchors::None)
         pem += testsupport::ReadText(testsupport::Fixture("certs/root.pem"));
-    if (anchors == Anchors::RootAndTsa)
+    if (anchors == Anchors::RootAndTsa) {
         pem += testsupport::ReadText(Signed("tsa-root.pem"));
+        pem += testsupport::ReadText(Signed("real-world-roots.pem"));
+    }
     testsupport::WriteText(FFile, pem);
     if (const char* previous = std::getenv("SSL_CERT_FILE")) {
         FPrevious = previous;
@@ -132,7 +134,13 @@ HRESULT VerifyBytes(const Bytes& bytes, const std::string& name)
 
 // ---------------------------------------------------------------------------------------------
 
-LoopbackServer::LoopbackServer(uint16_t port, Bytes body) : FBody(std::move(body))
+LoopbackServer::LoopbackServer(uint16_t port) : LoopbackServer(port, std::nullopt) {}
+
+LoopbackServer::LoopbackServer(uint16_t port, Bytes body) : LoopbackServer(port, std::optional<Bytes>(std::move(body)))
+{
+}
+
+LoopbackServer::LoopbackServer(uint16_t port, std::optional<Bytes> body) : FBody(std::move(body))
 {
     FSocket = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (FSocket < 0)
@@ -169,6 +177,12 @@ void LoopbackServer::Serve()
         const int client = accept4(FSocket, nullptr, nullptr, SOCK_CLOEXEC);
         if (client < 0)
             continue;
+        if (!FBody) {
+            // Accepted and never answered, as a server behind a dead link: the client waits.
+            ++FRequests;
+            FSilent.push_back(client);
+            continue;
+        }
         // The request up to its blank line; its contents do not matter.
         std::string request;
         char chunk[1024];
@@ -183,8 +197,8 @@ void LoopbackServer::Serve()
         }
         ++FRequests;
         std::string reply = "HTTP/1.0 200 OK\r\nContent-Type: application/pkix-crl\r\nContent-Length: " +
-                            std::to_string(FBody.size()) + "\r\nConnection: close\r\n\r\n";
-        reply.append(FBody.begin(), FBody.end());
+                            std::to_string(FBody->size()) + "\r\nConnection: close\r\n\r\n";
+        reply.append(FBody->begin(), FBody->end());
         size_t sent = 0;
         while (sent < reply.size()) {
             const ssize_t n = send(client, reply.data() + sent, reply.size() - sent, MSG_NOSIGNAL);
@@ -194,6 +208,8 @@ void LoopbackServer::Serve()
         }
         close(client);
     }
+    for (const int client : FSilent)
+        close(client);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -232,6 +248,19 @@ const std::vector<Expected>& SignedFixtures()
         {"msi-bad-digest.msi", TRUST_E_BAD_DIGEST},
         {"msi-meta-changed.msi", S_OK},
         {"msi-dse-meta-changed.msi", TRUST_E_BAD_DIGEST},
+        // Shapes of real files (make_real_world_fixtures.py).
+        {"layout-overlap.exe", S_OK},
+        {"layout-gaps.exe", S_OK},
+        {"layout-overlay.exe", S_OK},
+        {"ts-legacy-bare-digest.exe", S_OK},
+        {"ts-legacy-bare-digest-changed.exe", TRUST_E_COUNTER_SIGNER},
+        {"expired-ts-old-root.exe", S_OK},
+        {"intermediate-no-bc.exe", TRUST_E_BASIC_CONSTRAINTS},
+        {"lifetime-ts.exe", S_OK},
+        {"lifetime-expired-ts.exe", CERT_E_EXPIRED},
+        {"ec-valid.exe", S_OK},
+        {"ec-spoof.exe", CERT_E_UNTRUSTEDROOT},
+        {"crl-silent.exe", S_OK}, // nothing listens at its distribution points: revocation offline
     };
     return fixtures;
 }

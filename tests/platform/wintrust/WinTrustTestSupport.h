@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,6 +21,8 @@ using Bytes = std::vector<uint8_t>;
 // The port the revoked signer's CRL distribution point names (tests/fixtures/signed).
 inline constexpr uint16_t CrlPort = 48111;
 inline constexpr char CrlPath[] = "/tessera-intermediate.crl";
+// The two ports crl-silent.exe's distribution points name.
+inline constexpr uint16_t SilentCrlPorts[] = {48112, 48113};
 
 [[nodiscard]] std::filesystem::path Signed(const std::string& name);
 [[nodiscard]] std::string Hex(HRESULT hr);
@@ -29,7 +32,7 @@ inline constexpr char CrlPath[] = "/tessera-intermediate.crl";
 enum class Anchors {
     None,       // an empty file
     Root,       // the test root
-    RootAndTsa, // the test root and the time-stamp authority's root
+    RootAndTsa, // the test root, the time-stamp authority's root and real-world-roots.pem
 };
 class TrustAnchors {
 public:
@@ -81,27 +84,32 @@ private:
 // Verifies bytes written to a temporary file (by path); the state is closed at once.
 [[nodiscard]] HRESULT VerifyBytes(const Bytes& bytes, const std::string& name = "subject.bin");
 
-// A minimal HTTP/1.0 server on 127.0.0.1:port answering every GET with one body.
+// A minimal HTTP/1.0 server on 127.0.0.1:port answering every GET with one body, or, without a
+// body, accepting every connection and never answering.
 class LoopbackServer {
 public:
     LoopbackServer(uint16_t port, Bytes body);
+    explicit LoopbackServer(uint16_t port);
     ~LoopbackServer();
     LoopbackServer(const LoopbackServer&) = delete;
     LoopbackServer& operator=(const LoopbackServer&) = delete;
     [[nodiscard]] bool listening() const { return FSocket >= 0; }
+    // Connections accepted so far.
     [[nodiscard]] int requests() const { return FRequests.load(); }
 
 private:
+    LoopbackServer(uint16_t port, std::optional<Bytes> body);
     void Serve();
     int FSocket = -1;
-    Bytes FBody;
+    std::optional<Bytes> FBody;
+    std::vector<int> FSilent; // the serving thread's own
     std::atomic<bool> FStop{false};
     std::atomic<int> FRequests{0};
     std::thread FThread;
 };
 
-// The signed fixtures and the results Windows' policy gives them with the test root and the
-// time-stamp root trusted (revoked.exe: with its CRL served, see the revocation tests).
+// The signed fixtures and the results Windows' policy gives them with Anchors::RootAndTsa
+// (revoked.exe: with its CRL served, see the revocation tests).
 struct Expected {
     const char* File;
     HRESULT Result;

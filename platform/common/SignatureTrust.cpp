@@ -1,0 +1,143 @@
+#include "platform/common/SignatureTrust.h"
+
+#include <openssl/core_names.h>
+#include <openssl/err.h>
+#include <openssl/pem.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+// The text of windows-roots.pem, generated into the build tree.
+extern const char TesseraWindowsRootsPem[];
+
+namespace trust {
+
+namespace {
+
+using BioPtr = std::unique_ptr<BIO, ossl::OsslFree<BIO_free>>;
+
+std::vector<X509*> DecodeBundledRoots()
+{
+    std::vector<X509*> roots;
+    const BioPtr bio(BIO_new_mem_buf(TesseraWindowsRootsPem, static_cast<int>(std::strlen(TesseraWindowsRootsPem))));
+    while (bio) {
+        X509* cert = PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr);
+        if (!cert)
+            break;
+        roots.push_back(cert);
+    }
+    ERR_clear_error(); // the end of the text reads as "no start line"
+    return roots;
+}
+
+// OpenSSL's own issuer check, which ours adds to: it is only reachable as a context's default.
+X509_STORE_CTX_check_issued_fn DefaultCheckIssued()
+{
+    static const X509_STORE_CTX_check_issued_fn check = [] {
+        X509_STORE_CTX_check_issued_fn found = nullptr;
+        const ossl::X509StorePtr store(X509_STORE_new());
+        const ossl::X509StoreCtxPtr ctx(X509_STORE_CTX_new());
+        if (store && ctx && X509_STORE_CTX_init(ctx.get(), store.get(), nullptr, nullptr) == 1)
+            found = X509_STORE_CTX_get_check_issued(ctx.get());
+        ERR_clear_error();
+        return found;
+    }();
+    return check;
+}
+
+int VerifyingIssuersIndex()
+{
+    static const int index = X509_STORE_CTX_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
+    return index;
+}
+
+// Whether issuer's key verifies subject's signature; true when the signature's digest is one this
+// OpenSSL cannot compute, since that proves nothing against the issuer.
+bool SignatureVerifies(X509* subject, X509* issuer)
+{
+    EVP_PKEY* key = X509_get0_pubkey(issuer);
+    int digest = NID_undef;
+    if (!key || X509_get_signature_info(subject, &digest, nullptr, nullptr, nullptr) != 1) {
+        ERR_clear_error();
+        return true; // the verification proper reports it
+    }
+    if (digest != NID_undef) {
+        EVP_MD* md = EVP_MD_fetch(nullptr, OBJ_nid2sn(digest), nullptr);
+        if (!md) {
+            ERR_clear_error();
+            return true;
+        }
+        EVP_MD_free(md);
+    }
+    const int verified = X509_verify(subject, key);
+    ERR_clear_error();
+    return verified == 1;
+}
+
+int CheckIssued(X509_STORE_CTX* ctx, X509* subject, X509* issuer)
+{
+    const X509_STORE_CTX_check_issued_fn check = DefaultCheckIssued();
+    if (check && check(ctx, subject, issuer) != 1)
+        return 0;
+    if (!check && X509_check_issued(issuer, subject) != X509_V_OK)
+        return 0;
+    if (X509_STORE_CTX_get_ex_data(ctx, VerifyingIssuersIndex()) && !SignatureVerifies(subject, issuer))
+        return 0;
+    return 1;
+}
+
+} // namespace
+
+bool BundledRootsEnabled()
+{
+    const char* value = std::getenv(SystemOnlyVariable);
+    return !value || *value == '\0' || std::strcmp(value, "0") == 0;
+}
+
+const std::vector<X509*>& BundledRoots()
+{
+    static const std::vector<X509*> roots = DecodeBundledRoots();
+    return roots;
+}
+
+ossl::X509StorePtr NewSignatureStore()
+{
+    ossl::X509StorePtr store(X509_STORE_new());
+    if (!store)
+        return store;
+    // A missing SSL_CERT_FILE or SSL_CERT_DIR leaves the system's part empty.
+    X509_STORE_set_default_paths(store.get());
+    if (BundledRootsEnabled())
+        for (X509* root : BundledRoots())
+            X509_STORE_add_cert(store.get(), root); // one the system holds already is kept once
+    X509_STORE_set_check_issued(store.get(), CheckIssued);
+    ERR_clear_error();
+    return store;
+}
+
+bool PreferVerifyingIssuers(X509_STORE_CTX* ctx)
+{
+    static int on = 1;
+    return VerifyingIssuersIndex() >= 0 && X509_STORE_CTX_set_ex_data(ctx, VerifyingIssuersIndex(), &on) == 1;
+}
+
+bool IsAnchorWithoutBasicConstraints(X509* cert, bool fromTrustStore)
+{
+    return cert && fromTrustStore && X509_self_signed(cert, 0) == 1 &&
+           (X509_get_extension_flags(cert) & EXFLAG_BCONS) == 0;
+}
+
+bool HasExplicitCurveParameters(X509* cert)
+{
+    EVP_PKEY* key = cert ? X509_get0_pubkey(cert) : nullptr;
+    int explicitParameters = 0;
+    const bool found = key && EVP_PKEY_is_a(key, "EC") &&
+                       EVP_PKEY_get_int_param(key, OSSL_PKEY_PARAM_EC_DECODED_FROM_EXPLICIT_PARAMS,
+                                              &explicitParameters) == 1 &&
+                       explicitParameters != 0;
+    ERR_clear_error();
+    return found;
+}
+
+} // namespace trust

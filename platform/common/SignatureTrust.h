@@ -1,0 +1,47 @@
+// The trust that signatures are judged by, shared by the Authenticode check and the viewers:
+// OpenSSL's default verify paths (SSL_CERT_FILE, SSL_CERT_DIR), then the code-signing and
+// time-stamping roots Windows trusts and Linux distributions lack, which travel with the program
+// (windows-roots.pem, built in). Nothing that makes a TLS connection uses these roots.
+//
+// And where Windows' chain engine judges otherwise than OpenSSL does by default: roots of the
+// 1990s without basicConstraints are CAs, an issuer whose key verifies the signature is preferred
+// to one that only has the right name, and keys with explicit curve parameters are refused.
+#pragma once
+
+#include "platform/common/OsslPtr.h"
+
+#include <vector>
+
+namespace trust {
+
+// When set (to anything but "" or "0"), signatures are judged by the system's store alone.
+inline constexpr char SystemOnlyVariable[] = "TESSERA_SYSTEM_TRUST_ONLY";
+
+[[nodiscard]] bool BundledRootsEnabled();
+
+// The roots that travel with the program, decoded once; they live as long as the process.
+[[nodiscard]] const std::vector<X509*>& BundledRoots();
+
+// A store for judging signatures: the default verify paths, then the bundled roots unless they
+// are turned off. Read when it is made, so a changed SSL_CERT_FILE counts from the next store on.
+// Chain building through it can be told to take only issuers that verify (PreferVerifyingIssuers).
+// Null when OpenSSL has no memory left.
+[[nodiscard]] ossl::X509StorePtr NewSignatureStore();
+
+// From now on, chain building in ctx (made from a store of NewSignatureStore) takes as the issuer
+// of a certificate only one whose key verifies its signature, as Windows does where it can. An
+// issuer found by name alone that does not verify (a spoofed root's genuine namesake) is passed
+// over for one that does. Signatures in algorithms OpenSSL cannot check (MD2) are not held
+// against the issuer. False when ctx cannot carry the setting.
+bool PreferVerifyingIssuers(X509_STORE_CTX* ctx);
+
+// OpenSSL's "invalid CA certificate" for the top of a chain that Windows accepts: a self-signed
+// certificate from the trust store that carries no basicConstraints at all. An intermediate
+// without basicConstraints stays refused.
+[[nodiscard]] bool IsAnchorWithoutBasicConstraints(X509* cert, bool fromTrustStore);
+
+// A key whose elliptic curve is given by explicit parameters instead of a name: the shape of the
+// curve-spoofing attack on Windows (CVE-2020-0601), and refused wherever it appears in a chain.
+[[nodiscard]] bool HasExplicitCurveParameters(X509* cert);
+
+} // namespace trust
