@@ -122,10 +122,16 @@ bool PreferVerifyingIssuers(X509_STORE_CTX* ctx)
     return VerifyingIssuersIndex() >= 0 && X509_STORE_CTX_set_ex_data(ctx, VerifyingIssuersIndex(), &on) == 1;
 }
 
-bool IsAnchorWithoutBasicConstraints(X509* cert, bool fromTrustStore)
+bool WindowsAccepts(X509_STORE_CTX* ctx)
 {
-    return cert && fromTrustStore && X509_self_signed(cert, 0) == 1 &&
-           (X509_get_extension_flags(cert) & EXFLAG_BCONS) == 0;
+    if (X509_STORE_CTX_get_error(ctx) != X509_V_ERR_INVALID_CA)
+        return false;
+    const int depth = X509_STORE_CTX_get_error_depth(ctx);
+    STACK_OF(X509)* chain = X509_STORE_CTX_get0_chain(ctx);
+    X509* cert = X509_STORE_CTX_get_current_cert(ctx);
+    // The certificates after the first num_untrusted came from the trust store.
+    const bool anchor = depth == sk_X509_num(chain) - 1 && depth >= X509_STORE_CTX_get_num_untrusted(ctx);
+    return cert && anchor && X509_self_signed(cert, 0) == 1 && (X509_get_extension_flags(cert) & EXFLAG_BCONS) == 0;
 }
 
 bool HasExplicitCurveParameters(X509* cert)
@@ -136,6 +142,21 @@ bool HasExplicitCurveParameters(X509* cert)
                        EVP_PKEY_get_int_param(key, OSSL_PKEY_PARAM_EC_DECODED_FROM_EXPLICIT_PARAMS,
                                               &explicitParameters) == 1 &&
                        explicitParameters != 0;
+    ERR_clear_error();
+    return found;
+}
+
+bool HasLifetimeSigning(X509* cert)
+{
+    static constexpr char LifetimeSigningOid[] = "1.3.6.1.4.1.311.10.3.13";
+    const ossl::EkuPtr usages(
+        cert ? static_cast<EXTENDED_KEY_USAGE*>(X509_get_ext_d2i(cert, NID_ext_key_usage, nullptr, nullptr)) : nullptr);
+    bool found = false;
+    for (int i = 0; usages && !found && i < sk_ASN1_OBJECT_num(usages.get()); ++i) {
+        char text[64] = {};
+        const int length = OBJ_obj2txt(text, sizeof text, sk_ASN1_OBJECT_value(usages.get(), i), 1);
+        found = length > 0 && static_cast<size_t>(length) < sizeof text && std::strcmp(text, LifetimeSigningOid) == 0;
+    }
     ERR_clear_error();
     return found;
 }

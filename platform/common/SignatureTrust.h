@@ -35,13 +35,18 @@ inline constexpr char SystemOnlyVariable[] = "TESSERA_SYSTEM_TRUST_ONLY";
 // against the issuer. False when ctx cannot carry the setting.
 bool PreferVerifyingIssuers(X509_STORE_CTX* ctx);
 
-// OpenSSL's "invalid CA certificate" for the top of a chain that Windows accepts: a self-signed
-// certificate from the trust store that carries no basicConstraints at all. An intermediate
-// without basicConstraints stays refused.
-[[nodiscard]] bool IsAnchorWithoutBasicConstraints(X509* cert, bool fromTrustStore);
+// For a verify callback: whether the problem ctx reports now is one Windows' chain engine does
+// not raise. That is OpenSSL's "invalid CA certificate" for the top of the chain when it is a
+// self-signed certificate from the trust store that carries no basicConstraints at all (the
+// roots of the 1990s); an intermediate without basicConstraints stays refused.
+[[nodiscard]] bool WindowsAccepts(X509_STORE_CTX* ctx);
 
 // A key whose elliptic curve is given by explicit parameters instead of a name: the shape of the
 // curve-spoofing attack on Windows (CVE-2020-0601), and refused wherever it appears in a chain.
 [[nodiscard]] bool HasExplicitCurveParameters(X509* cert);
+
+// Whether cert's extended key usage holds Lifetime Signing (1.3.6.1.4.1.311.10.3.13): its
+// signatures end with it, so a time stamp does not move the time its chain is judged at.
+[[nodiscard]] bool HasLifetimeSigning(X509* cert);
 
 } // namespace trust

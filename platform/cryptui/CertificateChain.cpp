@@ -2,6 +2,9 @@
 
 #include "platform/cryptui/CertificateInfo.h"
 
+#include "platform/common/SignatureTrust.h"
+
+#include <algorithm>
 #include <map>
 
 namespace cryptui {
@@ -27,6 +30,10 @@ public:
     {
         const auto it = FByDepth.find(depth);
         return it == FByDepth.end() ? nullptr : &it->second;
+    }
+    [[nodiscard]] bool Any(CertStatus status) const
+    {
+        return std::any_of(FByDepth.begin(), FByDepth.end(), [status](const auto& p) { return p.second.Status == status; });
     }
 
 private:
@@ -70,7 +77,7 @@ private:
 // certificate gets its own status.
 int NoteProblem(int ok, X509_STORE_CTX* context)
 {
-    if (!ok) {
+    if (!ok && !trust::WindowsAccepts(context)) {
         if (auto* problems = static_cast<Problems*>(X509_STORE_CTX_get_app_data(context)))
             problems->Add(X509_STORE_CTX_get_error_depth(context), X509_STORE_CTX_get_error(context));
     }
@@ -120,19 +127,49 @@ QString StatusText(CertStatus status, const QString& detail)
     return {};
 }
 
+namespace {
+
+struct Pass {
+    X509StackPtr Built;
+    Problems Found;
+};
+
+// One run of OpenSSL's chain builder; with verifyingIssuers, an issuer must verify its subject.
+Pass RunVerify(X509_STORE* trust, X509* certificate, STACK_OF(X509) * untrusted, std::optional<time_t> at,
+               bool verifyingIssuers)
+{
+    Pass pass;
+    const X509StoreCtxPtr context(X509_STORE_CTX_new());
+    if (context && X509_STORE_CTX_init(context.get(), trust, certificate, untrusted) == 1 &&
+        (!verifyingIssuers || trust::PreferVerifyingIssuers(context.get()))) {
+        X509_VERIFY_PARAM* parameters = X509_STORE_CTX_get0_param(context.get());
+        X509_VERIFY_PARAM_set_depth(parameters, MaxChainDepth);
+        X509_VERIFY_PARAM_set_flags(parameters, X509_V_FLAG_CHECK_SS_SIGNATURE);
+        if (at)
+            X509_VERIFY_PARAM_set_time(parameters, *at);
+        X509_STORE_CTX_set_app_data(context.get(), &pass.Found);
+        X509_STORE_CTX_set_verify_cb(context.get(), NoteProblem);
+        X509_verify_cert(context.get());
+        X509_STORE_CTX_set_app_data(context.get(), nullptr);
+        pass.Built.reset(X509_STORE_CTX_get1_chain(context.get()));
+    }
+    TakeOpenSslError();
+    return pass;
+}
+
+} // namespace
+
 CertificateChain BuildChain(X509* certificate, const std::vector<X509Ptr>& others, std::optional<time_t> at)
 {
     CertificateChain chain;
     if (!certificate)
         return chain;
 
-    const X509StorePtr trust(X509_STORE_new());
-    const X509StoreCtxPtr context(X509_STORE_CTX_new());
+    // The trust signatures are judged by; a missing or unreadable store of the system's trusts
+    // nothing of its own.
+    const X509StorePtr trust(trust::NewSignatureStore());
     const X509StackPtr untrusted(sk_X509_new_null());
-    bool ready = trust && context && untrusted;
-    // A missing or unreadable trust store leaves it empty: nothing is trusted then.
-    if (ready && X509_STORE_set_default_paths(trust.get()) != 1)
-        TakeOpenSslError();
+    bool ready = trust && untrusted;
     for (size_t i = 0; ready && i < others.size() && i < MaxOtherCertificates; ++i) {
         if (!others[i] || X509_up_ref(others[i].get()) != 1)
             continue;
@@ -141,26 +178,26 @@ CertificateChain BuildChain(X509* certificate, const std::vector<X509Ptr>& other
             ready = false;
         }
     }
-    Problems problems;
-    if (ready && X509_STORE_CTX_init(context.get(), trust.get(), certificate, untrusted.get()) == 1) {
-        X509_VERIFY_PARAM* parameters = X509_STORE_CTX_get0_param(context.get());
-        X509_VERIFY_PARAM_set_depth(parameters, MaxChainDepth);
-        X509_VERIFY_PARAM_set_flags(parameters, X509_V_FLAG_CHECK_SS_SIGNATURE);
-        if (at)
-            X509_VERIFY_PARAM_set_time(parameters, *at);
-        X509_STORE_CTX_set_app_data(context.get(), &problems);
-        X509_STORE_CTX_set_verify_cb(context.get(), NoteProblem);
-        X509_verify_cert(context.get());
-        X509_STORE_CTX_set_app_data(context.get(), nullptr);
-        const X509StackPtr built(X509_STORE_CTX_get1_chain(context.get()));
-        for (int i = 0; built && i < sk_X509_num(built.get()); ++i) {
-            X509* element = sk_X509_value(built.get(), i);
-            if (!element || X509_up_ref(element) != 1)
-                continue;
-            chain.Elements.push_back({X509Ptr(element), {}, CertStatus::Ok, {}});
+    Pass pass;
+    if (ready) {
+        pass = RunVerify(trust.get(), certificate, untrusted.get(), at, false);
+        // Where the issuer found by name does not verify, one among the others that does is
+        // taken, as the signature check takes it (a spoofed root's namesake).
+        if (pass.Found.Any(CertStatus::BadSignature)) {
+            Pass verifying = RunVerify(trust.get(), certificate, untrusted.get(), at, true);
+            if (!verifying.Found.Any(CertStatus::BadSignature) && !verifying.Found.Any(CertStatus::IssuerNotFound))
+                pass = std::move(verifying);
         }
     }
-    TakeOpenSslError();
+    Problems& problems = pass.Found;
+    for (int i = 0; pass.Built && i < sk_X509_num(pass.Built.get()); ++i) {
+        X509* element = sk_X509_value(pass.Built.get(), i);
+        if (!element || X509_up_ref(element) != 1)
+            continue;
+        if (trust::HasExplicitCurveParameters(element))
+            problems.Add(static_cast<int>(chain.Elements.size()), X509_V_ERR_EC_KEY_EXPLICIT_PARAMS);
+        chain.Elements.push_back({X509Ptr(element), {}, CertStatus::Ok, {}});
+    }
 
     // Without a chain from OpenSSL the certificate still stands on its own.
     if (chain.Elements.empty() && X509_up_ref(certificate) == 1) {

@@ -3,6 +3,8 @@
 #include "platform/cryptui/CertificateInfo.h"
 #include "platform/cryptui/Text.h"
 
+#include "platform/common/SignatureTrust.h"
+
 #include <algorithm>
 #include <cstring>
 #include <string_view>
@@ -300,10 +302,11 @@ SignerInfo SignerInfo::Read(std::shared_ptr<const SignerSource> source)
     if (result.FCertificateDer.empty()) {
         result.FStatusText = QStringLiteral("The signer's certificate is not in the signature.");
     } else if (const X509Ptr x509 = DecodeCertificate(result.FCertificateDer)) {
-        // A time stamp vouches for the time the signature was made: the chain is judged then.
+        // A time stamp vouches for the time the signature was made: the chain is judged then,
+        // unless the certificate's signatures end with it (Lifetime Signing).
         std::optional<time_t> at;
         for (const CounterSigner& counter : result.FCounterSigners)
-            if (counter.Time) {
+            if (counter.Time && !trust::HasLifetimeSigning(x509.get())) {
                 at = counter.Time->toSecsSinceEpoch();
                 break;
             }

@@ -27,7 +27,7 @@ struct Problem {
 
 int CollectProblems(int ok, X509_STORE_CTX* ctx)
 {
-    if (!ok) {
+    if (!ok && !trust::WindowsAccepts(ctx)) {
         auto* problems = static_cast<std::vector<Problem>*>(X509_STORE_CTX_get_app_data(ctx));
         if (problems && problems->size() < 256)
             problems->push_back({X509_STORE_CTX_get_error_depth(ctx), X509_STORE_CTX_get_error(ctx)});
@@ -172,19 +172,7 @@ Pass RunVerify(X509_STORE* store, X509* leaf, STACK_OF(X509) * helpers, STACK_OF
     return pass;
 }
 
-constexpr char LifetimeSigningOid[] = "1.3.6.1.4.1.311.10.3.13";
-
 } // namespace
-
-bool HasLifetimeSigning(X509* cert)
-{
-    const EkuPtr usages(static_cast<EXTENDED_KEY_USAGE*>(X509_get_ext_d2i(cert, NID_ext_key_usage, nullptr, nullptr)));
-    ERR_clear_error();
-    for (int i = 0; usages && i < sk_ASN1_OBJECT_num(usages.get()); ++i)
-        if (OidText(sk_ASN1_OBJECT_value(usages.get(), i)) == LifetimeSigningOid)
-            return true;
-    return false;
-}
 
 TrustStore::TrustStore() : FStore(trust::NewSignatureStore()) {}
 
@@ -256,10 +244,6 @@ ChainResult TrustStore::Verify(X509* leaf, STACK_OF(X509) * helpers, STACK_OF(X5
     for (const Problem& problem : pass.Problems) {
         const HRESULT hr = ResultOf(problem.Code);
         if (hr == S_OK)
-            continue;
-        // Roots of the 1990s carry no basicConstraints; Windows takes them as CAs all the same.
-        if (problem.Code == X509_V_ERR_INVALID_CA && count > 0 && problem.Depth == count - 1 &&
-            trust::IsAnchorWithoutBasicConstraints(result.Elements.back().Cert.get(), result.Elements.back().TrustedRoot))
             continue;
         result.Error = MoreSerious(result.Error, hr);
         if (problem.Depth >= 0 && problem.Depth < count) {

@@ -19,10 +19,6 @@ enum class Usage {
     TimeStamping, // 1.3.6.1.5.5.7.3.8
 };
 
-// Whether cert's extended key usage holds Lifetime Signing (1.3.6.1.4.1.311.10.3.13): its
-// signatures end with it, whatever time stamp they carry.
-[[nodiscard]] bool HasLifetimeSigning(X509* cert);
-
 struct RevocationPolicy {
     bool Check = true; // WTD_REVOKE_WHOLECHAIN without WTD_REVOCATION_CHECK_NONE
     // What fetching may still spend; null for WTD_CACHE_ONLY_URL_RETRIEVAL (no network).

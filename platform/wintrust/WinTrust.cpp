@@ -19,6 +19,7 @@
 #include "platform/wintrust/Subject.h"
 
 #include "platform/common/FileSource.h"
+#include "platform/common/SignatureTrust.h"
 #include "platform/common/WinStr.h"
 #include "platform/kernel32/Handles.h"
 
@@ -182,7 +183,7 @@ HRESULT VerifyFile(const WINTRUST_DATA& request, ProviderState& state)
     }
 
     // A lifetime-signing certificate's signatures end with it: no time stamp extends it.
-    const int64_t when = cert && HasLifetimeSigning(cert) ? now : stampTime.value_or(now);
+    const int64_t when = trust::HasLifetimeSigning(cert) ? now : stampTime.value_or(now);
     finding.VerifyAsOf = FileTimeOfUnix(when);
     HRESULT chainResult = S_OK;
     if (cert) {

@@ -133,6 +133,27 @@ TEST(SignerInfo, TimeStampedExpiredSignerIsOk)
               QStringLiteral("The signer's certificate or one in its chain has expired or is not yet valid."));
 }
 
+// The dialog judges signers as the signature check does: old roots without basicConstraints, a
+// time stamp that does not extend a lifetime-signing certificate, a spoofed root.
+TEST(SignerInfo, JudgesTheShapesOfRealFilesAsTheVerdictDoes)
+{
+    const TrustStore trust(SharedFixture("trust-tessera.pem"));
+    const auto status = [](const char* file) {
+        const std::vector<uint8_t> signature = ExecutableSignature(SharedFixture(file));
+        const OpenedSigner opened(signature);
+        return opened.Read().StatusText();
+    };
+    EXPECT_EQ(status("signed/expired-ts-old-root.exe"), QStringLiteral("The signer's certificate is OK."));
+    EXPECT_EQ(status("signed/lifetime-ts.exe"), QStringLiteral("The signer's certificate is OK."));
+    EXPECT_EQ(status("signed/lifetime-expired-ts.exe"),
+              QStringLiteral("The signer's certificate or one in its chain has expired or is not yet valid."));
+    EXPECT_EQ(status("signed/ec-spoof.exe"),
+              QStringLiteral("The signer's certificate cannot be verified up to a trusted root: the root certificate "
+                             "of its chain is not trusted."));
+    EXPECT_EQ(status("signed/intermediate-no-bc.exe"),
+              QStringLiteral("The signer's certificate or one in its chain is not valid."));
+}
+
 // Unauthenticated attributes are anyone's to write: counter-signatures that are not, and a signer
 // information without a message, give a dialog with what can be read.
 TEST(SignerInfo, SurvivesCounterSignaturesThatAreNot)
