@@ -156,9 +156,14 @@ void InspectFile(const QString& fileName, QString& password, IReportSink& report
         }
     } else if (IsListedExtension(extension, KeyContainerExtensions)) {
         // A cancelled prompt writes nothing and opens nothing.
+        DWORD importError = 0;
         if (host.PromptPassword(password) &&
-            (!OpenPfxFileStore(fileName, password, store.Store) || !store.Store)) {
-            report.AddLine(QStringLiteral("File contains no certificate or password is not valid"));
+            (!OpenPfxFileStore(fileName, password, store.Store, &importError) || !store.Store)) {
+            // A container refused for the work it asks for is not one whose password is wrong.
+            report.AddLine(importError == PfxProtectionOutOfBounds
+                               ? QStringLiteral("ERROR: The key container's protection is out of bounds (too many "
+                                                "key-derivation iterations)")
+                               : QStringLiteral("File contains no certificate or password is not valid"));
             return;
         }
     } else {

@@ -30,25 +30,31 @@ def need(*tools):
             sys.exit("%s is needed (tools/deps.sh --fixtures installs the developer tools)" % tool)
 
 
-def run_once(cmd, env=None):
-    """(wall seconds, peak RSS in KiB, exit code) of one run, output discarded."""
+def run_once(cmd, env=None, stdin=None):
+    """(wall seconds, peak RSS in KiB, exit code) of one run, output discarded; stdin: bytes the
+    child reads on standard input."""
     start = time.perf_counter()
-    child = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env)
+    child = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env,
+                             stdin=subprocess.PIPE if stdin is not None else subprocess.DEVNULL)
+    if stdin is not None:
+        child.stdin.write(stdin)
+        child.stdin.close()
     _, status, usage = os.wait4(child.pid, 0)
     wall = time.perf_counter() - start
     child.returncode = os.waitstatus_to_exitcode(status)
     return wall, usage.ru_maxrss, child.returncode
 
 
-def measure(commands):
+def measure(commands, stdin=None):
     """commands: name -> (argv, env). Each is run once to warm the page cache, then RUNS times in
-    turn with the others. Returns name -> (median seconds, peak RSS KiB over the runs, exit codes)."""
+    turn with the others, each given stdin. Returns name -> (median seconds, peak RSS KiB over the
+    runs, exit codes)."""
     results = {name: ([], 0, set()) for name in commands}
     for name, (cmd, env) in commands.items():
-        run_once(cmd, env)
+        run_once(cmd, env, stdin)
     for _ in range(RUNS):
         for name, (cmd, env) in commands.items():
-            wall, rss, code = run_once(cmd, env)
+            wall, rss, code = run_once(cmd, env, stdin)
             times, peak, codes = results[name]
             times.append(wall)
             codes.add(code)

@@ -65,7 +65,7 @@ bool ReadWholeFile(const QString& fileName, QByteArray& bytes)
 }
 
 // White space and control characters at both ends go.
-QString TrimControls(const QString& text)
+QStringView TrimControls(QStringView text)
 {
     qsizetype first = 0;
     qsizetype last = text.size();
@@ -73,7 +73,7 @@ QString TrimControls(const QString& text)
         ++first;
     while (last > first && text[last - 1] <= u' ')
         --last;
-    return text.mid(first, last - first);
+    return text.sliced(first, last - first);
 }
 
 // The length asked first, then the text; the NUL the length counts is dropped.
@@ -213,56 +213,63 @@ bool LoadCertificateFromPemFile(const QString& fileName, PCCERT_CONTEXT& certifi
     QByteArray bytes;
     if (!ReadWholeFile(fileName, bytes))
         return false;
-    // The text ends at the first zero byte.
+    // The text ends at the first zero byte. The bytes go once they are text: a large file is
+    // held once, not twice.
     const qsizetype end = bytes.indexOf('\0');
-    const std::string_view text(bytes.constData(), static_cast<size_t>(end < 0 ? bytes.size() : end));
-    return CertificateFromText(AnsiToString(text), certificate);
+    const QString text = AnsiToString(std::string_view(bytes.constData(), static_cast<size_t>(end < 0 ? bytes.size() : end)));
+    bytes = QByteArray();
+    return CertificateFromText(text, certificate);
 }
 
 bool CertificateFromText(const QString& text, PCCERT_CONTEXT& certificate)
 {
     certificate = nullptr;
-    QByteArray bytes;
     if (!text.startsWith(u"-----BEGIN")) {
         // Not armoured: the text's own UTF-16 code units are taken as the certificate's bytes.
-        bytes = QByteArray(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
-    } else {
-        const qsizetype length = text.size();
-        QString body;
-        if (const qsizetype a = text.indexOf(u"-----BEGIN CERTIFICATE-----"); a >= 0) {
-            // Everything after the begin marker except the last 27 characters, which are taken to be
-            // the end marker and a two-character line end.
-            body = text.mid(a + 27, std::max<qsizetype>(length - a - 54, 0));
-        } else if (const qsizetype b = text.indexOf(u"-----BEGIN PKCS7-----"); b >= 0) {
-            body = text.mid(b + 21, std::max<qsizetype>(length - b - 42, 0));
-        } else {
-            return false;
-        }
-        body = TrimControls(body);
-        DWORD count = 0;
-        if (!CryptStringToBinaryW(WStr(body), static_cast<DWORD>(body.size()), CRYPT_STRING_BASE64_ANY, nullptr,
-                                  &count, nullptr, nullptr))
-            count = 0;
-        bytes.resize(count);
-        if (count > 0 && !CryptStringToBinaryW(WStr(body), static_cast<DWORD>(body.size()), CRYPT_STRING_BASE64_ANY,
-                                               reinterpret_cast<BYTE*>(bytes.data()), &count, nullptr, nullptr))
-            count = 0;
-        bytes.resize(count);
+        certificate = CertCreateCertificateContext(CertEncoding, reinterpret_cast<const BYTE*>(text.utf16()),
+                                                   static_cast<DWORD>(text.size() * 2));
+        return certificate != nullptr;
     }
+    const qsizetype length = text.size();
+    QStringView body;
+    if (const qsizetype a = text.indexOf(u"-----BEGIN CERTIFICATE-----"); a >= 0) {
+        // Everything after the begin marker except the last 27 characters, which are taken to be
+        // the end marker and a two-character line end.
+        body = QStringView(text).sliced(a + 27, std::max<qsizetype>(length - a - 54, 0));
+    } else if (const qsizetype b = text.indexOf(u"-----BEGIN PKCS7-----"); b >= 0) {
+        body = QStringView(text).sliced(b + 21, std::max<qsizetype>(length - b - 42, 0));
+    } else {
+        return false;
+    }
+    body = TrimControls(body);
+    const auto* wide = reinterpret_cast<LPCWSTR>(body.utf16());
+    DWORD count = 0;
+    if (!CryptStringToBinaryW(wide, static_cast<DWORD>(body.size()), CRYPT_STRING_BASE64_ANY, nullptr, &count,
+                              nullptr, nullptr))
+        count = 0;
+    QByteArray bytes(count, Qt::Uninitialized);
+    if (count > 0 && !CryptStringToBinaryW(wide, static_cast<DWORD>(body.size()), CRYPT_STRING_BASE64_ANY,
+                                           reinterpret_cast<BYTE*>(bytes.data()), &count, nullptr, nullptr))
+        count = 0;
+    bytes.resize(count);
     certificate = CertCreateCertificateContext(CertEncoding, reinterpret_cast<const BYTE*>(bytes.constData()),
                                                static_cast<DWORD>(bytes.size()));
     return certificate != nullptr;
 }
 
-bool OpenPfxFileStore(const QString& fileName, const QString& password, HCERTSTORE& store)
+bool OpenPfxFileStore(const QString& fileName, const QString& password, HCERTSTORE& store, DWORD* importError)
 {
     store = nullptr;
+    if (importError)
+        *importError = 0;
     QByteArray bytes;
     if (!ReadWholeFile(fileName, bytes))
         return false;
     CRYPT_DATA_BLOB blob{static_cast<DWORD>(bytes.size()), reinterpret_cast<BYTE*>(bytes.data())};
     // An empty password is an empty text, never null.
     store = PFXImportCertStore(&blob, password.isNull() ? u"" : WStr(password), 0);
+    if (!store && importError)
+        *importError = GetLastError();
     return store != nullptr;
 }
 
@@ -451,6 +458,10 @@ TDateTime UtcToLocalDateTime(TDateTime value)
     if (!SystemTimeToTzSpecificLocalTimeProc || !DateTimeToSystemTime(value, utc) ||
         !SystemTimeToTzSpecificLocalTimeProc(&zone, &utc, &local))
         return value;
+    // A moment the calendar holds in UTC may lie past its end in local time (RFC 5280's "no
+    // expiry", 9999-12-31 23:59:59 UTC, east of Greenwich): its last moment stands for it.
+    if (local.wYear > 9999)
+        return EncodeDateTime({9999, 12, 31, 23, 59, 59, 999});
     return SystemTimeToDateTime(local);
 }
 
@@ -544,7 +555,7 @@ QString GetSignerName(HANDLE state)
         return {};
     std::vector<WCHAR> buffer(length);
     CertGetNameStringW(certificate->pCert, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, buffer.data(), length);
-    return TrimControls(FromWStr(buffer.data(), length));
+    return TrimControls(FromWStr(buffer.data(), length)).toString();
 }
 
 TDateTime GetSigningTime(HANDLE state)

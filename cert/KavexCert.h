@@ -50,7 +50,12 @@ inline constexpr DWORD CertEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 // Loading.
 bool OpenCertificateFileStore(const QString& fileName, HCERTSTORE& store);
 bool OpenPemFileStore(const QString& fileName, HCERTSTORE& store);
-bool OpenPfxFileStore(const QString& fileName, const QString& password, HCERTSTORE& store);
+// importError, when given, receives why the import failed (the platform's error), or 0: a
+// container whose protection asks for too much work is not one with a wrong password.
+bool OpenPfxFileStore(const QString& fileName, const QString& password, HCERTSTORE& store,
+                      DWORD* importError = nullptr);
+// The import error of a container whose key derivation asks for more work than is allowed.
+inline constexpr DWORD PfxProtectionOutOfBounds = static_cast<DWORD>(CRYPT_E_SECURITY_SETTINGS);
 // The store may be handed back even when the answer is false.
 bool OpenSignedFileStore(const QString& fileName, HCERTSTORE& store);
 bool OpenSignatureStreamStore(TStream& stream, HCERTSTORE& store);

@@ -29,6 +29,30 @@ QString TimeFormatWithoutZone(const QString& format)
     return result.simplified();
 }
 
+// The short date format with the year in four digits: Windows' regional short dates write all four,
+// Qt's often two, and a 2050 and a 2150 certificate must never read alike.
+QString FourDigitYears(const QString& format)
+{
+    QString result;
+    bool quoted = false;
+    for (qsizetype i = 0; i < format.size();) {
+        const QChar c = format[i];
+        if (c == u'\'')
+            quoted = !quoted;
+        if (quoted || c != u'y') {
+            result += c;
+            ++i;
+            continue;
+        }
+        qsizetype run = 0;
+        while (i + run < format.size() && format[i + run] == u'y')
+            ++run;
+        result += QStringLiteral("yyyy");
+        i += run;
+    }
+    return result;
+}
+
 } // namespace
 
 long long DaysFromCivil(int year, int month, int day)
@@ -85,22 +109,42 @@ bool DateTimeToSystemTime(TDateTime value, SYSTEMTIME& t)
     return true;
 }
 
-QString DateTimeToText(TDateTime value)
+namespace {
+
+struct Formats {
+    explicit Formats(const QLocale& locale)
+        : Locale(locale), Date(FourDigitYears(locale.dateFormat(QLocale::ShortFormat))),
+          Time(TimeFormatWithoutZone(locale.timeFormat(QLocale::LongFormat)))
+    {
+    }
+    QLocale Locale;
+    QString Date;
+    QString Time;
+};
+
+QString FormatDateTime(TDateTime value, const Formats& formats)
 {
     TDateTimeParts p;
     if (!DecodeDateTime(value, p))
         return {};
-    // The user's settings are read once; a report writes two dates per certificate.
-    struct Formats {
-        QLocale Locale = QLocale::system();
-        QString Date = Locale.dateFormat(QLocale::ShortFormat);
-        QString Time = TimeFormatWithoutZone(Locale.timeFormat(QLocale::LongFormat));
-    };
-    static const Formats formats;
     QString text = formats.Locale.toString(QDate(p.Year, p.Month, p.Day), formats.Date);
     if (p.Hour != 0 || p.Minute != 0 || p.Second != 0 || p.MilliSecond != 0) {
         text += u' ';
         text += formats.Locale.toString(QTime(p.Hour, p.Minute, p.Second, p.MilliSecond), formats.Time);
     }
     return text;
+}
+
+} // namespace
+
+QString DateTimeToText(TDateTime value)
+{
+    // The user's settings are read once; a report writes two dates per certificate.
+    static const Formats formats(QLocale::system());
+    return FormatDateTime(value, formats);
+}
+
+QString DateTimeToText(TDateTime value, const QLocale& locale)
+{
+    return FormatDateTime(value, Formats(locale));
 }

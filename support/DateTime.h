@@ -5,6 +5,7 @@
 
 #include "platform/include/win/windef.h"
 
+#include <QLocale>
 #include <QString>
 
 using TDateTime = double;
@@ -28,6 +29,9 @@ struct TDateTimeParts {
 [[nodiscard]] TDateTime SystemTimeToDateTime(const SYSTEMTIME& time);
 [[nodiscard]] bool DateTimeToSystemTime(TDateTime value, SYSTEMTIME& time);
 
-// The user's short date, a blank and the long time (without a time-zone name); the time is left
-// out when the value lies exactly on midnight.
+// The user's short date (its year always in four digits), a blank and the long time (without a
+// time-zone name); the time is left out when the value lies exactly on midnight. Empty for a value
+// outside the calendar.
 [[nodiscard]] QString DateTimeToText(TDateTime value);
+// The same in the formats of another locale.
+[[nodiscard]] QString DateTimeToText(TDateTime value, const QLocale& locale);

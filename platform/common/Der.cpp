@@ -12,8 +12,10 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
+constexpr int TagInteger = 2;
 constexpr int TagOid = 6;
 constexpr int TagSequence = 16;
+constexpr int TagSet = 17;
 
 // id-signedData, 1.2.840.113549.1.7.2, as its content octets.
 constexpr uint8_t SignedDataOid[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x07, 0x02};
@@ -109,6 +111,23 @@ std::optional<SignedDataFields> ReadSignedData(std::span<const uint8_t> der)
         return std::nullopt;
     const bool exact = info->size() == 2 && signedData->Whole.size() == (*info)[1].Content.size();
     return SignedDataFields{(*info)[0], std::move(*fields), exact};
+}
+
+bool IsSignedData(const SignedDataFields& layout)
+{
+    const std::vector<Tlv>& f = layout.Fields;
+    if (!Is(layout.ContentType, V_ASN1_UNIVERSAL, TagOid, false) ||
+        !std::ranges::equal(layout.ContentType.Content.span(), SignedDataOid) || f.size() < 4 || f.size() > 6 ||
+        !Is(f[0], V_ASN1_UNIVERSAL, TagInteger, false) || !Is(f[1], V_ASN1_UNIVERSAL, TagSet, true) ||
+        !Is(f[2], V_ASN1_UNIVERSAL, TagSequence, true) || !Is(f.back(), V_ASN1_UNIVERSAL, TagSet, true))
+        return false;
+    int previous = -1;
+    for (size_t i = 3; i + 1 < f.size(); ++i) {
+        if (!Is(f[i], V_ASN1_CONTEXT_SPECIFIC, f[i].Tag, true) || f[i].Tag > 1 || f[i].Tag <= previous)
+            return false;
+        previous = f[i].Tag;
+    }
+    return true;
 }
 
 // CertificateChoices: a Certificate (a SEQUENCE) or one of [0] to [3]. The rewrite is made only of

@@ -35,6 +35,9 @@ struct SignedDataFields {
 };
 // nullopt when the ContentInfo at the start of der cannot be walked that far.
 [[nodiscard]] std::optional<SignedDataFields> ReadSignedData(std::span<const uint8_t> der);
+// Whether the walked fields are those of an id-signedData: version, digestAlgorithms,
+// encapContentInfo, at most the [0] and [1] sets, and signerInfos, each of its type.
+[[nodiscard]] bool IsSignedData(const SignedDataFields& layout);
 
 // A ContentInfo holding a SignedData, with the entries of its certificate set that are not X.509
 // certificates left out: CMS lets that set hold attribute certificates and other formats

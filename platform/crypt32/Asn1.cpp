@@ -131,6 +131,45 @@ std::u16string Utf8Text(std::span<const uint8_t> bytes)
     return winstr::FromUtf8(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
+bool IsUtf8(std::span<const uint8_t> bytes)
+{
+    size_t i = 0;
+    while (i < bytes.size()) {
+        const uint8_t lead = bytes[i];
+        size_t length = 0;
+        char32_t c = 0;
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        }
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+            c = lead & 0x1F;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            c = lead & 0x0F;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            c = lead & 0x07;
+        } else {
+            return false;
+        }
+        if (length > bytes.size() - i)
+            return false;
+        for (size_t k = 1; k < length; ++k) {
+            if ((bytes[i + k] & 0xC0) != 0x80)
+                return false;
+            c = (c << 6) | (bytes[i + k] & 0x3F);
+        }
+        // Overlong forms, surrogates and code points past U+10FFFF are not UTF-8.
+        if ((length == 3 && c < 0x800) || (length == 4 && (c < 0x10000 || c > 0x10FFFF)) ||
+            (c >= 0xD800 && c <= 0xDFFF))
+            return false;
+        i += length;
+    }
+    return true;
+}
+
 std::u16string BmpText(std::span<const uint8_t> bytes)
 {
     std::u16string text;
@@ -207,8 +246,13 @@ std::optional<std::u16string> DirectoryStringText(int tag, std::span<const uint8
     case V_ASN1_PRINTABLESTRING:
     case V_ASN1_IA5STRING:
     case V_ASN1_NUMERICSTRING:
-    case V_ASN1_VISIBLESTRING:
-    case V_ASN1_T61STRING: return Latin1Text(content);
+    case V_ASN1_VISIBLESTRING: return Latin1Text(content);
+    // The 8-bit types of old directories: issuers wrote UTF-8 into them as often as Latin-1, and
+    // Windows tries UTF-8 first.
+    case V_ASN1_T61STRING:
+    case V_ASN1_VIDEOTEXSTRING:
+    case V_ASN1_GRAPHICSTRING:
+    case V_ASN1_GENERALSTRING: return IsUtf8(content) ? Utf8Text(content) : Latin1Text(content);
     case V_ASN1_BMPSTRING: return BmpText(content);
     case V_ASN1_UNIVERSALSTRING: return UniversalText(content);
     default: return std::nullopt;

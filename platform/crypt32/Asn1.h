@@ -67,10 +67,12 @@ struct AlgorithmFields {
 void WriteAlgorithm(FlatBuilder& b, size_t off, const AlgorithmFields& algorithm);
 
 // A directory-string value as text: UTF8String, PrintableString, IA5String, NumericString,
-// VisibleString, T61String (Latin-1), BMPString, UniversalString; nullopt for other types.
+// VisibleString, BMPString, UniversalString, and T61String, VideotexString, GraphicString and
+// GeneralString (UTF-8 where they hold it, else Latin-1); nullopt for other types.
 [[nodiscard]] std::optional<std::u16string> DirectoryStringText(int tag, std::span<const uint8_t> content);
 [[nodiscard]] std::u16string Latin1Text(std::span<const uint8_t> bytes);
 [[nodiscard]] std::u16string Utf8Text(std::span<const uint8_t> bytes);
+[[nodiscard]] bool IsUtf8(std::span<const uint8_t> bytes); // strictly: no overlong forms or surrogates
 [[nodiscard]] std::u16string BmpText(std::span<const uint8_t> bytes);
 
 // A SignerInfo in Windows terms.

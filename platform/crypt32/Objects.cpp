@@ -1,5 +1,6 @@
 #include "platform/crypt32/Objects.h"
 
+#include "platform/common/Pem.h"
 #include "platform/crypt32/Strings.h"
 
 #include <openssl/err.h>
@@ -539,11 +540,17 @@ bool LoadSignedData(Store& store, std::span<const uint8_t> der)
         return false;
     const der::DecodedPkcs7 decoded = der::DecodePkcs7(der);
     const PKCS7* message = decoded.Message.get();
+    std::optional<SignedDataParts> walked;
     if (!message || !PKCS7_type_is_signed(message) || !message->d.sign) {
+        // OpenSSL refuses a whole message for one certificate it cannot read (a name in a string
+        // type it does not know); Windows reads the message, and so do we where DER lets us.
+        const auto layout = der::ReadSignedData(der);
+        walked = layout && der::IsSignedData(*layout) ? WalkSignedData(der) : std::nullopt;
         ERR_clear_error();
-        return false;
+        if (!walked)
+            return false;
     }
-    const SignedDataParts parts = PartsOf(message, decoded.Der(der));
+    const SignedDataParts parts = walked ? std::move(*walked) : PartsOf(message, decoded.Der(der));
     for (const Bytes& cert : parts.Certificates)
         if (auto data = CertData::Decode(cert))
             store.AppendCert(std::move(data));
@@ -558,12 +565,13 @@ namespace {
 
 bool LoadDer(Store& store, std::span<const uint8_t> der)
 {
-    const auto outer = ReadTlv(ByteReader(der), 0);
-    if (!outer)
-        return false;
-    if (auto cert = CertData::Decode(outer->Whole.span())) {
-        store.AppendCert(std::move(cert));
-        return true;
+    // A message in BER (indefinite lengths, as some Windows tools and Java write) has no outer
+    // element of definite length; OpenSSL's decoder reads it all the same.
+    if (const auto outer = ReadTlv(ByteReader(der), 0)) {
+        if (auto cert = CertData::Decode(outer->Whole.span())) {
+            store.AppendCert(std::move(cert));
+            return true;
+        }
     }
     return LoadSignedData(store, der);
 }
@@ -580,48 +588,38 @@ bool LoadCrl(Store& store, std::span<const uint8_t> der)
     return true;
 }
 
-// Every "-----BEGIN label-----" ... "-----END label-----" block we understand, in file order.
-bool LoadPem(Store& store, std::string_view text)
+// One armoured block, read by what its body holds whatever its label says, as Windows reads
+// them: exports armour a PKCS #7 message as "CERTIFICATE". True for a certificate or a message;
+// a CRL is kept but alone makes no certificate file, in PEM as in DER.
+bool LoadPemBlock(Store& store, std::string_view label, std::span<const uint8_t> der)
 {
-    constexpr std::string_view Begin = "-----BEGIN ";
-    constexpr std::string_view Dashes = "-----";
-    bool found = false;
-    size_t pos = 0;
-    while ((pos = text.find(Begin, pos)) != std::string_view::npos) {
-        const size_t labelStart = pos + Begin.size();
-        const size_t labelEnd = text.find(Dashes, labelStart);
-        if (labelEnd == std::string_view::npos)
-            break;
-        const std::string_view label = text.substr(labelStart, labelEnd - labelStart);
-        const size_t bodyStart = labelEnd + Dashes.size();
-        const std::string footer = "-----END " + std::string(label) + "-----";
-        const size_t bodyEnd = text.find(footer, bodyStart);
-        if (label.find('\n') != std::string_view::npos || bodyEnd == std::string_view::npos) {
-            pos = bodyStart;
-            continue;
-        }
-        pos = bodyEnd + footer.size();
-        const auto der = Base64Decode(text.substr(bodyStart, bodyEnd - bodyStart));
-        if (!der || der->empty())
-            continue;
-        if (label == "CERTIFICATE" || label == "X509 CERTIFICATE") {
-            if (auto cert = CertData::Decode(*der)) {
-                store.AppendCert(std::move(cert));
-                found = true;
-            }
-        } else if (label == "TRUSTED CERTIFICATE") {
-            // OpenSSL's trust settings follow the certificate.
-            const auto first = ReadTlv(ByteReader(*der), 0);
-            if (auto cert = first ? CertData::Decode(first->Whole.span()) : nullptr) {
-                store.AppendCert(std::move(cert));
-                found = true;
-            }
-        } else if (label == "PKCS7" || label == "PKCS #7 SIGNED DATA" || label == "CMS") {
-            found = LoadSignedData(store, *der) || found;
-        } else if (label == "X509 CRL") {
-            found = LoadCrl(store, *der) || found;
+    if (auto cert = CertData::Decode(der)) {
+        store.AppendCert(std::move(cert));
+        return true;
+    }
+    if (LoadSignedData(store, der))
+        return true;
+    if (LoadCrl(store, der))
+        return false;
+    if (label == "TRUSTED CERTIFICATE") {
+        // OpenSSL's trust settings follow the certificate.
+        const auto first = ReadTlv(ByteReader(der), 0);
+        if (auto cert = first ? CertData::Decode(first->Whole.span()) : nullptr) {
+            store.AppendCert(std::move(cert));
+            return true;
         }
     }
+    return false;
+}
+
+bool LoadPem(Store& store, std::string_view text)
+{
+    bool found = false;
+    pem::ForEachBlock(text, [&](const pem::Block& block) {
+        const auto der = Base64Decode(block.Body);
+        if (der && !der->empty())
+            found = LoadPemBlock(store, block.Label, *der) || found;
+    });
     return found;
 }
 
@@ -633,8 +631,9 @@ bool LoadCertificateFile(Store& store, std::span<const uint8_t> bytes)
         bytes = bytes.subspan(3);
     if (bytes.empty() || bytes.size() > MaxInputSize)
         return false;
-    if (bytes[0] == 0x30)
-        return LoadDer(store, bytes);
+    // A text may begin with "0" too: what is not DER is read as text.
+    if (bytes[0] == 0x30 && LoadDer(store, bytes))
+        return true;
     const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     if (LoadPem(store, text))
         return true;

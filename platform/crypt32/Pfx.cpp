@@ -1,11 +1,14 @@
 // PFXImportCertStore: the certificates of a PKCS #12 container, in container order, with the
-// private-key marking and friendly names Windows gives them.
+// private-key marking and friendly names Windows gives them. A container that asks for more key
+// derivation than MaxDerivationWork is refused with CRYPT_E_SECURITY_SETTINGS before any.
 #include "platform/crypt32/Objects.h"
 
 #include "platform/common/WinStr.h"
 
 #include <openssl/err.h>
+#include <openssl/evp.h>
 #include <openssl/objects.h>
+#include <openssl/x509.h>
 
 #include <cstring>
 
@@ -15,6 +18,10 @@ namespace {
 
 // Not in winerror.h: the password does not open the container.
 constexpr DWORD ErrorInvalidPassword = 86;
+// The key derivation a container may ask for at most: real tools write a few thousand to a few
+// hundred thousand iterations; two billion would hold the caller for an hour, for every password
+// tried. A container beyond it is refused before anything is derived.
+constexpr uint64_t MaxDerivationWork = 10'000'000;
 // Bags inside bags: real containers nest at most once.
 constexpr int MaxBagDepth = 4;
 constexpr DWORD ProvRsaFull = 1;
@@ -81,11 +88,133 @@ std::optional<Bytes> CertificateOfBag(const PKCS12_SAFEBAG* bag)
     return Bytes(bytes.begin(), bytes.end());
 }
 
-// False when a bag that should open does not: a wrong password or a damaged container.
-bool ReadBags(const STACK_OF(PKCS12_SAFEBAG) * bags, const Password& password, int depth, Contents& out)
+enum class Opened { Yes, No, OutOfBounds };
+
+using Pbe2ParamPtr = std::unique_ptr<PBE2PARAM, OsslFree<PBE2PARAM_free>>;
+using Pbkdf2ParamPtr = std::unique_ptr<PBKDF2PARAM, OsslFree<PBKDF2PARAM_free>>;
+using ScryptParamsPtr = std::unique_ptr<SCRYPT_PARAMS, OsslFree<SCRYPT_PARAMS_free>>;
+using PbeParamPtr = std::unique_ptr<PBEPARAM, OsslFree<PBEPARAM_free>>;
+
+// A count from the container; an absent one is 1, one that is not a count is out of bounds.
+uint64_t CountOf(const ASN1_INTEGER* value)
+{
+    uint64_t count = 1;
+    if (value && ASN1_INTEGER_get_uint64(&count, value) != 1) {
+        ERR_clear_error();
+        return UINT64_MAX;
+    }
+    return count;
+}
+
+// How much key derivation a password-based algorithm asks for: the iterations of PKCS #5 and
+// PKCS #12 PBE and of PBKDF2, N * r * p of scrypt. 0 for anything else, which decryption refuses.
+uint64_t DerivationWork(const X509_ALGOR* algorithm)
+{
+    if (!algorithm || !algorithm->parameter)
+        return 0;
+    if (OBJ_obj2nid(algorithm->algorithm) != NID_pbes2) {
+        const PbeParamPtr pbe(
+            static_cast<PBEPARAM*>(ASN1_TYPE_unpack_sequence(ASN1_ITEM_rptr(PBEPARAM), algorithm->parameter)));
+        ERR_clear_error();
+        return pbe ? CountOf(pbe->iter) : 0;
+    }
+    const Pbe2ParamPtr pbes2(
+        static_cast<PBE2PARAM*>(ASN1_TYPE_unpack_sequence(ASN1_ITEM_rptr(PBE2PARAM), algorithm->parameter)));
+    ERR_clear_error();
+    if (!pbes2 || !pbes2->keyfunc || !pbes2->keyfunc->parameter)
+        return 0;
+    switch (OBJ_obj2nid(pbes2->keyfunc->algorithm)) {
+    case NID_id_pbkdf2: {
+        const Pbkdf2ParamPtr kdf(static_cast<PBKDF2PARAM*>(
+            ASN1_TYPE_unpack_sequence(ASN1_ITEM_rptr(PBKDF2PARAM), pbes2->keyfunc->parameter)));
+        ERR_clear_error();
+        return kdf ? CountOf(kdf->iter) : 0;
+    }
+    case NID_id_scrypt: {
+        const ScryptParamsPtr kdf(static_cast<SCRYPT_PARAMS*>(
+            ASN1_TYPE_unpack_sequence(ASN1_ITEM_rptr(SCRYPT_PARAMS), pbes2->keyfunc->parameter)));
+        ERR_clear_error();
+        if (!kdf)
+            return 0;
+        const uint64_t n = CountOf(kdf->costParameter);
+        const uint64_t r = CountOf(kdf->blockSize);
+        const uint64_t p = CountOf(kdf->parallelizationParameter);
+        if (n > MaxDerivationWork || r > MaxDerivationWork || p > MaxDerivationWork)
+            return UINT64_MAX;
+        const unsigned __int128 work = static_cast<unsigned __int128>(n) * r * p;
+        return work > MaxDerivationWork ? UINT64_MAX : static_cast<uint64_t>(work);
+    }
+    default: return 0;
+    }
+}
+
+bool WithinBounds(const X509_ALGOR* algorithm)
+{
+    return DerivationWork(algorithm) <= MaxDerivationWork;
+}
+
+const X509_ALGOR* ShroudedKeyAlgorithm(const PKCS12_SAFEBAG* bag)
+{
+    const X509_SIG* shrouded = PKCS12_SAFEBAG_get0_pkcs8(bag);
+    const X509_ALGOR* algorithm = nullptr;
+    if (shrouded)
+        X509_SIG_get0(shrouded, &algorithm, nullptr);
+    return algorithm;
+}
+
+// Whether every derivation the bags ask for, as far as they can be seen without deriving
+// anything, stays within bounds.
+bool BagsWithinBounds(const STACK_OF(PKCS12_SAFEBAG) * bags, int depth)
 {
     if (depth > MaxBagDepth)
-        return false;
+        return true; // refused as damaged when read
+    for (int i = 0; i < sk_PKCS12_SAFEBAG_num(bags); ++i) {
+        const PKCS12_SAFEBAG* bag = sk_PKCS12_SAFEBAG_value(bags, i);
+        const int type = PKCS12_SAFEBAG_get_nid(bag);
+        if (type == NID_pkcs8ShroudedKeyBag && !WithinBounds(ShroudedKeyAlgorithm(bag)))
+            return false;
+        if (type == NID_safeContentsBag && !BagsWithinBounds(PKCS12_SAFEBAG_get0_safes(bag), depth + 1))
+            return false;
+    }
+    return true;
+}
+
+// The MAC's iterations and the encryption of every safe and of every key bag in a plain safe.
+bool ContainerWithinBounds(const PKCS12* container, const STACK_OF(PKCS7) * safes)
+{
+    if (PKCS12_mac_present(container)) {
+        const ASN1_INTEGER* iterations = nullptr;
+        PKCS12_get0_mac(nullptr, nullptr, nullptr, &iterations, container);
+        if (CountOf(iterations) > MaxDerivationWork)
+            return false;
+    }
+    for (int i = 0; i < sk_PKCS7_num(safes); ++i) {
+        PKCS7* safe = sk_PKCS7_value(safes, i);
+        switch (OBJ_obj2nid(safe->type)) {
+        case NID_pkcs7_encrypted:
+            if (safe->d.encrypted && safe->d.encrypted->enc_data &&
+                !WithinBounds(safe->d.encrypted->enc_data->algorithm))
+                return false;
+            break;
+        case NID_pkcs7_data: {
+            const SafeBagsPtr bags(PKCS12_unpack_p7data(safe));
+            ERR_clear_error();
+            if (bags && !BagsWithinBounds(bags.get(), 0))
+                return false;
+            break;
+        }
+        default: break;
+        }
+    }
+    return true;
+}
+
+// False when a bag that should open does not: a wrong password or a damaged container. A key
+// bag in an encrypted safe is only seen once the safe is open, and is checked then.
+Opened ReadBags(const STACK_OF(PKCS12_SAFEBAG) * bags, const Password& password, int depth, Contents& out)
+{
+    if (depth > MaxBagDepth)
+        return Opened::No;
     const int count = sk_PKCS12_SAFEBAG_num(bags);
     for (int i = 0; i < count; ++i) {
         const PKCS12_SAFEBAG* bag = sk_PKCS12_SAFEBAG_value(bags, i);
@@ -95,7 +224,7 @@ bool ReadBags(const STACK_OF(PKCS12_SAFEBAG) * bags, const Password& password, i
                 break;
             auto der = CertificateOfBag(bag);
             if (!der)
-                return false;
+                return Opened::No;
             out.Certs.push_back({std::move(*der), LocalKeyId(bag), FriendlyName(bag)});
             break;
         }
@@ -103,49 +232,50 @@ bool ReadBags(const STACK_OF(PKCS12_SAFEBAG) * bags, const Password& password, i
             const PKCS8_PRIV_KEY_INFO* info = PKCS12_SAFEBAG_get0_p8inf(bag);
             EvpPkeyPtr key(info ? EVP_PKCS82PKEY(info) : nullptr);
             if (!key)
-                return false;
+                return Opened::No;
             out.Keys.push_back({LocalKeyId(bag), std::move(key), FriendlyName(bag)});
             break;
         }
         case NID_pkcs8ShroudedKeyBag: {
+            if (!WithinBounds(ShroudedKeyAlgorithm(bag)))
+                return Opened::OutOfBounds;
             const Pkcs8Ptr info(PKCS12_decrypt_skey(bag, password.Text, password.Length));
             EvpPkeyPtr key(info ? EVP_PKCS82PKEY(info.get()) : nullptr);
             if (!key)
-                return false;
+                return Opened::No;
             out.Keys.push_back({LocalKeyId(bag), std::move(key), FriendlyName(bag)});
             break;
         }
         case NID_safeContentsBag:
-            if (!ReadBags(PKCS12_SAFEBAG_get0_safes(bag), password, depth + 1, out))
-                return false;
+            if (const Opened inner = ReadBags(PKCS12_SAFEBAG_get0_safes(bag), password, depth + 1, out);
+                inner != Opened::Yes)
+                return inner;
             break;
         default: break; // CRL and secret bags carry nothing we show
         }
     }
-    return true;
+    return Opened::Yes;
 }
 
-std::optional<Contents> ReadContainer(PKCS12* container, const Password& password)
+Opened ReadContainer(PKCS12* container, const STACK_OF(PKCS7) * safes, const Password& password, Contents& contents)
 {
     if (PKCS12_mac_present(container) && !PKCS12_verify_mac(container, password.Text, password.Length))
-        return std::nullopt;
-    const AuthSafesPtr safes(PKCS12_unpack_authsafes(container));
-    if (!safes)
-        return std::nullopt;
-    Contents contents;
-    const int count = sk_PKCS7_num(safes.get());
+        return Opened::No;
+    const int count = sk_PKCS7_num(safes);
     for (int i = 0; i < count; ++i) {
-        PKCS7* safe = sk_PKCS7_value(safes.get(), i);
+        PKCS7* safe = sk_PKCS7_value(safes, i);
         SafeBagsPtr bags;
         switch (OBJ_obj2nid(safe->type)) {
         case NID_pkcs7_data: bags.reset(PKCS12_unpack_p7data(safe)); break;
         case NID_pkcs7_encrypted: bags.reset(PKCS12_unpack_p7encdata(safe, password.Text, password.Length)); break;
         default: continue; // public-key protected safes need a key we do not have
         }
-        if (!bags || !ReadBags(bags.get(), password, 0, contents))
-            return std::nullopt;
+        if (!bags)
+            return Opened::No;
+        if (const Opened opened = ReadBags(bags.get(), password, 0, contents); opened != Opened::Yes)
+            return opened;
     }
-    return contents;
+    return Opened::Yes;
 }
 
 // The key that belongs to a certificate: by localKeyId, else by comparing public keys.
@@ -229,6 +359,12 @@ WINAPI_EXPORT HCERTSTORE WINAPI PFXImportCertStore(CRYPT_DATA_BLOB* pPFX, LPCWST
     if (!container)
         return FailNull<void>(TakeOpenSslError(ErrorCode(CRYPT_E_ASN1_BADTAG)));
 
+    const AuthSafesPtr safes(PKCS12_unpack_authsafes(container.get()));
+    if (!safes)
+        return FailNull<void>(TakeOpenSslError(ErrorCode(CRYPT_E_ASN1_BADTAG)));
+    if (!ContainerWithinBounds(container.get(), safes.get()))
+        return FailNull<void>(CRYPT_E_SECURITY_SETTINGS);
+
     // An empty password may have been made as the empty text or as no password at all: Windows
     // tries both, and so do we.
     const std::string text = winstr::ToUtf8(winstr::View(szPassword));
@@ -239,10 +375,13 @@ WINAPI_EXPORT HCERTSTORE WINAPI PFXImportCertStore(CRYPT_DATA_BLOB* pPFX, LPCWST
         candidates = {{text.c_str(), static_cast<int>(text.size())}};
 
     for (const Password& password : candidates) {
-        const auto contents = ReadContainer(container.get(), password);
+        Contents contents;
+        const Opened opened = ReadContainer(container.get(), safes.get(), password, contents);
         ERR_clear_error();
-        if (contents)
-            return MakeStore(*contents);
+        if (opened == Opened::Yes)
+            return MakeStore(contents);
+        if (opened == Opened::OutOfBounds)
+            return FailNull<void>(CRYPT_E_SECURITY_SETTINGS);
     }
     return FailNull<void>(ErrorInvalidPassword);
 }

@@ -6,47 +6,71 @@
 #include <openssl/evp.h>
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cstring>
 
 namespace crypt32 {
 
-std::optional<Bytes> Base64Decode(std::string_view text)
+namespace {
+
+// Base64 decoded in one pass through a small buffer of whole groups: nothing the size of the
+// text is copied, whatever its size.
+template <typename Char>
+std::optional<Bytes> DecodeBase64(std::basic_string_view<Char> text)
 {
-    std::string compact;
-    compact.reserve(text.size());
-    for (const char c : text) {
-        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/' ||
-            c == '=')
-            compact += c;
-        else if (c != ' ' && c != '\t' && c != '\r' && c != '\n')
-            return std::nullopt;
-    }
-    // Padding only at the end, at most two; missing padding is supplied.
-    const size_t firstPad = compact.find('=');
+    Bytes out;
+    out.reserve(text.size() / 4 * 3 + 3);
+    std::array<unsigned char, 4096> group{}; // a multiple of four characters
+    size_t filled = 0;
+    size_t count = 0;
     size_t padding = 0;
-    if (firstPad != std::string::npos) {
-        padding = compact.size() - firstPad;
-        if (padding > 2 || compact.find_first_not_of('=', firstPad) != std::string::npos)
+    const auto flush = [&] {
+        if (filled == 0)
+            return true;
+        const size_t at = out.size();
+        out.resize(at + filled / 4 * 3);
+        const int length = EVP_DecodeBlock(out.data() + at, group.data(), static_cast<int>(filled));
+        filled = 0;
+        return length >= 0;
+    };
+    for (const Char c : text) {
+        if (c == ' ' || c == '\t' || c == '\r' || c == '\n')
+            continue;
+        const bool digit = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
+                           c == '/';
+        // Padding only at the end, at most two.
+        if (c == '=' ? ++padding > 2 : !digit || padding > 0)
+            return std::nullopt;
+        group[filled++] = static_cast<unsigned char>(c);
+        ++count;
+        if (filled == group.size() && !flush())
             return std::nullopt;
     }
-    if (compact.size() % 4 == 1)
+    // Missing padding is supplied.
+    if (count % 4 == 1)
         return std::nullopt;
-    while (compact.size() % 4 != 0) {
-        compact += '=';
+    while (count % 4 != 0) {
+        group[filled++] = '=';
+        ++count;
         ++padding;
     }
-    if (padding > 2 || compact.size() > static_cast<size_t>(INT_MAX))
+    if (padding > 2 || !flush())
         return std::nullopt;
-    Bytes out(compact.size() / 4 * 3);
-    if (compact.empty())
-        return out;
-    const int length = EVP_DecodeBlock(out.data(), reinterpret_cast<const unsigned char*>(compact.data()),
-                                       static_cast<int>(compact.size()));
-    if (length < 0 || static_cast<size_t>(length) < padding)
-        return std::nullopt;
-    out.resize(static_cast<size_t>(length) - padding);
+    out.resize(out.size() - padding);
     return out;
+}
+
+} // namespace
+
+std::optional<Bytes> Base64Decode(std::string_view text)
+{
+    return DecodeBase64(text);
+}
+
+std::optional<Bytes> Base64Decode(std::u16string_view text)
+{
+    return DecodeBase64(text);
 }
 
 std::string Base64Encode(std::span<const uint8_t> bytes)
@@ -155,18 +179,6 @@ std::optional<Bytes> HexDecode(std::u16string_view text)
     return out;
 }
 
-std::optional<std::string> Ascii(std::u16string_view text)
-{
-    std::string out;
-    out.reserve(text.size());
-    for (const char16_t c : text) {
-        if (c > 0x7F)
-            return std::nullopt;
-        out += static_cast<char>(c);
-    }
-    return out;
-}
-
 struct Decoded {
     Bytes Data;
     DWORD Skip = 0;
@@ -174,33 +186,27 @@ struct Decoded {
 };
 
 // "-----BEGIN ...-----" Base64 "-----END ...-----", text before the armour skipped.
-std::optional<Decoded> DecodeArmoured(std::u16string_view wide, DWORD format)
+std::optional<Decoded> DecodeArmoured(std::u16string_view text, DWORD format)
 {
-    const auto text = Ascii(wide);
-    if (!text)
+    const size_t begin = text.find(u"-----BEGIN ");
+    if (begin == std::u16string_view::npos)
         return std::nullopt;
-    const size_t begin = text->find("-----BEGIN ");
-    if (begin == std::string::npos)
-        return std::nullopt;
-    const size_t headerEnd = text->find("-----", begin + 11);
-    if (headerEnd == std::string::npos)
+    const size_t headerEnd = text.find(u"-----", begin + 11);
+    if (headerEnd == std::u16string_view::npos)
         return std::nullopt;
     const size_t bodyStart = headerEnd + 5;
-    const size_t end = text->find("-----END ", bodyStart);
-    if (end == std::string::npos)
+    const size_t end = text.find(u"-----END ", bodyStart);
+    if (end == std::u16string_view::npos || begin > 0xFFFFFFFFu)
         return std::nullopt;
-    auto data = Base64Decode(std::string_view(*text).substr(bodyStart, end - bodyStart));
+    auto data = Base64Decode(text.substr(bodyStart, end - bodyStart));
     if (!data)
         return std::nullopt;
     return Decoded{std::move(*data), static_cast<DWORD>(begin), format};
 }
 
-std::optional<Decoded> DecodePlainBase64(std::u16string_view wide)
+std::optional<Decoded> DecodePlainBase64(std::u16string_view text)
 {
-    const auto text = Ascii(wide);
-    if (!text)
-        return std::nullopt;
-    auto data = Base64Decode(*text);
+    auto data = Base64Decode(text);
     if (!data)
         return std::nullopt;
     return Decoded{std::move(*data), 0, CRYPT_STRING_BASE64};

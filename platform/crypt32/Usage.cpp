@@ -145,13 +145,29 @@ WINAPI_EXPORT BOOL WINAPI CertGetIntendedKeyUsage(DWORD dwCertEncodingType, PCER
 {
     if (pbKeyUsage && cbKeyUsage > 0)
         std::memset(pbKeyUsage, 0, cbKeyUsage);
-    const CERT_EXTENSION* extension = FindExtension(pCertInfo, szOID_KEY_USAGE);
-    if (!extension || !extension->Value.pbData) {
+    std::span<const uint8_t> encoded;
+    if (const CERT_EXTENSION* extension = FindExtension(pCertInfo, szOID_KEY_USAGE);
+        extension && extension->Value.pbData) {
+        encoded = {extension->Value.pbData, extension->Value.cbData};
+    } else if (const CERT_EXTENSION* attributes = FindExtension(pCertInfo, szOID_KEY_ATTRIBUTES);
+               attributes && attributes->Value.pbData) {
+        // The key-attributes extension of the 1990s: SEQUENCE { keyIdentifier OCTET STRING
+        // OPTIONAL, intendedKeyUsage BIT STRING OPTIONAL, privateKeyUsagePeriod OPTIONAL }.
+        const auto value = ReadTlv(ByteReader(attributes->Value.pbData, attributes->Value.cbData), 0);
+        const bool sequence = value && value->Class == V_ASN1_UNIVERSAL && value->Tag == TagSequence;
+        const auto fields = sequence ? ReadChildren(value->Content) : std::nullopt;
+        for (size_t i = 0; fields && i < fields->size() && encoded.empty(); ++i) {
+            const Tlv& field = (*fields)[i];
+            if (field.Class == V_ASN1_UNIVERSAL && field.Tag == TagBitString && !field.Constructed)
+                encoded = field.Whole.span();
+        }
+    }
+    if (encoded.empty()) {
         SetLastError(ERROR_SUCCESS);
         return FALSE;
     }
-    const unsigned char* p = extension->Value.pbData;
-    const Asn1BitStringPtr bits(d2i_ASN1_BIT_STRING(nullptr, &p, static_cast<long>(extension->Value.cbData)));
+    const unsigned char* p = encoded.data();
+    const Asn1BitStringPtr bits(d2i_ASN1_BIT_STRING(nullptr, &p, static_cast<long>(encoded.size())));
     if (!bits) {
         return FailBool(TakeOpenSslError(ErrorCode(CRYPT_E_ASN1_BADTAG)));
     }

@@ -114,6 +114,19 @@ const GoldenCase CertificateFiles[] = {
     {"certs/text-before", "certs/text-before.pem"},
     {"certs/bom", "certs/bom.pem"},
     {"certs/garbage-cer", "pe/text.txt", "garbage.cer"},
+    // Edges: what the export writes, BER, CRLs alone, text that begins with "0", the end of the
+    // calendar, names in the older string types, key usage from the key-attributes extension.
+    {"certs/export-three", "certs/export-three.pem"},
+    {"certs/export-three-crt", "certs/export-three.pem", "export.crt"},
+    {"certs/three-ber", "certs/three-ber.p7b"},
+    {"certs/crl-only-pem", "certs/crl-only.pem"},
+    {"certs/crl-only-der", "certs/crl-only.der"},
+    {"certs/zero-first", "certs/zero-first.cer"},
+    {"certs/no-expiry", "certs/no-expiry.pem"},
+    {"certs/name-t61-utf8", "certs/name-t61-utf8.pem"},
+    {"certs/name-t61-latin1", "certs/name-t61-latin1.pem"},
+    {"certs/name-other-strings", "certs/name-other-strings.pem"},
+    {"certs/key-attributes", "certs/key-attributes.pem"},
 };
 
 const GoldenCase KeyContainers[] = {
@@ -125,6 +138,11 @@ const GoldenCase KeyContainers[] = {
     {"pfx/chain", "certs/chain.pfx", nullptr, "tessera"},
     {"pfx/wrong-password", "certs/leaf-aes.pfx", nullptr, "wrong"},
     {"pfx/cancelled", "certs/leaf-aes.pfx", nullptr, nullptr},
+    // Two billion iterations asked for: refused before any is made.
+    {"pfx/mac-iterations", "certs/pfx-mac-iterations.pfx", nullptr, "tessera"},
+    {"pfx/pbe-iterations", "certs/pfx-pbe-iterations.pfx", nullptr, "tessera"},
+    {"pfx/key-iterations", "certs/pfx-key-iterations.pfx", nullptr, "tessera"},
+    {"pfx/key-iterations-empty-password", "certs/pfx-key-iterations.pfx", nullptr, ""},
 };
 
 const GoldenCase Executables[] = {

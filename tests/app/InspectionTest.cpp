@@ -15,6 +15,8 @@ namespace {
 const std::string NotSupported = "File type is not supported\n";
 const std::string NoCertificate = "File contains no certificate\n";
 const std::string NoCertificateOrPassword = "File contains no certificate or password is not valid\n";
+const std::string ProtectionOutOfBounds =
+    "ERROR: The key container's protection is out of bounds (too many key-derivation iterations)\n";
 const std::string UnsignedExecutable = "Company: \nDescription: \nProduct: \nProd version: \nFile version: \n"
                                        "Copyright: \n\nFile is not signed\n\n";
 
@@ -26,7 +28,7 @@ struct Inspection {
     void Run(const fs::path& file) { InspectFile(QString::fromStdString(file.string()), Password, Report, Host); }
 };
 
-enum class Kind { File, Folder, Missing };
+enum class Kind { File, Folder, Missing, Fixture }; // Fixture: Content names one, copied
 
 struct DecisionCase {
     const char* Name;
@@ -57,6 +59,11 @@ const DecisionCase DecisionCases[] = {
     {"missing.pfx", Kind::Missing, "", NoCertificateOrPassword, true},
     {"folder", Kind::Folder, "", NotSupported, false},
     {"folder.der", Kind::Folder, "", NoCertificate, false},
+    // CRLs alone make no certificate file, in PEM as in DER; neither View nor Export is offered.
+    {"crls.pem", Kind::Fixture, "certs/crl-only.pem", NoCertificate, false},
+    {"crls.der", Kind::Fixture, "certs/crl-only.der", NoCertificate, false},
+    // A container that asks for two billion iterations is not one with a wrong password.
+    {"protected.pfx", Kind::Fixture, "certs/pfx-mac-iterations.pfx", ProtectionOutOfBounds, true},
 };
 
 class Decision : public ::testing::TestWithParam<DecisionCase> {};
@@ -70,6 +77,8 @@ TEST_P(Decision, ReportFollowsContentThenExtension)
         WriteText(file, c.Content);
     else if (c.Type == Kind::Folder)
         fs::create_directory(file);
+    else if (c.Type == Kind::Fixture)
+        fs::copy_file(Fixture(c.Content), file);
 
     Inspection inspection;
     inspection.Host.Answer = QStringLiteral("secret");
@@ -80,7 +89,7 @@ TEST_P(Decision, ReportFollowsContentThenExtension)
     EXPECT_FALSE(inspection.Host.StoreCommands);
     EXPECT_TRUE(inspection.Host.Properties);
     EXPECT_EQ(inspection.Host.FileName.toStdString(), file.string());
-    if (c.Type != Kind::File) {
+    if (c.Type == Kind::Folder || c.Type == Kind::Missing) {
         EXPECT_TRUE(inspection.Host.FileType.isEmpty());
     }
     EXPECT_EQ(inspection.Report.Batches, 1);

@@ -267,6 +267,11 @@ TEST(MainWindow, ExportFollowsTheSaveDialogsFilter)
     w.bExport->click();
     EXPECT_EQ(proposal, Path(dir / "three.pem"));
     EXPECT_EQ(ReadText(dir / "three.pem").rfind("-----BEGIN CERTIFICATE-----\r\n", 0), 0u);
+    // What the window writes it reads back.
+    const QStringList report = w.ReportLines();
+    w.OpenFile(Path(dir / "three.pem"));
+    EXPECT_EQ(w.ReportLines(), report);
+    w.OpenFile(Path(dir / "three.p7b"));
 
     // DER chosen in the dialog while the name still says .pem: DER is written under that name.
     WhenModal([&](QWidget* modal) {
@@ -282,6 +287,9 @@ TEST(MainWindow, ExportFollowsTheSaveDialogsFilter)
     const std::string der = ReadText(dir / "chosen.pem");
     ASSERT_FALSE(der.empty());
     EXPECT_EQ(static_cast<unsigned char>(der[0]), 0x30);
+    w.OpenFile(Path(dir / "chosen.pem"));
+    EXPECT_EQ(w.ReportLines(), report);
+    w.OpenFile(Path(dir / "three.p7b"));
 
     WhenModal([&](QWidget* modal) {
         proposal = qobject_cast<QFileDialog*>(modal)->selectedFiles().value(0);

@@ -45,6 +45,38 @@ TEST(ReportCli, PasswordIsOneLineOfStandardInputAndEndOfInputCancels)
     EXPECT_EQ(cancelled.Out, "");
 }
 
+// Dates in the user's zone and locale: a year always in four digits (2050 and 2150 never read
+// alike), and the last moment of the calendar for an expiry of 9999 that lies beyond it locally.
+TEST(ReportCli, DatesKeepTheirYearAndTheirEnd)
+{
+    const struct {
+        const char* Zone;
+        const char* Locale;
+        const char* File;
+        const char* ValidTo;
+    } cases[] = {
+        {"UTC", "C.UTF-8", "certs/v3-ku-eku.pem", "1 Jan 2150"},
+        {"UTC", "en_US.UTF-8", "certs/v3-ku-eku.pem", "1/1/2150"},
+        {"UTC", "de_DE.UTF-8", "certs/v3-ku-eku.pem", "01.01.2150"},
+        {"UTC", "fr_FR.UTF-8", "certs/v3-ku-eku.pem", "01/01/2150"},
+        {"UTC", "ja_JP.UTF-8", "certs/v3-ku-eku.pem", "2150/01/01"},
+        {"UTC", "en_US.UTF-8", "certs/no-expiry.pem", "12/31/9999 11:59:59 PM"},
+        {"UTC", "C.UTF-8", "certs/no-expiry.pem", "31 Dec 9999 23:59:59"},
+        {"Europe/Berlin", "C.UTF-8", "certs/no-expiry.pem", "31 Dec 9999 23:59:59"},
+        {"Asia/Tokyo", "de_DE.UTF-8", "certs/no-expiry.pem", "31.12.9999 23:59:59"},
+        {"America/New_York", "C.UTF-8", "certs/no-expiry.pem", "31 Dec 9999 18:59:59"},
+    };
+    for (const auto& c : cases) {
+        const RunResult r = RunProgram(Program(), {Fixture(c.File).string()}, "",
+                                       {std::string("TZ=") + c.Zone, std::string("LC_ALL=") + c.Locale});
+        ASSERT_EQ(r.ExitCode, 0) << c.File;
+        const size_t at = r.Out.find("ValidTo: ");
+        ASSERT_NE(at, std::string::npos) << c.File;
+        EXPECT_EQ(r.Out.substr(at, r.Out.find('\n', at) - at), std::string("ValidTo: ") + c.ValidTo)
+            << c.Zone << " " << c.Locale << " " << c.File;
+    }
+}
+
 TEST(ReportCli, ErrorFollowsTheReportOnStandardErrorWithStatusOne)
 {
     TempDir dir;

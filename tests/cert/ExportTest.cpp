@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 
 using namespace testsupport;
@@ -70,8 +71,9 @@ TEST_P(PemLayout, MarkersAroundLinesOf64)
     EXPECT_EQ(lines.back(), "-----END CERTIFICATE-----");
     for (size_t i = 1; i <= c.FullLines; ++i)
         EXPECT_EQ(lines[i].size(), 64u) << i;
-    if (c.LastLine)
+    if (c.LastLine) {
         EXPECT_EQ(lines[c.FullLines + 1].size(), c.LastLine);
+    }
 }
 
 // 1,100 bytes are 1,468 Base64 characters; 1,104 bytes exactly 23 lines, with no empty line after them.
@@ -116,6 +118,50 @@ TEST(Export, PemFileThatCannotBeCreatedRaises)
     EXPECT_FALSE(ExportStoreToDerFile(store.get(), QStringLiteral("/nonexistent-folder/out.der")));
 }
 
+// The certificate blocks of a file's report, with "tessera" typed at a password prompt.
+QStringList CertificateBlocks(const QString& file)
+{
+    RecordingSink report;
+    RecordingHost host;
+    host.Answer = QStringLiteral("tessera");
+    QString password;
+    InspectFile(file, password, report, host);
+    const qsizetype first = report.Lines.indexOf(QRegularExpression(QStringLiteral("Certificate .*")));
+    return first < 0 ? QStringList() : report.Lines.mid(first);
+}
+
+// What the program writes it reads back: every certificate file and key container of the
+// fixtures, exported as PEM and as DER and inspected again under each certificate-file name.
+TEST(Export, EveryCertificateFileReadsBackAsItWasWritten)
+{
+    TempDir dir;
+    size_t files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(Fixture("certs"))) {
+        const QString path = QString::fromStdString(entry.path().string());
+        const QString extension = InspectedExtension(path);
+        if (!IsListedExtension(extension, CertificateFileExtensions) &&
+            !IsListedExtension(extension, KeyContainerExtensions))
+            continue;
+        const QStringList original = CertificateBlocks(path);
+        if (original.isEmpty())
+            continue; // nothing to export
+        ++files;
+        const StorePtr store(OpenInspectedFileStore(path, QStringLiteral("tessera")));
+        ASSERT_TRUE(store) << entry.path();
+        const QString pem = QString::fromStdString((dir / "export.pem").string());
+        const QString der = QString::fromStdString((dir / "export.der").string());
+        ASSERT_TRUE(ExportStoreToPemFile(store.get(), pem));
+        ASSERT_TRUE(ExportStoreToDerFile(store.get(), der));
+        std::filesystem::copy_file(dir / "export.pem", dir / "export.crt",
+                                   std::filesystem::copy_options::overwrite_existing);
+        for (const char* name : {"export.pem", "export.crt", "export.der"})
+            EXPECT_EQ(CertificateBlocks(QString::fromStdString((dir / name).string())).join(u'\n').toStdString(),
+                      original.join(u'\n').toStdString())
+                << entry.path() << " exported as " << name;
+    }
+    EXPECT_GE(files, 40u);
+}
+
 // The export of a signed executable holds the certificates of its signature, not the executable.
 TEST(Export, SignedExecutableExportListsTheSameCertificates)
 {
@@ -126,17 +172,9 @@ TEST(Export, SignedExecutableExportListsTheSameCertificates)
     const QString target = QString::fromStdString((dir / "signature.der").string());
     ASSERT_TRUE(ExportStoreToDerFile(store.get(), target));
 
-    const auto blocks = [](const QString& file) {
-        RecordingSink report;
-        RecordingHost host;
-        QString password;
-        InspectFile(file, password, report, host);
-        const qsizetype first = report.Lines.indexOf(QRegularExpression(QStringLiteral("Certificate .*")));
-        return first < 0 ? QStringList() : report.Lines.mid(first);
-    };
-    const QStringList original = blocks(executable);
+    const QStringList original = CertificateBlocks(executable);
     ASSERT_FALSE(original.isEmpty());
-    EXPECT_EQ(blocks(target), original);
+    EXPECT_EQ(CertificateBlocks(target), original);
 }
 
 } // namespace

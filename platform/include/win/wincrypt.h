@@ -288,6 +288,7 @@ inline constexpr char szOID_RFC3161_counterSign[] = "1.3.6.1.4.1.311.3.3.1";
 inline constexpr char szOID_PKIX_KP_CODE_SIGNING[] = "1.3.6.1.5.5.7.3.3";
 inline constexpr char szOID_ENHANCED_KEY_USAGE[] = "2.5.29.37";
 inline constexpr char szOID_KEY_USAGE[] = "2.5.29.15";
+inline constexpr char szOID_KEY_ATTRIBUTES[] = "2.5.29.2";
 
 // Messages.
 inline constexpr DWORD CMSG_SIGNED = 2;

@@ -84,7 +84,11 @@ INSTANTIATE_TEST_SUITE_P(Forms, StoreLoading,
                                            FileForm{"text-before.pem", "v3-ku-eku.pem"},
                                            FileForm{"bom.pem", "v3-ku-eku.pem"},
                                            FileForm{"bare-base64.txt", "v3-ku-eku.pem"},
-                                           FileForm{"signed-other-type.p7", "codesign.pem"}));
+                                           FileForm{"signed-other-type.p7", "codesign.pem"},
+                                           // A PKCS #7 message under "CERTIFICATE", as exports are written.
+                                           FileForm{"export-three.pem", "three.pem"},
+                                           FileForm{"three-ber.p7b", "three.pem"},
+                                           FileForm{"zero-first.cer", "root.pem"}));
 
 TEST(StoreLoadingFailures, FilesWithoutCertificatesGiveNull)
 {
@@ -94,7 +98,8 @@ TEST(StoreLoadingFailures, FilesWithoutCertificatesGiveNull)
     testsupport::WriteBytes(dir / "binary.cer", {0x30, 0x82, 0x10, 0x00, 0x01, 0x02});
     testsupport::WriteText(dir / "bad-pem.pem", "-----BEGIN CERTIFICATE-----\n!!!!\n-----END CERTIFICATE-----\n");
     for (const auto& path : {dir / "empty.cer", dir / "garbage.cer", dir / "binary.cer", dir / "bad-pem.pem",
-                             dir / "missing.cer", CertFixture("codesign.key")}) {
+                             dir / "missing.cer", CertFixture("codesign.key"), CertFixture("crl-only.pem"),
+                             CertFixture("crl-only.der")}) {
         SetLastError(0);
         EXPECT_FALSE(OpenFileStore(path)) << path;
         EXPECT_NE(GetLastError(), 0u) << path;
@@ -112,6 +117,35 @@ TEST(StoreLoading, KeepsTheCrlsOfAPkcs7)
     ASSERT_EQ(crls.size(), 1u);
     EXPECT_EQ(crls[0], CrlDer("root.crl"));
     EXPECT_TRUE(StoreCrls(OpenFileStore(CertFixture("three.p7b")).get()).empty());
+}
+
+// A CRL beside a certificate is kept, whatever the encoding of the file.
+TEST(StoreLoading, KeepsTheCrlsBesideCertificatesInPem)
+{
+    const testsupport::TempDir dir;
+    testsupport::WriteText(dir / "both.pem", testsupport::ReadText(CertFixture("crl-only.pem")) +
+                                                 testsupport::ReadText(CertFixture("root.pem")));
+    const StorePtr store = OpenFileStore(dir / "both.pem");
+    ASSERT_TRUE(store);
+    EXPECT_EQ(StoreCertificates(store.get()).size(), 1u);
+    ASSERT_EQ(StoreCrls(store.get()).size(), 1u);
+    EXPECT_EQ(StoreCrls(store.get())[0], CrlDer("root.crl"));
+}
+
+// 64 MiB of begin markers that never end, then one certificate: read whole, and only it found.
+TEST(StoreLoading, BeginMarkersWithoutEndsAreReadInOnePass)
+{
+    const testsupport::TempDir dir;
+    const std::string marker = "-----BEGIN A-----\n";
+    std::string text;
+    text.reserve(64u << 20);
+    while (text.size() + marker.size() < (64u << 20))
+        text += marker;
+    text += testsupport::ReadText(CertFixture("v3-ku-eku.pem"));
+    testsupport::WriteText(dir / "markers.pem", text);
+    const StorePtr store = OpenFileStore(dir / "markers.pem");
+    ASSERT_TRUE(store);
+    EXPECT_EQ(StoreCertificates(store.get()), PemCertificates(CertFixture("v3-ku-eku.pem")));
 }
 
 TEST(StoreLoading, Pkcs7ProviderTakesOnlySignedData)
