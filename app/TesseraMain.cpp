@@ -1,4 +1,5 @@
 // tessera: the window.
+#include "about/ProgramVersion.h"
 #include "app/Main.h"
 #include "platform/include/win/objidl.h"
 
@@ -7,6 +8,7 @@
 int main(int argc, char** argv)
 {
     OleInitialize(nullptr);
+    ReadProgramVersionInfo();
     int result = 0;
     {
         QApplication application(argc, argv);
