@@ -10,12 +10,25 @@
 
 namespace {
 
+// The version block as loaded: the platform hands out pointers into it, and no read goes past it.
+struct Block {
+    const void* Data;
+    const uint8_t* End;
+
+    [[nodiscard]] bool Holds(const void* value, size_t bytes) const
+    {
+        const auto* at = static_cast<const uint8_t*>(value);
+        return at >= static_cast<const uint8_t*>(Data) && at <= End && bytes <= static_cast<size_t>(End - at);
+    }
+};
+
 // The one string-table language read: the first translation entry, else US English / Western.
-QString LanguageKey(const void* block)
+QString LanguageKey(const Block& block)
 {
     void* translation = nullptr;
     UINT length = 0;
-    if (VerQueryValueW(block, u"\\VarFileInfo\\Translation", &translation, &length) && translation && length >= 4) {
+    if (VerQueryValueW(block.Data, u"\\VarFileInfo\\Translation", &translation, &length) && translation &&
+        length >= 4 && block.Holds(translation, 4)) {
         const auto* words = static_cast<const WORD*>(translation);
         return QStringLiteral("%1%2")
             .arg(words[0], 4, 16, QLatin1Char('0'))
@@ -25,15 +38,21 @@ QString LanguageKey(const void* block)
     return QStringLiteral("040904E4");
 }
 
-QString QueryString(const void* block, const QString& language, const QString& key)
+QString QueryString(const Block& block, const QString& language, const QString& key)
 {
     const QString path = QStringLiteral("\\StringFileInfo\\") + language + u'\\' + key;
     void* value = nullptr;
     UINT length = 0;
-    if (!VerQueryValueW(block, WStr(path), &value, &length) || !value)
+    if (!VerQueryValueW(block.Data, WStr(path), &value, &length) || !value || !block.Holds(value, 0))
         return {};
-    // The value is zero-terminated; its length in characters never reaches past the block.
-    return FromWStr(static_cast<const WCHAR*>(value), length).section(QChar(0), 0, 0);
+    // Read up to the NUL, as Windows programs do: the declared length may count bytes (a binary
+    // entry) or fall short of the text. Never past the block.
+    const auto* text = static_cast<const WCHAR*>(value);
+    const auto units = static_cast<size_t>(block.End - static_cast<const uint8_t*>(value)) / sizeof(WCHAR);
+    size_t n = 0;
+    while (n < units && text[n] != 0)
+        ++n;
+    return FromWStr(text, static_cast<qsizetype>(n));
 }
 
 class ErrorModeGuard {
@@ -73,14 +92,14 @@ bool ReadVersionInfo(const QString& fileName, TVersionInfo& info)
         return false;
     // DWORD-aligned, zero-filled storage for the version block.
     std::vector<uint32_t> buffer((size + 3) / 4 + 1, 0);
-    void* block = buffer.data();
-    if (!GetFileVersionInfoW(WStr(fileName), handle, size, block))
+    if (!GetFileVersionInfoW(WStr(fileName), handle, size, buffer.data()))
         return false;
+    const Block block{buffer.data(), reinterpret_cast<const uint8_t*>(buffer.data()) + size};
 
     void* fixedValue = nullptr;
     UINT fixedLength = 0;
-    if (!VerQueryValueW(block, u"\\", &fixedValue, &fixedLength) || !fixedValue ||
-        fixedLength < sizeof(VS_FIXEDFILEINFO))
+    if (!VerQueryValueW(block.Data, u"\\", &fixedValue, &fixedLength) || !fixedValue ||
+        fixedLength < sizeof(VS_FIXEDFILEINFO) || !block.Holds(fixedValue, sizeof(VS_FIXEDFILEINFO)))
         return false;
     const auto& fixed = *static_cast<const VS_FIXEDFILEINFO*>(fixedValue);
     info.Major = HIWORD(fixed.dwFileVersionMS);

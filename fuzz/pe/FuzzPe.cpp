@@ -27,9 +27,13 @@ const char16_t* const Queries[] = {
     u"\\VarFileInfo",
 };
 
-// Every answer is touched, so that a pointer outside the block shows under ASan.
+// Every answer is touched as the program reads it, so that a pointer outside the block shows
+// under ASan: a text up to its NUL but never past the block (its declared length may count
+// bytes, or fall short), a binary value over its whole length, which must lie inside the block.
 void QueryAll(const void* block)
 {
+    const auto* start = static_cast<const uint8_t*>(block);
+    const uint8_t* end = start + (start[0] | (start[1] << 8));
     for (const char16_t* query : Queries) {
         void* value = nullptr;
         UINT length = 0;
@@ -37,13 +41,19 @@ void QueryAll(const void* block)
             continue;
         volatile uint8_t sink = 0;
         const auto* bytes = static_cast<const uint8_t*>(value);
+        if (bytes < start || bytes > end)
+            __builtin_trap();
         const bool text = std::u16string_view(query).find(u"StringFileInfo\\") != std::u16string_view::npos;
-        const size_t size = text ? length * 2 : length;
-        for (size_t i = 0; i < size; ++i)
-            sink = sink + bytes[i];
-        if (text)
-            for (const char16_t* s = static_cast<const char16_t*>(value); *s; ++s)
+        if (text) {
+            for (const auto* s = reinterpret_cast<const char16_t*>(bytes);
+                 reinterpret_cast<const uint8_t*>(s + 1) <= end && *s; ++s)
                 sink = sink + static_cast<uint8_t>(*s);
+            continue;
+        }
+        if (length > static_cast<size_t>(end - bytes))
+            __builtin_trap();
+        for (size_t i = 0; i < length; ++i)
+            sink = sink + bytes[i];
     }
 }
 

@@ -311,6 +311,25 @@ std::optional<PeImage::RawResourceEntry> PeImage::SelectResource(const std::vect
             return std::nullopt;
         return table.front();
     }
+    if (key.kind() == ResourceKey::Kind::LanguageFor) {
+        // Three passes: language-neutral, the user's language, another of its primary language.
+        constexpr uint16_t Neutral = 0;
+        constexpr uint16_t PrimaryMask = 0x3FF;
+        const uint16_t user = key.id();
+        for (int pass = 0; pass < 3; ++pass) {
+            for (const RawResourceEntry& entry : table) {
+                if (entry.NameField & ResourceHighBit)
+                    continue;
+                const auto id = static_cast<uint16_t>(entry.NameField & 0xFFFF);
+                if ((pass == 0 && id == Neutral) || (pass == 1 && id == user) ||
+                    (pass == 2 && (id & PrimaryMask) == (user & PrimaryMask)))
+                    return entry;
+            }
+        }
+        if (table.empty())
+            return std::nullopt;
+        return table.front();
+    }
     for (const RawResourceEntry& entry : table) {
         const bool named = entry.NameField & ResourceHighBit;
         if (key.kind() == ResourceKey::Kind::Id) {

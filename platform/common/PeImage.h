@@ -94,14 +94,17 @@ struct CertificateEntry {
 };
 
 // A resource type, name or language as asked for: by number, by name (compared ignoring ASCII
-// case, as resource names are), or "the first entry at this level".
+// case, as resource names are), "the first entry at this level", or, for languages, the one
+// Windows' loader takes for a user of a language: language-neutral (0) first, then the user's
+// language, then another of its primary language, then the first.
 class ResourceKey {
 public:
     [[nodiscard]] static ResourceKey Id(uint16_t id) { return ResourceKey(Kind::Id, id, {}); }
     [[nodiscard]] static ResourceKey Name(std::u16string name) { return ResourceKey(Kind::Name, 0, std::move(name)); }
     [[nodiscard]] static ResourceKey First() { return ResourceKey(Kind::First, 0, {}); }
+    [[nodiscard]] static ResourceKey LanguageFor(uint16_t user) { return ResourceKey(Kind::LanguageFor, user, {}); }
 
-    enum class Kind { Id, Name, First };
+    enum class Kind { Id, Name, First, LanguageFor };
     [[nodiscard]] Kind kind() const { return FKind; }
     [[nodiscard]] uint16_t id() const { return FId; }
     [[nodiscard]] const std::u16string& name() const { return FName; }

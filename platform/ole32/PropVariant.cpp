@@ -121,12 +121,34 @@ UINT WINAPI SysStringByteLen(BSTR bstr)
 
 UINT WINAPI SysStringLen(BSTR pbstr) { return SysStringByteLen(pbstr) / sizeof(OLECHAR); }
 
+HRESULT WINAPI SafeArrayDestroy(SAFEARRAY* psa)
+{
+    if (!psa)
+        return S_OK;
+    if (psa->pvData) {
+        uint64_t count = psa->cDims ? 1 : 0;
+        for (USHORT d = 0; d < psa->cDims; ++d)
+            count *= psa->rgsabound[d].cElements;
+        if (psa->fFeatures & FADF_BSTR)
+            for (uint64_t i = 0; i < count; ++i)
+                SysFreeString(static_cast<BSTR*>(psa->pvData)[i]);
+        if (psa->fFeatures & FADF_VARIANT)
+            for (uint64_t i = 0; i < count; ++i)
+                PropVariantClear(&static_cast<PROPVARIANT*>(psa->pvData)[i]);
+        CoTaskMemFree(psa->pvData);
+    }
+    CoTaskMemFree(psa);
+    return S_OK;
+}
+
 HRESULT WINAPI PropVariantClear(PROPVARIANT* pvar)
 {
     if (!pvar)
         return S_OK;
     const VARTYPE vt = pvar->vt;
-    if (vt & VT_VECTOR) {
+    if ((vt & VT_ARRAY) && !(vt & (VT_VECTOR | VT_BYREF))) {
+        SafeArrayDestroy(pvar->parray);
+    } else if (vt & VT_VECTOR) {
         const VARTYPE base = vt & ~VT_VECTOR;
         if ((vt & (VT_ARRAY | VT_BYREF)) || !IsKnownVectorElement(base))
             return STG_E_INVALIDPARAMETER;

@@ -1,10 +1,14 @@
 #include "platform/ole32/PropertySet.h"
 
 #include "platform/common/ByteReader.h"
-#include "platform/ole32/CodePage.h"
+#include "platform/common/CodePage.h"
 #include "platform/ole32/PropVariant.h"
+#include "platform/include/win/oleauto.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstring>
+#include <vector>
 
 namespace propset {
 namespace {
@@ -12,6 +16,8 @@ namespace {
 constexpr HRESULT Malformed = STG_E_INVALIDHEADER;
 // Vectors of variants may hold vectors of variants; a few levels are plenty.
 constexpr int MaxVariantDepth = 4;
+// What an array's header may declare.
+constexpr uint32_t MaxArrayDimensions = 31;
 constexpr size_t HeaderSize = 28;
 constexpr size_t SectionEntrySize = 20;
 
@@ -99,7 +105,9 @@ public:
     HRESULT Value(VARTYPE vt, ByteCursor& c, PROPVARIANT& out, int depth)
     {
         std::memset(&out, 0, sizeof out);
-        HRESULT hr = (vt & VT_VECTOR) ? Vector(vt, c, out, depth) : Scalar(vt, c, out);
+        HRESULT hr = (vt & VT_VECTOR) ? Vector(vt, c, out, depth)
+                     : (vt & VT_ARRAY)  ? Array(vt, c, out, depth)
+                                        : Scalar(vt, c, out);
         if (SUCCEEDED(hr) && !c.ok())
             hr = Malformed;
         if (FAILED(hr))
@@ -388,6 +396,109 @@ private:
             return Fill(out, out.capropvar, vt, count, [&](PROPVARIANT& e) { return Typed(c, e, depth + 1); });
         default: return Malformed;
         }
+    }
+
+    // ArrayHeader: the element type, the number of dimensions, each dimension's size and lower
+    // bound; then the elements, packed as in a vector. Read into a SAFEARRAY.
+    HRESULT Array(VARTYPE vt, ByteCursor& c, PROPVARIANT& out, int depth)
+    {
+        const VARTYPE base = vt & ~VT_ARRAY;
+        const size_t minimum = base == VT_INT || base == VT_UINT ? 4 : base == VT_DECIMAL ? 16 : MinimumElementSize(base);
+        const uint32_t type = c.U32();
+        const uint32_t dimensions = c.U32();
+        if (!c.ok() || minimum == 0 || base == VT_LPSTR || base == VT_LPWSTR || base == VT_CF || base == VT_CLSID ||
+            base == VT_I8 || base == VT_UI8 || base == VT_FILETIME || type != base || dimensions < 1 ||
+            dimensions > MaxArrayDimensions || dimensions > c.remaining() / 8)
+            return Malformed;
+        std::vector<SAFEARRAYBOUND> bounds(dimensions);
+        uint64_t count = 1;
+        for (SAFEARRAYBOUND& bound : bounds) {
+            bound.cElements = c.U32();
+            bound.lLbound = static_cast<LONG>(c.U32());
+            count *= bound.cElements;
+            // Counts are checked against the bytes left before anything is allocated.
+            if (count > c.remaining() / minimum)
+                return Malformed;
+        }
+        if (!c.ok())
+            return Malformed;
+        const size_t elementSize = ArrayElementSize(base);
+        const size_t header = offsetof(SAFEARRAY, rgsabound) + dimensions * sizeof(SAFEARRAYBOUND);
+        auto* array = static_cast<SAFEARRAY*>(CoTaskMemAlloc(header));
+        if (!array)
+            return STG_E_INSUFFICIENTMEMORY;
+        std::memset(array, 0, header);
+        array->cDims = static_cast<USHORT>(dimensions);
+        array->fFeatures = base == VT_BSTR ? FADF_BSTR : base == VT_VARIANT ? FADF_VARIANT : 0;
+        array->cbElements = static_cast<ULONG>(elementSize);
+        // The last dimension first, as SAFEARRAYs keep them.
+        std::copy(bounds.rbegin(), bounds.rend(), array->rgsabound);
+        out.vt = vt;
+        out.parray = array;
+        if (count == 0)
+            return S_OK;
+        // Zeroed, so that an array left half-read clears cleanly.
+        array->pvData = CoTaskMemAlloc(count * elementSize);
+        if (!array->pvData)
+            return STG_E_INSUFFICIENTMEMORY;
+        std::memset(array->pvData, 0, count * elementSize);
+        auto* data = static_cast<uint8_t*>(array->pvData);
+        for (uint64_t i = 0; i < count; ++i) {
+            void* element = data + i * elementSize;
+            const HRESULT hr = ArrayElement(base, c, element, depth);
+            if (FAILED(hr))
+                return hr;
+        }
+        return c.ok() ? S_OK : Malformed;
+    }
+
+    static size_t ArrayElementSize(VARTYPE base)
+    {
+        switch (base) {
+        case VT_I1: case VT_UI1: return 1;
+        case VT_I2: case VT_UI2: case VT_BOOL: return 2;
+        case VT_I4: case VT_UI4: case VT_INT: case VT_UINT: case VT_ERROR: case VT_R4: return 4;
+        case VT_R8: case VT_CY: case VT_DATE: return 8;
+        case VT_DECIMAL: return sizeof(DECIMAL);
+        case VT_BSTR: return sizeof(BSTR);
+        case VT_VARIANT: return sizeof(PROPVARIANT);
+        default: return 0;
+        }
+    }
+
+    HRESULT ArrayElement(VARTYPE base, ByteCursor& c, void* element, int depth)
+    {
+        switch (base) {
+        case VT_I1: case VT_UI1: *static_cast<uint8_t*>(element) = c.U8(); break;
+        case VT_I2: case VT_UI2: case VT_BOOL: *static_cast<uint16_t*>(element) = c.U16(); break;
+        case VT_I4: case VT_UI4: case VT_INT: case VT_UINT: case VT_ERROR: case VT_R4:
+            *static_cast<uint32_t*>(element) = c.U32();
+            break;
+        case VT_R8: case VT_CY: case VT_DATE: *static_cast<uint64_t*>(element) = c.U64(); break;
+        case VT_DECIMAL: {
+            auto bytes = c.Take(sizeof(DECIMAL));
+            if (!bytes)
+                return Malformed;
+            std::memcpy(element, bytes->data(), sizeof(DECIMAL));
+            break;
+        }
+        case VT_BSTR: {
+            auto chars = CodePageChars(c);
+            if (!chars)
+                return Malformed;
+            BSTR text = ole32::AllocBstr(codepage::ToUtf16(*chars, FSection.CodePage));
+            if (!text)
+                return STG_E_INSUFFICIENTMEMORY;
+            *static_cast<BSTR*>(element) = text;
+            break;
+        }
+        case VT_VARIANT:
+            if (depth >= MaxVariantDepth)
+                return Malformed;
+            return Typed(c, *static_cast<PROPVARIANT*>(element), depth + 1);
+        default: return Malformed;
+        }
+        return c.ok() ? S_OK : Malformed;
     }
 
     const Section& FSection;

@@ -1,6 +1,6 @@
 #include "platform/ole32/PropertyStorage.h"
 
-#include "platform/ole32/CodePage.h"
+#include "platform/common/CodePage.h"
 #include "platform/ole32/ComObject.h"
 #include "platform/ole32/PropVariant.h"
 #include "platform/ole32/PropertySet.h"

@@ -1,5 +1,8 @@
-// version: the VS_VERSIONINFO block of a PE's RT_VERSION resource (type 16, the first name, the
-// first language), copied as the file holds it, and queries into that block.
+// version: the VS_VERSIONINFO block of an executable's RT_VERSION resource, and queries into
+// that block. As Windows' loader: resource id 1 (VS_VERSION_INFO) only, in the language-neutral
+// version first, then in the user's language, then another of its primary language, then the
+// first. A PE's block is copied as the file holds it; the 8-bit block of a 16-bit NE executable
+// is widened to the same form.
 //
 // A block is a tree of nodes: WORD wLength (the node, children included), WORD wValueLength
 // (bytes for binary values, UTF-16 units for text values), WORD wType (1 = text), the
@@ -10,7 +13,9 @@
 #include "platform/include/win/winver.h"
 
 #include "platform/common/ByteReader.h"
+#include "platform/common/CodePage.h"
 #include "platform/common/FileSource.h"
+#include "platform/common/NeImage.h"
 #include "platform/common/PeImage.h"
 #include "platform/common/WinStr.h"
 #include "platform/include/win/winbase.h"
@@ -28,6 +33,113 @@ constexpr size_t NodeHeaderSize = 6;
 constexpr size_t MaxBlockSize = 0xFFFF; // wLength is 16 bits
 constexpr uint16_t TextValue = 1;
 constexpr char16_t PathSeparator = u'\\';
+constexpr uint16_t VersionInfoId = 1; // VS_VERSION_INFO
+
+constexpr size_t Align4(size_t n) { return (n + 3) & ~size_t{3}; }
+
+// ---- 16-bit blocks ----
+// A node of a 16-bit block: WORD cbNode, WORD cbValue, the 8-bit key and its NUL, padding to 32
+// bits (from the block's start), the value, padding, the children. There is no type: the values
+// of the strings' tables are text, all others binary.
+
+constexpr size_t NarrowHeaderSize = 4;
+constexpr int MaxNarrowDepth = 4; // root, StringFileInfo, a table, its strings
+
+void PutU16(std::vector<uint8_t>& out, size_t at, uint16_t value)
+{
+    out[at] = static_cast<uint8_t>(value & 0xFF);
+    out[at + 1] = static_cast<uint8_t>(value >> 8);
+}
+
+void AppendWide(std::vector<uint8_t>& out, std::u16string_view text)
+{
+    for (const char16_t c : text) {
+        out.push_back(static_cast<uint8_t>(c & 0xFF));
+        out.push_back(static_cast<uint8_t>(c >> 8));
+    }
+    out.push_back(0);
+    out.push_back(0);
+}
+
+// The table key's code page ("040904E4": 0x04E4, 1252), for its strings.
+std::optional<uint16_t> TableCodePage(std::string_view key)
+{
+    if (key.size() != 8)
+        return std::nullopt;
+    uint32_t value = 0;
+    for (const char c : key.substr(4)) {
+        const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+        if (digit < 0)
+            return std::nullopt;
+        value = value * 16 + static_cast<uint32_t>(digit);
+    }
+    return static_cast<uint16_t>(value);
+}
+
+// Appends the widened form of the 16-bit node at start (which must end by parentEnd) to out,
+// 32-bit aligned; false when the node is malformed. strings: the node is a string of a table,
+// whose text is in codePage.
+bool WidenNode(const ByteReader& block, size_t start, size_t parentEnd, int depth, bool strings,
+               std::optional<uint16_t> codePage, std::vector<uint8_t>& out)
+{
+    const auto length = block.U16(start);
+    if (depth > MaxNarrowDepth || !length || *length < NarrowHeaderSize || start > parentEnd ||
+        *length > parentEnd - start)
+        return false;
+    const size_t end = start + *length;
+    const uint16_t valueLength = *block.U16(start + 2);
+    size_t keyEnd = start + NarrowHeaderSize;
+    while (keyEnd < end && *block.U8(keyEnd) != 0)
+        ++keyEnd;
+    if (keyEnd == end)
+        return false;
+    const auto keyBytes = *block.Sub(start + NarrowHeaderSize, keyEnd - start - NarrowHeaderSize);
+    const std::string_view key(reinterpret_cast<const char*>(keyBytes.data()), keyBytes.size());
+    const size_t valueStart = std::min(Align4(keyEnd + 1), end);
+    const size_t valueBytes = std::min<size_t>(valueLength, end - valueStart);
+    const auto value = *block.Sub(valueStart, valueBytes);
+
+    out.resize(Align4(out.size()));
+    const size_t at = out.size();
+    out.resize(at + NodeHeaderSize);
+    AppendWide(out, codepage::ToUtf16(keyBytes.span(), 1252));
+    out.resize(Align4(out.size()));
+    uint16_t wideValueLength = 0;
+    if (strings) {
+        const std::u16string text = codepage::ToUtf16(value.span(), codePage.value_or(1252));
+        AppendWide(out, text);
+        wideValueLength = static_cast<uint16_t>(std::min<size_t>(text.size() + 1, 0xFFFF));
+    } else {
+        out.insert(out.end(), value.data(), value.data() + value.size());
+        wideValueLength = static_cast<uint16_t>(value.size());
+    }
+    PutU16(out, at + 2, wideValueLength);
+    PutU16(out, at + 4, strings ? TextValue : 0);
+
+    const bool stringTables = depth == 1 && key == "StringFileInfo";
+    const bool table = depth == 2 && strings;
+    size_t pos = Align4(valueStart + valueBytes);
+    while (pos < end && end - pos >= NarrowHeaderSize && *block.U16(pos) != 0) {
+        const size_t childLength = *block.U16(pos);
+        if (!WidenNode(block, pos, end, depth + 1, stringTables || table, table ? TableCodePage(key) : codePage, out))
+            return false;
+        pos = Align4(pos + childLength);
+    }
+    if (out.size() - at > MaxBlockSize)
+        return false;
+    PutU16(out, at, static_cast<uint16_t>(out.size() - at));
+    return true;
+}
+
+// A 16-bit executable's version block in the form of a 32-bit one.
+std::optional<std::vector<uint8_t>> WidenBlock(const std::vector<uint8_t>& narrow)
+{
+    std::vector<uint8_t> wide;
+    const ByteReader block(narrow);
+    if (!WidenNode(block, 0, narrow.size(), 0, false, std::nullopt, wide))
+        return std::nullopt;
+    return wide;
+}
 
 DWORD ErrorFromOpen(int error)
 {
@@ -52,18 +164,29 @@ std::optional<std::vector<uint8_t>> LoadBlock(LPCWSTR path)
         SetLastError(ErrorFromOpen(errno));
         return std::nullopt;
     }
-    const auto image = pe::PeImage::Load(file->source());
-    const auto resource = image ? image->FindResource(pe::ResourceKey::Id(pe::RtVersion), pe::ResourceKey::First(),
-                                                      pe::ResourceKey::First())
-                                : std::nullopt;
-    if (!resource) {
+    std::optional<std::vector<uint8_t>> block;
+    if (const auto image = pe::PeImage::Load(file->source())) {
+        const auto resource =
+            image->FindResource(pe::ResourceKey::Id(pe::RtVersion), pe::ResourceKey::Id(VersionInfoId),
+                                pe::ResourceKey::LanguageFor(GetUserDefaultUILanguage()));
+        if (!resource) {
+            SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
+            return std::nullopt;
+        }
+        pe::ResourceData head = *resource;
+        head.Size = std::min<uint32_t>(head.Size, MaxBlockSize);
+        block = image->ReadResource(head, MaxBlockSize);
+    } else if (const auto kind = pe::ProbeExecutable(file->source()); kind && kind->Format == pe::ExecutableFormat::Ne) {
+        const auto narrow = ne::ReadResource(file->source(), pe::RtVersion, VersionInfoId, MaxBlockSize);
+        if (!narrow) {
+            SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
+            return std::nullopt;
+        }
+        block = WidenBlock(*narrow);
+    } else {
         SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
         return std::nullopt;
     }
-    pe::ResourceData head = *resource;
-    if (head.Size > MaxBlockSize)
-        head.Size = MaxBlockSize;
-    auto block = image->ReadResource(head, MaxBlockSize);
     const auto length = block ? ByteReader(*block).U16(0) : std::nullopt;
     if (!length || *length < NodeHeaderSize) {
         SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
@@ -90,8 +213,6 @@ struct Node {
     size_t ValueBytes = 0; // what is really there, never past End
     size_t ChildrenStart = 0;
 };
-
-constexpr size_t Align4(size_t n) { return (n + 3) & ~size_t{3}; }
 
 // A node at start that must end by parentEnd; nullopt when it is malformed.
 std::optional<Node> ParseNode(const ByteReader& block, size_t start, size_t parentEnd)
@@ -253,31 +374,16 @@ BOOL WINAPI VerQueryValueW(LPCVOID pBlock, LPCWSTR lpSubBlock, LPVOID* lplpBuffe
             *puLen = static_cast<UINT>(node->ValueBytes);
         return TRUE;
     }
-    if (node->Type == TextValue) {
-        if (node->ValueBytes == 0) {
-            // An empty text: the key's terminating NUL reads as "".
-            *lplpBuffer = const_cast<uint8_t*>(bytes + node->KeyStart + node->KeyUnits * 2);
-            return TRUE;
-        }
-        // The text must end inside its node, so that the caller's read of it stays in the block.
-        size_t units = 0;
-        size_t pos = node->ValueStart;
-        for (;; pos += 2, ++units) {
-            if (node->End - pos < 2) {
-                SetLastError(ERROR_INVALID_DATA);
-                return FALSE;
-            }
-            if (*block.U16(pos) == 0)
-                break;
-        }
-        *lplpBuffer = const_cast<uint8_t*>(bytes + node->ValueStart);
-        if (puLen)
-            *puLen = static_cast<UINT>(std::min<size_t>(node->ValueBytes / 2, units + 1));
+    if (node->Type == TextValue && node->ValueBytes == 0) {
+        // An empty text: the key's terminating NUL reads as "".
+        *lplpBuffer = const_cast<uint8_t*>(bytes + node->KeyStart + node->KeyUnits * 2);
         return TRUE;
     }
+    // The length as the node declares it: characters for text, bytes for binary values, whatever
+    // the value holds. A caller reads a text up to its NUL, and never past the block it has.
     *lplpBuffer = const_cast<uint8_t*>(bytes + node->ValueStart);
     if (puLen)
-        *puLen = static_cast<UINT>(node->ValueBytes);
+        *puLen = node->ValueLength;
     return TRUE;
 }
 

@@ -166,6 +166,14 @@ const GoldenCase Executables[] = {
     {"pe/version-bad-child", "pe/version-bad-child.exe"},
     {"pe/cert-table-past-end", "pe/cert-table-past-end.exe"},
     {"pe/cert-entry-too-long", "pe/cert-entry-too-long.exe"},
+    // Version resources at the edges.
+    {"pe/version-binary-string", "pe/version-binary-string.exe"},
+    {"pe/version-short-length", "pe/version-short-length.exe"},
+    {"pe/version-text-translation", "pe/version-text-translation.exe"},
+    {"pe/version-three-languages", "pe/version-three-languages.exe"},
+    {"pe/version-neutral", "pe/version-neutral.exe"},
+    {"pe/version-id7", "pe/version-id7.exe"},
+    {"pe/ne-version", "pe/ne-version.exe"},
 };
 
 const GoldenCase CompoundFiles[] = {
@@ -195,6 +203,9 @@ const GoldenCase CompoundFiles[] = {
     {"compound/malformed-tree-bad-id", "compound/malformed/tree-bad-id.cfb"},
     {"compound/malformed-tree-loop", "compound/malformed/tree-loop.cfb"},
     {"compound/malformed-truncated", "compound/malformed/truncated.cfb"},
+    // Arrays among the summary properties, and a title in code page 932.
+    {"compound/propset-array", "compound/propset-array.cfb"},
+    {"compound/propset-cp932", "compound/propset-cp932.cfb"},
 };
 
 const GoldenCase SignedFiles[] = {

@@ -77,6 +77,17 @@ TEST(ReportCli, DatesKeepTheirYearAndTheirEnd)
     }
 }
 
+// Text the locale's character set cannot hold: one "?" for each character, whatever number of
+// bytes it takes in its own code page.
+TEST(ReportCli, CharactersTheLocaleLacksAreOneQuestionMarkEach)
+{
+    const RunResult r = RunProgram(Program(), {Fixture("compound/propset-cp932.cfb").string()}, "", {"LC_ALL=C"});
+    ASSERT_EQ(r.ExitCode, 0);
+    EXPECT_EQ(r.Out.substr(0, r.Out.find('\n')), "Title: ????????");
+    const RunResult utf8 = RunProgram(Program(), {Fixture("compound/propset-cp932.cfb").string()});
+    EXPECT_EQ(utf8.Out.substr(0, utf8.Out.find('\n')), "Title: 日本語のタイトル");
+}
+
 TEST(ReportCli, ErrorFollowsTheReportOnStandardErrorWithStatusOne)
 {
     TempDir dir;

@@ -75,11 +75,21 @@ INSTANTIATE_TEST_SUITE_P(
         // The numeric product version has three parts; the text keeps the string table's value.
         VersionCase{"version-product.exe", "5.4.3.2", "5.4.3", "5.4 Gold Edition", ""},
         VersionCase{"version-missing-keys.exe", "1.0.0.0", "1.2.3", "", "Only Two Keys"},
-        VersionCase{"gui64.exe", "6.4.0.1", "1.2.3", "1.2.3.4", "Tessera Fixtures Ltd."}));
+        VersionCase{"gui64.exe", "6.4.0.1", "1.2.3", "1.2.3.4", "Tessera Fixtures Ltd."},
+        // A string typed as binary (its length in bytes) ends the block: read to its NUL and no
+        // further (under AddressSanitizer a read past the buffer fails the test).
+        VersionCase{"version-binary-string.exe", "1.2.3.4", "1.2.3", "", "Binary Typed Company"},
+        // A declared length shorter than the text: the text up to its NUL.
+        VersionCase{"version-short-length.exe", "1.2.3.4", "1.2.3", "", "English Company"},
+        // A translation typed as text names the table read.
+        VersionCase{"version-text-translation.exe", "1.2.3.4", "1.2.3", "", "Deutsche Firma"},
+        VersionCase{"version-three-languages.exe", "1.2.3.4", "1.2.3", "", "English Company"},
+        VersionCase{"ne-version.exe", "3.10.0.103", "3.10.0", "", "Sixteen-Bit Software"}));
 
 TEST(ReadVersionInfo, FilesWithoutOneLeaveTheRecordEmpty)
 {
-    for (const char* name : {"console.exe", "dos.exe", "text.txt", "rsrc-loop.exe", "missing.exe"}) {
+    for (const char* name : {"console.exe", "dos.exe", "text.txt", "rsrc-loop.exe", "missing.exe", "version-id7.exe",
+                             "ne-win16.exe"}) {
         TVersionInfo info;
         EXPECT_FALSE(ReadVersionInfo(PeFixture(name), info)) << name;
         EXPECT_EQ(info.FileName, PeFixture(name));

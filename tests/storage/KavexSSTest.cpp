@@ -84,7 +84,7 @@ TEST(StructuredStorage, StreamObjectsKeepTheirStorageLocked)
     deep.reset();
     EXPECT_EQ(root->LockCount(), 1);
     EXPECT_EQ(root->OpenStream(QStringLiteral("NoSuchStream"), StorageReadMode, false), nullptr);
-    EXPECT_THROW(root->OpenStream(QStringLiteral("NoSuchStorage\\Leaf"), StorageReadMode, false), EOleSysError);
+    EXPECT_THROW((void)root->OpenStream(QStringLiteral("NoSuchStorage\\Leaf"), StorageReadMode, false), EOleSysError);
     EXPECT_EQ(root->LockCount(), 1);
 }
 

@@ -113,6 +113,24 @@ struct BSTRBLOB {
 struct PROPVARIANT;
 
 // A VT_VERSIONED_STREAM value: the stream and the version of its format.
+// A SAFEARRAY of a VT_ARRAY value: cDims bounds (the last dimension first), elements of
+// cbElements bytes each in pvData. fFeatures says what its elements own (FADF_BSTR, FADF_VARIANT).
+struct SAFEARRAYBOUND {
+    ULONG cElements;
+    LONG lLbound;
+};
+struct SAFEARRAY {
+    USHORT cDims;
+    USHORT fFeatures;
+    ULONG cbElements;
+    ULONG cLocks;
+    void* pvData;
+    SAFEARRAYBOUND rgsabound[1];
+};
+using LPSAFEARRAY = SAFEARRAY*;
+inline constexpr USHORT FADF_BSTR = 0x0100;
+inline constexpr USHORT FADF_VARIANT = 0x0800;
+
 struct VERSIONEDSTREAM {
     GUID guidVersion;
     IStream* pStream;
@@ -183,6 +201,7 @@ struct PROPVARIANT {
                 IStream* pStream;
                 IStorage* pStorage;
                 LPVERSIONEDSTREAM pVersionedStream;
+                LPSAFEARRAY parray;
                 CAC cac;
                 CAUB caub;
                 CAI cai;

@@ -123,4 +123,11 @@ BOOL WINAPI FileTimeToSystemTime(const FILETIME* lpFileTime, LPSYSTEMTIME lpSyst
 BOOL WINAPI SystemTimeToFileTime(const SYSTEMTIME* lpSystemTime, LPFILETIME lpFileTime);
 void WINAPI GetSystemTimeAsFileTime(LPFILETIME lpSystemTimeAsFileTime);
 
+// The user's language as a Windows language identifier, from the C library's locale settings
+// (LC_ALL, LC_MESSAGES, LANG): "de_AT" is 0x0C07. English (United States), 0x0409, for the C and
+// POSIX locales and for languages without an identifier here.
+LANGID WINAPI GetUserDefaultUILanguage();
+
 } // extern "C"
+
+inline constexpr WORD PrimaryLangId(LANGID language) { return language & 0x3FF; }

@@ -15,6 +15,7 @@ using BYTE = uint8_t;
 using UCHAR = uint8_t;
 using CHAR = char;
 using WORD = uint16_t;
+using LANGID = uint16_t;
 using USHORT = uint16_t;
 using SHORT = int16_t;
 using DWORD = uint32_t;

@@ -13,6 +13,7 @@
 #include <functional>
 #include <map>
 #include <sstream>
+#include <vector>
 
 using namespace ole32test;
 
@@ -515,6 +516,53 @@ TEST_F(PropertySets, OpenResults)
     Value title;
     Read(set.get(), 2, title);
     EXPECT_EQ(title.Var.vt, VT_LPSTR);
+}
+
+// VT_ARRAY values decode into SAFEARRAYs and the properties after them stay readable.
+TEST(PropertySetArrays, DecodeIntoSafeArrays)
+{
+    Com<IStorage> root = OpenRoot(CompoundFixture("propset-array.cfb"));
+    ASSERT_TRUE(root);
+    Com<IPropertyStorage> set = OpenSet(root.get(), FMTID_SummaryInformation);
+    ASSERT_TRUE(set);
+    {
+        Value numbers;
+        Read(set.get(), 5, numbers);
+        ASSERT_EQ(numbers.Result, S_OK);
+        ASSERT_EQ(numbers.Var.vt, VT_ARRAY | VT_I4);
+        const SAFEARRAY* array = numbers.Var.parray;
+        ASSERT_NE(array, nullptr);
+        ASSERT_EQ(array->cDims, 2);
+        EXPECT_EQ(array->cbElements, 4u);
+        // The last dimension first: 3 elements from 1, then 2 from 0.
+        EXPECT_EQ(array->rgsabound[0].cElements, 3u);
+        EXPECT_EQ(array->rgsabound[0].lLbound, 1);
+        EXPECT_EQ(array->rgsabound[1].cElements, 2u);
+        const auto* values = static_cast<const LONG*>(array->pvData);
+        EXPECT_EQ(std::vector<LONG>(values, values + 6), (std::vector<LONG>{1, 2, 3, 4, 5, 6}));
+    }
+    {
+        Value strings;
+        Read(set.get(), 6, strings);
+        ASSERT_EQ(strings.Var.vt, VT_ARRAY | VT_BSTR);
+        const auto* texts = static_cast<const BSTR*>(strings.Var.parray->pvData);
+        EXPECT_EQ(Wide(texts[0]), "first");
+        EXPECT_EQ(Wide(texts[1]), "zweite");
+    }
+    {
+        Value variants;
+        Read(set.get(), 7, variants);
+        ASSERT_EQ(variants.Var.vt, VT_ARRAY | VT_VARIANT);
+        const auto* inner = static_cast<const PROPVARIANT*>(variants.Var.parray->pvData);
+        EXPECT_EQ(inner[0].vt, VT_I4);
+        EXPECT_EQ(inner[0].lVal, 7);
+        EXPECT_EQ(inner[1].vt, VT_LPSTR);
+        EXPECT_STREQ(inner[1].pszVal, "inner");
+    }
+    Value after;
+    Read(set.get(), 4, after);
+    ASSERT_EQ(after.Var.vt, VT_LPSTR);
+    EXPECT_STREQ(after.Var.pszVal, "After the arrays");
 }
 
 TEST(PropertySetNames, Base32NamesOfFmtids)

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -38,6 +39,8 @@ std::optional<LoadedBlock> Load(const std::u16string& path)
     return block;
 }
 
+// A text value read as the program reads it: up to its NUL, and never past the block, whose
+// root claims its size.
 std::optional<std::u16string> Text(const void* block, const std::u16string& subBlock, UINT* lengthOut = nullptr)
 {
     void* value = nullptr;
@@ -46,7 +49,12 @@ std::optional<std::u16string> Text(const void* block, const std::u16string& subB
         return std::nullopt;
     if (lengthOut)
         *lengthOut = length;
-    return std::u16string(static_cast<const char16_t*>(value));
+    const auto* bytes = static_cast<const uint8_t*>(block);
+    const auto* end = reinterpret_cast<const char16_t*>(bytes + (bytes[0] | (bytes[1] << 8)));
+    std::u16string text;
+    for (const auto* c = static_cast<const char16_t*>(value); c < end && *c != 0; ++c)
+        text += *c;
+    return text;
 }
 
 const VS_FIXEDFILEINFO* Fixed(const void* block)
@@ -169,7 +177,14 @@ INSTANTIATE_TEST_SUITE_P(
         FileCase{"library.dll", u"\\StringFileInfo\\040904B0\\InternalName", u"gui"},
         // A string whose length runs past its table: the table cannot be read, its neighbours can.
         FileCase{"version-bad-child.exe", u"\\StringFileInfo\\040904B0\\CompanyName", nullptr},
-        FileCase{"version-bad-child.exe", u"\\StringFileInfo\\040904B0\\ProductName", nullptr}),
+        FileCase{"version-bad-child.exe", u"\\StringFileInfo\\040904B0\\ProductName", nullptr},
+        // A string typed as binary, and one whose declared length falls short of its text: read to
+        // the NUL, inside the block.
+        FileCase{"version-binary-string.exe", u"\\StringFileInfo\\040904B0\\CompanyName", u"Binary Typed Company"},
+        FileCase{"version-short-length.exe", u"\\StringFileInfo\\040904B0\\CompanyName", u"English Company"},
+        // The strings of a 16-bit executable, widened from its code page.
+        FileCase{"ne-version.exe", u"\\StringFileInfo\\040904E4\\ProductName", u"Tessera Héritage"},
+        FileCase{"ne-version.exe", u"\\StringFileInfo\\040904E4\\LegalCopyright", u"© 1993"}),
     [](const auto& info) { return "case" + std::to_string(info.index); });
 
 TEST(Version, FixedInformationOfTheVariants)
@@ -204,6 +219,66 @@ TEST(Version, FixedInformationOfTheVariants)
     const auto twoLanguages = Load(PathOf("version-twolang.exe"));
     EXPECT_EQ(Translations(twoLanguages->data()),
               (std::vector<std::pair<WORD, WORD>>{{0x0409, 0x04B0}, {0x0405, 0x04E2}}));
+}
+
+// Lengths as the node declares them: characters for text, bytes for binary values, whatever the
+// value is; a translation typed as text is handed back all the same.
+TEST(Version, LengthsAreTheDeclaredOnes)
+{
+    const struct {
+        const char* File;
+        const char16_t* SubBlock;
+        UINT Length;
+    } cases[] = {
+        {"version-binary-string.exe", u"\\StringFileInfo\\040904B0\\CompanyName", 42},
+        {"version-short-length.exe", u"\\StringFileInfo\\040904B0\\CompanyName", 4},
+        {"version-text-translation.exe", u"\\VarFileInfo\\Translation", 4},
+        {"gui.exe", u"\\VarFileInfo\\Translation", 4},
+    };
+    for (const auto& c : cases) {
+        const auto block = Load(PathOf(c.File));
+        ASSERT_TRUE(block) << c.File;
+        void* value = nullptr;
+        UINT length = 0;
+        ASSERT_TRUE(VerQueryValueW(block->data(), c.SubBlock, &value, &length)) << c.File;
+        EXPECT_EQ(length, c.Length) << c.File;
+    }
+    const auto german = Load(PathOf("version-text-translation.exe"));
+    EXPECT_EQ(Translations(german->data()), (std::vector<std::pair<WORD, WORD>>{{0x0407, 0x04B0}}));
+}
+
+// Resource id 1 only, in the language Windows' loader takes: language-neutral, then the user's,
+// then another of its primary language, then the first.
+TEST(Version, TheLoadersChoiceOfResource)
+{
+    const struct {
+        const char* File;
+        const char* Locale;
+        const char16_t* Table;
+        const char16_t* Company; // null: no version resource at all
+    } cases[] = {
+        {"version-three-languages.exe", "C.UTF-8", u"040904B0", u"English Company"},
+        {"version-three-languages.exe", "en_GB.UTF-8", u"040904B0", u"English Company"},
+        {"version-three-languages.exe", "ja_JP.UTF-8", u"041104B0", u"日本の会社"},
+        {"version-three-languages.exe", "de_AT.UTF-8", u"040704B0", u"Deutsche Firma"},
+        {"version-three-languages.exe", "fr_FR.UTF-8", u"040704B0", u"Deutsche Firma"},
+        {"version-neutral.exe", "C.UTF-8", u"000004B0", u"Neutral Company"},
+        {"version-id7.exe", "C.UTF-8", u"040904B0", nullptr},
+    };
+    const std::string previous = std::getenv("LC_ALL");
+    for (const auto& c : cases) {
+        setenv("LC_ALL", c.Locale, 1);
+        const auto block = Load(PathOf(c.File));
+        if (!c.Company) {
+            EXPECT_FALSE(block) << c.File;
+            continue;
+        }
+        ASSERT_TRUE(block) << c.File << " " << c.Locale;
+        EXPECT_EQ(Text(block->data(), std::u16string(u"\\StringFileInfo\\") + c.Table + u"\\CompanyName"),
+                  std::u16string(c.Company))
+            << c.File << " " << c.Locale;
+    }
+    setenv("LC_ALL", previous.c_str(), 1);
 }
 
 TEST(Version, FilesWithoutAVersionResource)
@@ -358,13 +433,14 @@ INSTANTIATE_TEST_SUITE_P(
                   true, true, false},
         BlockCase{"table longer than the root",
                   [](std::vector<uint8_t>& b) { PutU16(b, Find(b, u"StringFileInfo"), 0xFFF0); }, true, false, false},
+        // Handed back as Windows hands it back: the reader stops at the block's end.
         BlockCase{"text without its NUL inside the node",
                   [](std::vector<uint8_t>& b) {
                       const size_t at = Find(b, u"Name");
                       const size_t length = b[at] | (b[at + 1] << 8);
                       PutU16(b, at + length - 2, u'!');
                   },
-                  true, false, true},
+                  true, true, true},
         BlockCase{"binary value longer than its node",
                   [](std::vector<uint8_t>& b) { PutU16(b, 2, 0x2000); }, false, false, false},
         BlockCase{"wrong fixed-information signature", [](std::vector<uint8_t>& b) { b[40] ^= 0xFF; }, false, true,

@@ -1,4 +1,4 @@
-#include "platform/ole32/CodePage.h"
+#include "platform/common/CodePage.h"
 
 #include "platform/common/WinStr.h"
 
@@ -46,9 +46,13 @@ std::optional<std::string> Convert(std::string_view input, const std::string& fr
             continue;
         if (inLeft == 0)
             break;
-        // EILSEQ or EINVAL: one unit out, a replacement in.
+        // EILSEQ or EINVAL: one character out, a replacement in. A UTF-16 surrogate pair is
+        // one character.
         out.append(replacement);
-        const size_t skip = std::min(inputUnit, inLeft);
+        size_t skip = std::min(inputUnit, inLeft);
+        if (inputUnit == 2 && inLeft >= 4 && (static_cast<uint8_t>(in[1]) & 0xFC) == 0xD8 &&
+            (static_cast<uint8_t>(in[3]) & 0xFC) == 0xDC)
+            skip = 4;
         in += skip;
         inLeft -= skip;
         iconv(cd.Handle, nullptr, nullptr, nullptr, nullptr);
@@ -142,13 +146,9 @@ std::string ToAnsi(std::span<const uint8_t> bytes, std::optional<uint16_t> codeP
 {
     if (!codePage)
         return std::string(UpToTerminator(bytes, false));
-    if (*codePage == Unicode)
-        return Utf16ToAnsi(ToUtf16(bytes, codePage));
-    const std::string from = IconvName(*codePage);
-    auto converted = from.empty() ? std::nullopt : Convert(UpToTerminator(bytes, false), from, AnsiName(), 1, "?");
-    if (!converted)
-        return Utf16ToAnsi(ToUtf16(bytes, codePage));
-    return *converted;
+    // Through UTF-16, so that a character the "ANSI" code page lacks is one '?', whatever number
+    // of bytes it takes in its own code page.
+    return Utf16ToAnsi(ToUtf16(bytes, codePage));
 }
 
 } // namespace codepage
