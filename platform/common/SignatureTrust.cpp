@@ -17,19 +17,24 @@ namespace {
 
 using BioPtr = std::unique_ptr<BIO, ossl::OsslFree<BIO_free>>;
 
-std::vector<X509*> DecodeBundledRoots()
-{
-    std::vector<X509*> roots;
-    const BioPtr bio(BIO_new_mem_buf(TesseraWindowsRootsPem, static_cast<int>(std::strlen(TesseraWindowsRootsPem))));
-    while (bio) {
-        X509* cert = PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr);
-        if (!cert)
-            break;
-        roots.push_back(cert);
+// The roots, owned here and freed when the module that holds them is unloaded.
+struct Roots {
+    Roots()
+    {
+        const BioPtr bio(
+            BIO_new_mem_buf(TesseraWindowsRootsPem, static_cast<int>(std::strlen(TesseraWindowsRootsPem))));
+        while (bio) {
+            X509* cert = PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr);
+            if (!cert)
+                break;
+            Owned.emplace_back(cert);
+            View.push_back(cert);
+        }
+        ERR_clear_error(); // the end of the text reads as "no start line"
     }
-    ERR_clear_error(); // the end of the text reads as "no start line"
-    return roots;
-}
+    std::vector<ossl::X509Ptr> Owned;
+    std::vector<X509*> View;
+};
 
 // OpenSSL's own issuer check, which ours adds to: it is only reachable as a context's default.
 X509_STORE_CTX_check_issued_fn DefaultCheckIssued()
@@ -97,8 +102,8 @@ bool BundledRootsEnabled()
 
 const std::vector<X509*>& BundledRoots()
 {
-    static const std::vector<X509*> roots = DecodeBundledRoots();
-    return roots;
+    static const Roots roots;
+    return roots.View;
 }
 
 ossl::X509StorePtr NewSignatureStore()

@@ -19,7 +19,7 @@ inline constexpr char SystemOnlyVariable[] = "TESSERA_SYSTEM_TRUST_ONLY";
 
 [[nodiscard]] bool BundledRootsEnabled();
 
-// The roots that travel with the program, decoded once; they live as long as the process.
+// The roots that travel with the program, decoded once; they live as long as the module.
 [[nodiscard]] const std::vector<X509*>& BundledRoots();
 
 // A store for judging signatures: the default verify paths, then the bundled roots unless they
