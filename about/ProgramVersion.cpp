@@ -6,11 +6,8 @@
 
 TVersionInfo ProgramVersionInfo;
 
-namespace {
-
-// The running program's file, as the kernel names it: the command line's element 0 may be a
-// bare name found on PATH, or a link.
-QString OwnPath()
+// The command line's element 0 may be a bare name found on PATH, or a link: the kernel knows.
+QString ProgramFilePath()
 {
     std::string path(4096, '\0');
     const ssize_t length = readlink("/proc/self/exe", path.data(), path.size());
@@ -20,10 +17,8 @@ QString OwnPath()
     return QFileInfo(QString::fromLocal8Bit(path.data(), static_cast<qsizetype>(path.size()))).absoluteFilePath();
 }
 
-} // namespace
-
 void ReadProgramVersionInfo()
 {
     ProgramVersionInfo = TVersionInfo();
-    ReadVersionInfo(OwnPath(), ProgramVersionInfo);
+    ReadVersionInfo(ProgramFilePath(), ProgramVersionInfo);
 }

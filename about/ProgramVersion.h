@@ -7,6 +7,9 @@
 // Empty until ReadProgramVersionInfo has run; read-only afterwards.
 extern TVersionInfo ProgramVersionInfo;
 
+// The running program's file, as the kernel names it.
+[[nodiscard]] QString ProgramFilePath();
+
 // The start-up step: the record emptied and filled by ReadVersionInfo from the running
 // program's own file (its result is not looked at: without a version resource the record holds
 // the file name and nothing else).

@@ -1,10 +1,12 @@
 #include "app/Main.h"
 
 #include "about/AboutDlg.h"
+#include "about/ProgramVersion.h"
 #include "app/PwdDlg.h"
 #include "cert/KavexCert.h"
 #include "cert/KavexWinCrypt.h"
 #include "fileinfo/KavexRoutines.h"
+#include "fileinfo/KavexShell.h"
 #include "platform/include/win/objidl.h"
 #include "platform/include/win/shellapi.h"
 #include "support/FileName.h"
@@ -189,6 +191,8 @@ TwndMain::TwndMain(const QStringList& arguments, QWidget* parent)
     connect(bExport, &QPushButton::clicked, this, [this] { Handle([this] { bExportClick(); }); });
     connect(bView, &QPushButton::clicked, this, [this] { Handle([this] { bViewClick(); }); });
     connect(bProps, &QPushButton::clicked, this, [this] { Handle([this] { bPropsClick(); }); });
+    // Clicked by the user only: the box set as a display does not come here.
+    connect(cbxShell, &QCheckBox::clicked, this, [this] { Handle([this] { cbxShellClick(); }); });
     SetAcceptFiles(true);
     SetOnDropFiles([this](QObject* sender, const QStringList& files) {
         Handle([&] { FormDropFiles(sender, files); });
@@ -203,9 +207,25 @@ TwndMain::~TwndMain() = default;
 void TwndMain::FormCreate()
 {
     Image->setPixmap(QIcon(QStringLiteral(":/icons/tessera-32.png")).pixmap(FLayout.Scale(32), FLayout.Scale(32)));
-    // The context-menu entry is not registered by this build: the box shows that state.
-    cbxShell->setChecked(false);
+    // A display of the state only: setting the box does not run its click action.
+    cbxShell->setChecked(IsShellVerbRegistered(AllFilesClass, ProgramVersionInfo.ProductName));
     CenterToDesktop();
+}
+
+void TwndMain::cbxShellClick()
+{
+    const QString verb = ProgramVersionInfo.ProductName;
+    if (IsAdministrator()) {
+        if (cbxShell->isChecked())
+            RegisterShellVerb(AllFilesClass, verb, ProgramFilePath());
+        else
+            UnregisterShellVerb(AllFilesClass, verb);
+    } else {
+        QMessageBox::warning(this, QStringLiteral("Warning"),
+                             QStringLiteral("Run application under administrator rights and try again."));
+    }
+    // Whatever happened, the box shows what the registry holds now.
+    cbxShell->setChecked(IsShellVerbRegistered(AllFilesClass, verb));
 }
 
 void TwndMain::FormShow()

@@ -29,6 +29,8 @@ inline constexpr char OpenDialogFilter[] =
 
 // The export dialog's filter: the first is PEM, the second DER.
 inline constexpr char SaveDialogFilter[] = "Privacy-enhanced Electronic Mail|*.pem|Distinguished Encoding Rules|*.der";
+// The class of the shell verb: every file type.
+inline const QString AllFilesClass = QStringLiteral("*");
 
 // A "|"-separated filter as the name filters of a Qt file dialog, in the same order.
 [[nodiscard]] QStringList FilterToNameFilters(const QString& filter);
@@ -60,6 +62,7 @@ public:
     void bExportClick();
     void bViewClick();
     void bPropsClick();
+    void cbxShellClick();
 
     // The export's proposed target: the inspected file's path with the extension of the filter
     // selected now.

@@ -1,4 +1,5 @@
 // tessera-report: the same report as the window, on standard output.
+#include "about/ProgramVersion.h"
 #include "app/Inspection.h"
 #include "cert/KavexCert.h"
 #include "cert/KavexWinCrypt.h"
@@ -137,7 +138,9 @@ int main(int argc, char** argv)
             return 0;
         }
         if (!endOfOptions && argument == u"--version") {
-            std::printf("tessera-report (Tessera) %s\n", TESSERA_VERSION);
+            ReadProgramVersionInfo();
+            std::printf("Tessera %s\n%s\n", qPrintable(ProgramVersionInfo.FileVersion),
+                        qPrintable(ProgramVersionInfo.Copyright));
             return 0;
         }
         if (!endOfOptions && argument == u"--") {

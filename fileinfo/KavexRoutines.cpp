@@ -1,6 +1,7 @@
 #include "fileinfo/KavexRoutines.h"
 
 #include "cert/KavexCert.h"
+#include "platform/include/win/securitybaseapi.h"
 #include "platform/include/win/shellapi.h"
 #include "platform/include/win/winbase.h"
 #include "platform/include/win/winver.h"
@@ -79,6 +80,35 @@ bool IsExecutableFile(const QString& fileName)
     const bool ok = ReadFile(file, header, sizeof header, &read, nullptr);
     CloseHandle(file);
     return ok && read == 2 && header[0] == 'M' && header[1] == 'Z';
+}
+
+bool IsAdministrator()
+{
+    HANDLE token = nullptr;
+    if (!OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token)) {
+        if (GetLastError() != ERROR_NO_TOKEN || !OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+            return false;
+    }
+    DWORD size = 0;
+    GetTokenInformation(token, TokenGroups, nullptr, 0, &size);
+    // Pointer-aligned storage for the group list the platform lays out in it.
+    std::vector<uint64_t> buffer((size + sizeof(uint64_t) - 1) / sizeof(uint64_t) + 1, 0);
+    const bool read = size > 0 && GetTokenInformation(token, TokenGroups, buffer.data(), size, &size);
+    CloseHandle(token);
+    if (!read)
+        return false;
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    PSID administrators = nullptr;
+    if (!AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
+                                  &administrators))
+        return false;
+    // Membership is what counts, not whether the group is enabled in this token.
+    const auto* groups = reinterpret_cast<const TOKEN_GROUPS*>(buffer.data());
+    bool member = false;
+    for (DWORD i = 0; i < groups->GroupCount && !member; ++i)
+        member = EqualSid(groups->Groups[i].Sid, administrators);
+    FreeSid(administrators);
+    return member;
 }
 
 bool ReadVersionInfo(const QString& fileName, TVersionInfo& info)

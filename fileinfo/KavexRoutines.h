@@ -41,6 +41,9 @@ struct TFileInfo {
 
 // True exactly when the file can be read and begins with "MZ".
 [[nodiscard]] bool IsExecutableFile(const QString& fileName);
+// Whether the user belongs to the Administrators group, whether or not the program runs with the
+// group's rights.
+[[nodiscard]] bool IsAdministrator();
 // True when the fixed version block could be read; FileName is set in every case.
 bool ReadVersionInfo(const QString& fileName, TVersionInfo& info);
 // Leaves the record untouched when the file cannot be opened.

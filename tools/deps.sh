@@ -10,7 +10,7 @@ packages="cmake ninja-build g++ pkg-config qt6-base-dev libssl-dev libcurl4-open
 # a D-Bus daemon for the private session bus of the properties tests.
 case "${1:-}" in
   --test)
-    packages="$packages libgtest-dev libgmock-dev openssl osslsigncode msitools xvfb xauth dbus tzdata ca-certificates" ;;
+    packages="$packages libgtest-dev libgmock-dev openssl osslsigncode msitools xvfb xauth dbus tzdata ca-certificates desktop-file-utils" ;;
   # Making fixtures and fuzzing: only developers need these.
   --fixtures)
     packages="$packages libgtest-dev libgmock-dev openssl osslsigncode msitools wixl python3-olefile

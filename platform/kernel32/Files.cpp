@@ -244,6 +244,16 @@ BOOL WINAPI CloseHandle(HANDLE hObject)
     return TRUE;
 }
 
+HANDLE WINAPI GetCurrentProcess()
+{
+    return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1));
+}
+
+HANDLE WINAPI GetCurrentThread()
+{
+    return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-2));
+}
+
 UINT WINAPI SetErrorMode(UINT uMode)
 {
     // There are no error boxes to suppress here; the mode is only remembered.

@@ -1,8 +1,9 @@
 // version: the VS_VERSIONINFO block of an executable's RT_VERSION resource, and queries into
 // that block. As Windows' loader: resource id 1 (VS_VERSION_INFO) only, in the language-neutral
 // version first, then in the user's language, then another of its primary language, then the
-// first. A PE's block is copied as the file holds it; the 8-bit block of a 16-bit NE executable
-// is widened to the same form.
+// first. A PE's block is copied as the file holds it, as is the block an ELF executable carries in
+// its section ".tessera.version" (Tessera's own programs); the 8-bit block of a 16-bit NE
+// executable is widened to the same form.
 //
 // A block is a tree of nodes: WORD wLength (the node, children included), WORD wValueLength
 // (bytes for binary values, UTF-16 units for text values), WORD wType (1 = text), the
@@ -14,6 +15,7 @@
 
 #include "platform/common/ByteReader.h"
 #include "platform/common/CodePage.h"
+#include "platform/common/ElfImage.h"
 #include "platform/common/FileSource.h"
 #include "platform/common/NeImage.h"
 #include "platform/common/PeImage.h"
@@ -176,6 +178,12 @@ std::optional<std::vector<uint8_t>> LoadBlock(LPCWSTR path)
         pe::ResourceData head = *resource;
         head.Size = std::min<uint32_t>(head.Size, MaxBlockSize);
         block = image->ReadResource(head, MaxBlockSize);
+    } else if (elf::IsElf(file->source())) {
+        block = elf::ReadSection(file->source(), elf::VersionSection, MaxBlockSize);
+        if (!block) {
+            SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
+            return std::nullopt;
+        }
     } else if (const auto kind = pe::ProbeExecutable(file->source()); kind && kind->Format == pe::ExecutableFormat::Ne) {
         const auto narrow = ne::ReadResource(file->source(), pe::RtVersion, VersionInfoId, MaxBlockSize);
         if (!narrow) {

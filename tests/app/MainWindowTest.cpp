@@ -1,6 +1,9 @@
 // The main window on the offscreen platform: its controls, their layout, the ways a file is chosen.
+#include "about/ProgramVersion.h"
 #include "app/Main.h"
 #include "app/PwdDlg.h"
+#include "fileinfo/KavexShell.h"
+#include "tests/support/OtherIdentity.h"
 #include "tests/support/QtApplication.h"
 #include "tests/support/QtPrinters.h"
 #include "tests/support/TestSupport.h"
@@ -297,6 +300,83 @@ TEST(MainWindow, ExportFollowsTheSaveDialogsFilter)
     });
     w.bExport->click();
     EXPECT_EQ(proposal, Path(dir / "three.der"));
+}
+
+// The check box of the context-menu entry, over a temporary system root and with the product
+// name the program would read from itself.
+class ShellIntegration : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        FSaved = ProgramVersionInfo;
+        ProgramVersionInfo.ProductName = QStringLiteral("Tessera");
+    }
+    void TearDown() override { ProgramVersionInfo = FSaved; }
+
+    bool MenuEntriesExist() const
+    {
+        return std::filesystem::exists(FRoot.path() / "usr/local/share/kio/servicemenus/tessera-verb-Tessera.desktop") &&
+               std::filesystem::exists(FRoot.path() / "usr/local/share/nemo/actions/tessera-verb-Tessera.nemo_action");
+    }
+
+    TemporarySystemRoot FRoot;
+    TVersionInfo FSaved;
+};
+
+// Clicks the box in a window of its own as the given user; what the window showed at start and
+// after the click.
+std::string ClickAs(Identity identity)
+{
+    const IdentityRun run = RunAs(identity, [] {
+        TwndMain w({QStringLiteral("tessera")});
+        std::string shown = w.cbxShell->isChecked() ? "ticked, " : "cleared, ";
+        std::string message = "no message";
+        WhenModal([&](QWidget* modal) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            message = box ? box->windowTitle().toStdString() + ": " + box->text().toStdString() : "another dialog";
+            modal->close();
+        });
+        w.cbxShell->click();
+        return shown + message + (w.cbxShell->isChecked() ? ", ticked" : ", cleared");
+    });
+    return run.Ran ? run.Output : "did not run: " + run.Output;
+}
+
+TEST_F(ShellIntegration, TickingRegistersClearingRemovesAndANewWindowShowsTheState)
+{
+    EXPECT_EQ(ClickAs(Identity::Root), "cleared, no message, ticked");
+    EXPECT_TRUE(IsShellVerbRegistered(AllFilesClass, QStringLiteral("Tessera")));
+    EXPECT_TRUE(MenuEntriesExist());
+    EXPECT_EQ(ClickAs(Identity::Root), "ticked, no message, cleared");
+    EXPECT_FALSE(IsShellVerbRegistered(AllFilesClass, QStringLiteral("Tessera")));
+    EXPECT_FALSE(MenuEntriesExist());
+}
+
+TEST_F(ShellIntegration, WithoutAProductNameTheBoxNeverTicks)
+{
+    ProgramVersionInfo.ProductName.clear();
+    EXPECT_EQ(ClickAs(Identity::Root), "cleared, no message, cleared");
+    EXPECT_FALSE(std::filesystem::exists(FRoot.path() / "var"));
+}
+
+TEST_F(ShellIntegration, AUserWhoIsNoAdministratorIsToldAndNothingChanges)
+{
+    EXPECT_EQ(ClickAs(Identity::Nobody),
+              "cleared, Warning: Run application under administrator rights and try again., cleared");
+    EXPECT_FALSE(std::filesystem::exists(FRoot.path() / "var"));
+    // Registered already: clearing is refused the same way.
+    RegisterShellVerb(AllFilesClass, QStringLiteral("Tessera"), QStringLiteral("/usr/bin/tessera"));
+    EXPECT_EQ(ClickAs(Identity::Nobody),
+              "ticked, Warning: Run application under administrator rights and try again., ticked");
+    EXPECT_TRUE(IsShellVerbRegistered(AllFilesClass, QStringLiteral("Tessera")));
+}
+
+TEST_F(ShellIntegration, AnAdministratorWithoutWriteAccessGetsNoMessageAndTheBoxShowsTheRegistry)
+{
+    FRoot.SetWritable(false);
+    EXPECT_EQ(ClickAs(Identity::AdministratorsMember), "cleared, no message, cleared");
+    FRoot.SetWritable(true);
+    EXPECT_FALSE(IsShellVerbRegistered(AllFilesClass, QStringLiteral("Tessera")));
 }
 
 TEST(FormDrop, HandlerGetsEveryNameWholeAndInOrder)

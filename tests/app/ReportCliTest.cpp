@@ -164,7 +164,9 @@ TEST(ReportCli, HelpAndVersion)
     EXPECT_NE(help.Out.find("Usage: tessera-report"), std::string::npos);
     const RunResult version = RunProgram(Program(), {"--version"});
     EXPECT_EQ(version.ExitCode, 0);
-    EXPECT_EQ(version.Out.rfind("tessera-report (Tessera) ", 0), 0u);
+    // The version the program reads from its own version resource, then the copyright line.
+    EXPECT_EQ(version.Out.rfind("Tessera 1.", 0), 0u) << version.Out;
+    EXPECT_NE(version.Out.find("\nCopyright © "), std::string::npos) << version.Out;
 }
 
 struct WrongCall {

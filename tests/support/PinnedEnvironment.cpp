@@ -1,5 +1,7 @@
 // Every test program runs in the same surroundings, whoever starts it (ctest, a developer, a
-// debugger): UTC, the C locale with UTF-8, widgets offscreen at 96 dpi, an empty trust store.
+// debugger): UTC, the C locale with UTF-8, widgets offscreen at 96 dpi, an empty trust store, and
+// system folders (the registry, the file managers' menus) under a root nothing can be made in, so
+// that no test run as root changes the machine; a test that writes there names its own root.
 // Set before anything else of the program runs.
 #include <cstdlib>
 
@@ -16,6 +18,7 @@ struct PinnedEnvironment {
         setenv("SSL_CERT_FILE", TESSERA_FIXTURES_DIR "/no-trust.pem", 1);
         setenv("SSL_CERT_DIR", "/nonexistent", 1);
         setenv("TESSERA_FIXTURES", TESSERA_FIXTURES_DIR, 1);
+        setenv("TESSERA_SYSTEM_ROOT", "/proc/tessera-tests-have-no-system-root", 1);
     }
 };
 

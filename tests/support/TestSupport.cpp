@@ -66,6 +66,30 @@ TempDir::~TempDir()
     fs::remove_all(FPath, ec);
 }
 
+TemporarySystemRoot::TemporarySystemRoot()
+{
+    if (const char* saved = std::getenv("TESSERA_SYSTEM_ROOT"))
+        FSaved = saved;
+    SetWritable(true);
+    setenv("TESSERA_SYSTEM_ROOT", FDir.path().c_str(), 1);
+}
+
+TemporarySystemRoot::~TemporarySystemRoot()
+{
+    SetWritable(true);
+    setenv("TESSERA_SYSTEM_ROOT", FSaved.c_str(), 1);
+}
+
+void TemporarySystemRoot::SetWritable(bool writable)
+{
+    // Every folder, so that its owner is refused too when the tests run as one.
+    const fs::perms mode = writable ? fs::perms(0755) : fs::perms(0555);
+    fs::permissions(FDir.path(), mode);
+    for (const auto& entry : fs::recursive_directory_iterator(FDir.path()))
+        if (entry.is_directory() && !entry.is_symlink())
+            fs::permissions(entry.path(), mode);
+}
+
 RunResult RunProgram(const fs::path& program, const std::vector<std::string>& args, const std::string& input,
               const std::vector<std::string>& environment)
 {

@@ -32,6 +32,24 @@ private:
     std::filesystem::path FPath;
 };
 
+// A system root of the program's own for the life of the object (TESSERA_SYSTEM_ROOT): the
+// registry and the file managers' menu folders live below it. Readable by every user; the
+// previous root comes back afterwards.
+class TemporarySystemRoot {
+public:
+    TemporarySystemRoot();
+    ~TemporarySystemRoot();
+    TemporarySystemRoot(const TemporarySystemRoot&) = delete;
+    TemporarySystemRoot& operator=(const TemporarySystemRoot&) = delete;
+    [[nodiscard]] const std::filesystem::path& path() const { return FDir.path(); }
+    // Whether users other than root may write into its folders.
+    void SetWritable(bool writable);
+
+private:
+    TempDir FDir;
+    std::string FSaved;
+};
+
 struct RunResult {
     int ExitCode = -1;
     std::string Out;

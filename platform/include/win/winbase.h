@@ -100,6 +100,10 @@ BOOL WINAPI SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove, LARGE
 BOOL WINAPI GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION lpFileInformation);
 BOOL WINAPI CloseHandle(HANDLE hObject);
 
+// The pseudo handles of the calling process and thread, as on Windows (-1 and -2).
+HANDLE WINAPI GetCurrentProcess();
+HANDLE WINAPI GetCurrentThread();
+
 BOOL WINAPI GetBinaryTypeW(LPCWSTR lpApplicationName, LPDWORD lpBinaryType);
 UINT WINAPI SetErrorMode(UINT uMode);
 

@@ -40,6 +40,7 @@ using LPCSTR = const char*;
 using LPWSTR = WCHAR*;
 using LPCWSTR = const WCHAR*;
 using LPVOID = void*;
+using PVOID = void*;
 using LPCVOID = const void*;
 using PBYTE = BYTE*;
 using LPBYTE = BYTE*;
