@@ -1,11 +1,137 @@
-// The about box, opened by a click on the program's icon.
+// The about box, opened by a click on the program's icon: the program's name, version, copyright
+// and description, the terms of use, a notice, links to the author and the vendor, and the result
+// of an update check that it runs by itself each time it is shown. It speaks English or Czech.
 #pragma once
 
-#include <QString>
+#include "layout/Anchors.h"
 
-class QWidget;
+#include <QColor>
+#include <QDialog>
+#include <QEvent>
+#include <QString>
+#include <QWidget>
+
+#include <cstdint>
+#include <optional>
+
+class QLabel;
+class QMouseEvent;
+class QPlainTextEdit;
+class QPushButton;
+class TAnimatedImage;
+class TUpdateCheck;
 
 enum TLanguage : unsigned char { lngEn, lngCz };
 
-// Shows the about box modally and returns when it is closed.
+// Where the vendor publishes.
+struct TVendorSite {
+    QString UpdatePage; // the update page, fetched with the port below
+    uint16_t UpdatePort = 443;
+    QString HomePage; // opened by its link; the update status opens paths on it
+    QString EMail;    // the author's "mailto:" address
+};
+
+// Tessera's addresses until it has a site of its own: a reserved example host.
+inline const TVendorSite TesseraSite{QStringLiteral("https://tessera.example/webupdate.html"), 443,
+                                     QStringLiteral("https://tessera.example"),
+                                     QStringLiteral("mailto:tessera@tessera.example")};
+
+// The site the program's about box uses: TesseraSite unless replaced (tests serve their own pages
+// on loopback). Used on the user-interface thread only.
+[[nodiscard]] const TVendorSite& VendorSite();
+void SetVendorSite(const TVendorSite& site);
+
+// A coloured area of the dialog whose controls keep their design places and anchors.
+class TPanel : public QWidget {
+public:
+    TPanel(QWidget* parent, QSize designClient, const QColor& colour);
+    [[nodiscard]] TAnchorLayout& Layout() { return FLayout; }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    TAnchorLayout FLayout;
+};
+
+class TdlgAbout : public QDialog {
+public:
+    // The message that starts the check once the dialog is on screen and its modal loop runs.
+    static constexpr QEvent::Type WM_CHECKUPDATE = static_cast<QEvent::Type>(QEvent::User + 1);
+
+    // Borderless, over its owner and above it.
+    explicit TdlgAbout(QWidget* owner);
+    ~TdlgAbout() override;
+
+    // Fills the dialog for a showing: an empty product code means no update check; otherwise the
+    // check asks the site's update page for the tags named after the product code.
+    void Setup(const QString& productCode, const QString& extraText, TLanguage language, const TVendorSite& site);
+
+    [[nodiscard]] TLanguage Lang() const { return FLang; }
+
+    // Event handlers.
+    void FormCreate();
+    void FormShow();
+    void WMCheckUpdate();
+    void FormClose();
+    void FormMouseDown(const QMouseEvent& event);
+    void lUpdateClick();
+    void cmEmail();
+    void cmHomepage();
+    void UpdateCheckDownloadError(QObject* Sender);
+    void UpdateCheckNoUpdateFound(QObject* Sender);
+    void UpdateCheckUpdateAvailable(QObject* Sender, const QString& CurrentVersion, const QString& NewVersion,
+                                    bool& CanUpdate);
+
+    // Closing waits for a running check: the dialog closes as soon as it has ended.
+    void done(int result) override;
+    // Escape and closing the window are the OK button.
+    void reject() override;
+
+    // Owned by the dialog; null without a product code.
+    TUpdateCheck* UpdateCheck = nullptr;
+
+    TPanel* Panel2;
+    QLabel* Icon;
+    QLabel* lProduct;
+    QLabel* lVer;
+    QLabel* lCR;
+    QLabel* lDesc;
+    QLabel* Image1;
+    QLabel* pLic;
+    TPanel* Panel1;
+    QPlainTextEdit* mLic;
+    QWidget* Panel4;
+    QLabel* lEmail;
+    QLabel* lWWW;
+    TPanel* Panel3;
+    TAnimatedImage* icoWait;
+    QLabel* icoOK;
+    QLabel* icoWarn;
+    QLabel* lUpdate;
+    QPushButton* Button2;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void customEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // Places the panels as the form aligns them: header and banner at the top, status row at the
+    // bottom, the body between; then their controls.
+    void AlignPanels();
+    void ShowOutcome(QLabel* sign, const QString& text);
+    void Open(const QString& address);
+
+    TAnchorLayout FLayout;
+    TLanguage FLang = lngEn;
+    TVendorSite FSite;
+    // A close asked for while the check ran: done once it has ended.
+    std::optional<int> FPendingResult;
+    // Moving the window by hand where the window system cannot move it.
+    std::optional<QPoint> FDragOffset;
+};
+
+// Builds the dialog, shows it modally over the owner and frees it when it has closed.
 void ShowAbout(QWidget* owner, const QString& productCode, const QString& extraText, TLanguage language);

@@ -4,6 +4,7 @@
 #include "platform/kernel32/Handles.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
@@ -242,6 +243,20 @@ BOOL WINAPI CloseHandle(HANDLE hObject)
     if (fd < 0 || close(fd) != 0)
         return Fail(ERROR_INVALID_HANDLE);
     return TRUE;
+}
+
+DWORD WINAPI GetTempPathW(DWORD nBufferLength, LPWSTR lpBuffer)
+{
+    // TMPDIR when it names an absolute path, as every Linux program takes it; /tmp otherwise.
+    const char* tmpdir = std::getenv("TMPDIR");
+    std::string path = tmpdir && tmpdir[0] == '/' ? tmpdir : "/tmp";
+    if (path.back() != '/')
+        path += '/';
+    const std::u16string text = winstr::FromUtf8(path);
+    if (!lpBuffer || nBufferLength <= text.size())
+        return static_cast<DWORD>(text.size() + 1);
+    winstr::CopyTo(text, lpBuffer, nBufferLength);
+    return static_cast<DWORD>(text.size());
 }
 
 HANDLE WINAPI GetCurrentProcess()

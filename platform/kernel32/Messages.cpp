@@ -2,6 +2,7 @@
 #include "platform/include/win/winbase.h"
 
 #include "platform/common/WinStr.h"
+#include "platform/include/win/wininet.h"
 
 #include <string_view>
 
@@ -80,6 +81,27 @@ constexpr Message Messages[] = {
     {static_cast<DWORD>(STG_E_BADBASEADDRESS), u"OLE32.DLL has been loaded at the wrong address."},
     {static_cast<DWORD>(STG_E_INCOMPLETE), u"The file download was aborted abnormally.  The file is incomplete."},
     {static_cast<DWORD>(STG_E_TERMINATED), u"The file download has been terminated."},
+    // The Internet services (wininet).
+    {ERROR_INTERNET_TIMEOUT, u"The operation timed out."},
+    {ERROR_INTERNET_INTERNAL_ERROR, u"An internal error occurred in the Internet services."},
+    {ERROR_INTERNET_INVALID_URL, u"The URL is invalid."},
+    {ERROR_INTERNET_UNRECOGNIZED_SCHEME, u"The URL uses a protocol that is not supported."},
+    {ERROR_INTERNET_NAME_NOT_RESOLVED, u"The server name or address could not be resolved."},
+    {ERROR_INTERNET_INVALID_OPTION, u"The option is not known."},
+    {ERROR_INTERNET_OPERATION_CANCELLED, u"The operation was canceled."},
+    {ERROR_INTERNET_INCORRECT_HANDLE_TYPE, u"The handle is of the wrong type for this operation."},
+    {ERROR_INTERNET_INCORRECT_HANDLE_STATE, u"The handle is not in the state this operation needs."},
+    {ERROR_INTERNET_CANNOT_CONNECT, u"A connection with the server could not be established."},
+    {ERROR_INTERNET_CONNECTION_ABORTED, u"The connection with the server ended before the transfer was complete."},
+    {ERROR_INTERNET_CONNECTION_RESET, u"The connection with the server was reset."},
+    {ERROR_INTERNET_SEC_CERT_DATE_INVALID, u"The server's certificate has expired or is not yet valid."},
+    {ERROR_INTERNET_SEC_CERT_CN_INVALID, u"The server's certificate was issued for another host name."},
+    {ERROR_INTERNET_INVALID_CA, u"The server's certificate was not issued by a trusted authority."},
+    {ERROR_HTTP_HEADER_NOT_FOUND, u"The requested header was not found."},
+    {ERROR_HTTP_INVALID_SERVER_RESPONSE, u"The server's response could not be understood."},
+    {ERROR_HTTP_REDIRECT_FAILED, u"The redirection could not be followed."},
+    {ERROR_INTERNET_SECURITY_CHANNEL_ERROR, u"A secure connection with the server could not be established."},
+    {ERROR_INTERNET_SEC_INVALID_CERT, u"The server's certificate is invalid."},
 };
 
 } // namespace

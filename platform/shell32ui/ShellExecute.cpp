@@ -2,8 +2,9 @@
 //  - "properties": the desktop's file manager shows the file's properties
 //    (org.freedesktop.FileManager1.ShowItemProperties on the session bus); when none answers, a
 //    properties window of our own;
-//  - "open": the desktop's opener for the file.
-// Other verbs have no association here.
+//  - "open": the desktop's opener for the file, or for the address when the "file" is a URL
+//    (https:, mailto:, ...), as Windows opens registered protocols.
+// Other verbs have no association here. ShellExecuteW is the same call in its short form.
 #include "platform/include/win/shellapi.h"
 
 #include "platform/common/WinStr.h"
@@ -98,13 +99,28 @@ BOOL ShowProperties(SHELLEXECUTEINFOW& info, const QString& path)
     return Succeed(info);
 }
 
-BOOL Open(SHELLEXECUTEINFOW& info, const QString& path)
+BOOL Open(SHELLEXECUTEINFOW& info, const QUrl& target)
 {
     if (!OnGuiThread())
         return Fail(info, ERROR_NOT_SUPPORTED, SeErrNoAssociation);
-    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+    if (!QDesktopServices::openUrl(target))
         return Fail(info, ErrorNoAssociation, SeErrNoAssociation);
     return Succeed(info);
+}
+
+// "scheme:..." with a scheme of two characters or more: a drive letter ("C:") is none.
+bool IsUrl(const QString& text)
+{
+    const qsizetype colon = text.indexOf(u':');
+    if (colon < 2 || !text[0].isLetter() || text[0].unicode() > 0x7F)
+        return false;
+    for (qsizetype i = 1; i < colon; ++i) {
+        const char16_t c = text[i].unicode();
+        const bool letterOrDigit = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9');
+        if (!letterOrDigit && c != u'+' && c != u'-' && c != u'.')
+            return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -122,17 +138,39 @@ extern "C" BOOL WINAPI ShellExecuteExW(SHELLEXECUTEINFOW* pExecInfo)
     const QString file = ToQString(info.lpFile);
     if (file.isEmpty())
         return Fail(info, ERROR_FILE_NOT_FOUND, SeErrFileNotFound);
+    // No verb is the default verb, "open"; verbs are compared as Windows does, without case.
+    const QString verb = ToQString(info.lpVerb);
+    const bool open = verb.isEmpty() || verb.compare(QLatin1String("open"), Qt::CaseInsensitive) == 0;
+    if (IsUrl(file)) {
+        const QUrl url(file, QUrl::StrictMode);
+        if (!url.isValid())
+            return Fail(info, ERROR_FILE_NOT_FOUND, SeErrFileNotFound);
+        return open ? Open(info, url) : Fail(info, ErrorNoAssociation, SeErrNoAssociation);
+    }
     const QString directory = info.lpDirectory && info.lpDirectory[0] ? ToQString(info.lpDirectory) : QDir::currentPath();
     const QFileInfo target(QDir(directory), file);
     if (!target.exists())
         return Fail(info, ERROR_FILE_NOT_FOUND, SeErrFileNotFound);
     const QString path = target.absoluteFilePath();
 
-    // No verb is the default verb, "open"; verbs are compared as Windows does, without case.
-    const QString verb = ToQString(info.lpVerb);
     if (verb.compare(QLatin1String("properties"), Qt::CaseInsensitive) == 0)
         return ShowProperties(info, path);
-    if (verb.isEmpty() || verb.compare(QLatin1String("open"), Qt::CaseInsensitive) == 0)
-        return Open(info, path);
+    if (open)
+        return Open(info, QUrl::fromLocalFile(path));
     return Fail(info, ErrorNoAssociation, SeErrNoAssociation);
+}
+
+extern "C" HINSTANCE WINAPI ShellExecuteW(HWND hwnd, LPCWSTR lpOperation, LPCWSTR lpFile, LPCWSTR lpParameters,
+                                          LPCWSTR lpDirectory, INT nShowCmd)
+{
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof info;
+    info.hwnd = hwnd;
+    info.lpVerb = lpOperation;
+    info.lpFile = lpFile;
+    info.lpParameters = lpParameters;
+    info.lpDirectory = lpDirectory;
+    info.nShow = nShowCmd;
+    ShellExecuteExW(&info);
+    return info.hInstApp;
 }

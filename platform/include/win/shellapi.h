@@ -73,5 +73,9 @@ BOOL WINAPI DestroyIcon(HICON hIcon);
 BOOL WINAPI GetIconData(HICON hIcon, ICONDATA* pData);
 
 BOOL WINAPI ShellExecuteExW(SHELLEXECUTEINFOW* pExecInfo);
+// ShellExecuteExW in short: the result is its hInstApp, above 32 on success. Parameters are not
+// handed on: the desktop's opener takes none.
+HINSTANCE WINAPI ShellExecuteW(HWND hwnd, LPCWSTR lpOperation, LPCWSTR lpFile, LPCWSTR lpParameters,
+                               LPCWSTR lpDirectory, INT nShowCmd);
 
 } // extern "C"

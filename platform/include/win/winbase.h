@@ -105,6 +105,9 @@ HANDLE WINAPI GetCurrentProcess();
 HANDLE WINAPI GetCurrentThread();
 
 BOOL WINAPI GetBinaryTypeW(LPCWSTR lpApplicationName, LPDWORD lpBinaryType);
+// The folder for temporary files with its trailing "/". With a buffer too small for it (and its
+// NUL), the size it needs, NUL included; otherwise its length.
+DWORD WINAPI GetTempPathW(DWORD nBufferLength, LPWSTR lpBuffer);
 UINT WINAPI SetErrorMode(UINT uMode);
 
 // Modules: "crypt32.dll", "wintrust.dll", "Cryptui.dll" and "IMAGEHLP.DLL" name Tessera's

@@ -1,0 +1,113 @@
+// A click on the main window's icon opens the about box with the program's own version, whose
+// check reaches each of its three outcomes against a loopback vendor site.
+#include "about/AboutDlg.h"
+
+#include "about/ProgramVersion.h"
+#include "about/UpdateCheck.h"
+#include "app/Main.h"
+#include "tests/about/AboutTestSupport.h"
+#include "tests/support/QtApplication.h"
+#include "tests/support/QtPrinters.h"
+#include "tests/support/TestSupport.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+using namespace abouttest;
+using testsupport::HttpRequest;
+using testsupport::HttpResponse;
+using testsupport::LoopbackHttpServer;
+
+namespace {
+
+const auto& App = testsupport::Application();
+
+// What the about box showed once its check had reported.
+struct Seen {
+    bool Shown = false;
+    QString Title;
+    QString Version;
+    QString LastNoticeLine;
+    QString Status;
+    bool Icon = false;
+    bool Owned = false;
+};
+
+TEST(IconClick, OpensTheAboutBoxWithTheProgramsVersionAndEachOutcome)
+{
+    TrustTestRoot();
+    ProgramVersionInfo = TVersionInfo();
+    ProgramVersionInfo.ProductName = QStringLiteral("Tessera");
+    ProgramVersionInfo.FileVersion = QStringLiteral("1.0.0.0");
+    TwndMain window({QStringLiteral("tessera")});
+    window.show();
+
+    std::string published;
+    LoopbackHttpServer server(
+        [&](const HttpRequest&) {
+            if (published.empty()) {
+                HttpResponse missing;
+                missing.Status = 404;
+                missing.Reason = "Not Found";
+                return missing;
+            }
+            return PageResponse({{"TESSERAName", "Tessera"}, {"TESSERAVersion", published}});
+        },
+        testsupport::Fixture("tls/server.pem"), testsupport::Fixture("tls/server.key"));
+    TVendorSite site = TesseraSite;
+    site.UpdatePage = Q(server.Address("/webupdate.html"));
+    site.UpdatePort = server.Port();
+    SetVendorSite(site);
+
+    struct Case {
+        std::string Published;
+        QString Status;
+    };
+    const Case cases[] = {
+        {"1.0.0.0", QStringLiteral("You use latest version.")},
+        {"1.0.0.1", QStringLiteral("New version 1.0.0.1 available. Click here to download it.")},
+        {"", QStringLiteral("Cannot get update information.")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Status.toStdString());
+        published = c.Published;
+        Seen seen;
+        QTimer poll;
+        poll.setInterval(10);
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto* dlg = dynamic_cast<TdlgAbout*>(QApplication::activeModalWidget());
+            if (!dlg || !dlg->UpdateCheck || dlg->UpdateCheck->Active() ||
+                dlg->lUpdate->text() == QLatin1String("Checking for update..."))
+                return;
+            poll.stop();
+            seen = {true,
+                    dlg->windowTitle(),
+                    dlg->lVer->text(),
+                    dlg->mLic->toPlainText().split(u'\n').back(),
+                    dlg->lUpdate->text(),
+                    !dlg->Icon->pixmap().isNull(),
+                    dlg->parentWidget() == &window};
+            dlg->Button2->click();
+        });
+        poll.start();
+        Click(window.Image);
+        EXPECT_TRUE(seen.Shown);
+        EXPECT_EQ(seen.Title, QStringLiteral("About...."));
+        EXPECT_EQ(seen.Version, QStringLiteral("Version 1.0.0.0"));
+        EXPECT_EQ(seen.LastNoticeLine, QStringLiteral("Based on Corvane."));
+        EXPECT_EQ(seen.Status, c.Status);
+        EXPECT_TRUE(seen.Icon);
+        EXPECT_TRUE(seen.Owned);
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    }
+    EXPECT_EQ(server.RequestCount(), 3u);
+    SetVendorSite(TesseraSite);
+    TrustNothing();
+}
+
+} // namespace
