@@ -1,4 +1,5 @@
-# Tessera: `make run FILE=path` opens the window on a file; `make test` runs the whole test suite.
+# Tessera: `make run FILE=path` opens the window on a file; `make test` runs the whole test suite;
+# `make deb` builds the Debian package.
 # Both install the Debian packages that are missing (as root), configure and build first.
 
 BUILD ?= build
@@ -6,7 +7,7 @@ BUILD_TYPE ?= RelWithDebInfo
 CMAKE_FLAGS ?=
 FILE ?=
 
-.PHONY: all build run test clean deps deps-test configure
+.PHONY: all build run test deb clean deps deps-test deps-deb configure
 
 all: build
 
@@ -15,6 +16,9 @@ deps:
 
 deps-test:
 	@./tools/deps.sh --test
+
+deps-deb:
+	@./tools/deps.sh --deb
 
 configure:
 	@if [ ! -f "$(BUILD)/build.ninja" ]; then \
@@ -37,6 +41,12 @@ run: build
 test: deps-test configure
 	cmake --build "$(BUILD)"
 	cd "$(BUILD)" && ctest --output-on-failure --timeout 600 -j2
+
+# The Debian package, tessera_<version>_<arch>.deb here: install it with apt-get install ./tessera_*.deb
+deb: deps-deb configure
+	cmake --build "$(BUILD)"
+	cd "$(BUILD)" && cpack -G DEB -B "$(CURDIR)/$(BUILD)/package"
+	cp "$(BUILD)"/package/tessera_*.deb .
 
 clean:
 	rm -rf "$(BUILD)"

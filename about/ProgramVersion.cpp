@@ -1,6 +1,6 @@
 #include "about/ProgramVersion.h"
 
-#include <QFileInfo>
+#include "support/FileName.h"
 
 #include <unistd.h>
 
@@ -14,7 +14,8 @@ QString ProgramFilePath()
     if (length <= 0 || static_cast<size_t>(length) >= path.size())
         return {};
     path.resize(static_cast<size_t>(length));
-    return QFileInfo(QString::fromLocal8Bit(path.data(), static_cast<qsizetype>(path.size()))).absoluteFilePath();
+    // The kernel's name is absolute already; its bytes are kept whatever they are.
+    return FileNameFromBytes(QByteArrayView(path.data(), static_cast<qsizetype>(path.size())));
 }
 
 void ReadProgramVersionInfo()

@@ -79,12 +79,40 @@ private:
     bool FCaretToTop = false;
 };
 
+// The export's save dialog refuses, and stays open for, a name whose folder does not exist.
+class TSaveDialog final : public QFileDialog {
+public:
+    using QFileDialog::QFileDialog;
+
+    void accept() override
+    {
+        const QStringList files = selectedFiles();
+        if (!files.isEmpty()) {
+            const QString name = RecoverFileName(files.first());
+            const QString folder = name.left(std::max<qsizetype>(name.lastIndexOf(u'/'), 1));
+            if (!FolderExists(folder)) {
+                QMessageBox::warning(this, windowTitle().isEmpty() ? QStringLiteral("Save As") : windowTitle(),
+                                     QStringLiteral("%1\nThe folder does not exist.\nCheck the folder name and try again.")
+                                         .arg(DisplayFileName(name)));
+                return;
+            }
+        }
+        QFileDialog::accept();
+    }
+};
+
 QStringList FilterToNameFilters(const QString& filter)
 {
     const QStringList parts = filter.split(u'|');
     QStringList nameFilters;
-    for (qsizetype i = 0; i + 1 < parts.size(); i += 2)
-        nameFilters.append(parts[i] + QStringLiteral(" (") + parts[i + 1].split(u';').join(u' ') + u')');
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QStringList patterns = parts[i + 1].split(u';');
+        // On Windows "*.*" matches every name, with a dot or without; Qt would take it literally.
+        for (QString& pattern : patterns)
+            if (pattern == u"*.*")
+                pattern = QStringLiteral("*");
+        nameFilters.append(parts[i] + QStringLiteral(" (") + patterns.join(u' ') + u')');
+    }
     return nameFilters;
 }
 
@@ -177,7 +205,7 @@ TwndMain::TwndMain(const QStringList& arguments, QWidget* parent)
     od->setAcceptMode(QFileDialog::AcceptOpen);
     od->setNameFilters(FilterToNameFilters(QString::fromLatin1(OpenDialogFilter)));
 
-    sd = new QFileDialog(this);
+    sd = new TSaveDialog(this);
     sd->setAcceptMode(QFileDialog::AcceptSave);
     sd->setFileMode(QFileDialog::AnyFile);
     sd->setNameFilters(FilterToNameFilters(QString::fromLatin1(SaveDialogFilter)));
@@ -233,7 +261,7 @@ void TwndMain::FormShow()
     // The first argument after the program's own path; further ones are ignored, none is an option.
     // A name relative to the working folder is shown as the full path it stands for.
     if (FArguments.size() > 1)
-        OpenFile(QFileInfo(FArguments[1]).absoluteFilePath());
+        OpenFile(AbsoluteFileName(FArguments[1]));
 }
 
 void TwndMain::FormDropFiles(QObject* sender, const QStringList& files)
@@ -244,9 +272,9 @@ void TwndMain::FormDropFiles(QObject* sender, const QStringList& files)
 
 void TwndMain::bOpenClick()
 {
-    od->selectNameFilter(od->nameFilters().value(0));
+    // The filter chosen last stays chosen.
     if (od->exec() == QDialog::Accepted && !od->selectedFiles().isEmpty())
-        OpenFile(od->selectedFiles().first());
+        OpenFile(RecoverFileName(od->selectedFiles().first()));
 }
 
 void TwndMain::ImageClick()
@@ -256,7 +284,7 @@ void TwndMain::ImageClick()
 
 QString TwndMain::ProposedExportName() const
 {
-    const QString fileName = eFile->text();
+    const QString& fileName = FFileName;
     const bool der = sd->nameFilters().indexOf(sd->selectedNameFilter()) == 1;
     const QString extension = ExtractFileExt(fileName);
     return fileName.left(fileName.size() - extension.size()) + (der ? QStringLiteral(".der") : QStringLiteral(".pem"));
@@ -269,9 +297,9 @@ void TwndMain::bExportClick()
     sd->selectFile(QFileInfo(proposal).fileName());
     if (sd->exec() != QDialog::Accepted || sd->selectedFiles().isEmpty())
         return;
-    const QString target = sd->selectedFiles().first();
+    const QString target = RecoverFileName(sd->selectedFiles().first());
     const auto close = [](void* s) { CertCloseStore(s, 0); };
-    const std::unique_ptr<void, decltype(close)> store(OpenInspectedFileStore(eFile->text(), FPwd), close);
+    const std::unique_ptr<void, decltype(close)> store(OpenInspectedFileStore(FFileName, FPwd), close);
     if (!store)
         return;
     // The filter chosen in the dialog decides, whatever the name's extension; nothing is reported.
@@ -283,7 +311,7 @@ void TwndMain::bExportClick()
 
 void TwndMain::bViewClick()
 {
-    const QString fileName = eFile->text();
+    const QString& fileName = FFileName;
     const HWND owner = reinterpret_cast<HWND>(static_cast<QWidget*>(this));
     const QString extension = InspectedExtension(fileName);
     if (StgIsStorageFile(WStr(fileName)) == S_OK || IsExecutableFile(fileName))
@@ -296,7 +324,7 @@ void TwndMain::bViewClick()
 
 void TwndMain::bPropsClick()
 {
-    ShowFileProperties(this, eFile->text());
+    ShowFileProperties(this, FFileName);
 }
 
 bool ShowFileProperties(QWidget* ownerWindow, const QString& fileName)
@@ -323,7 +351,8 @@ QStringList TwndMain::ReportLines() const
 
 void TwndMain::ShowFileName(const QString& fileName)
 {
-    eFile->setText(fileName);
+    FFileName = fileName;
+    eFile->setText(DisplayFileName(fileName));
     eFile->setCursorPosition(0);
 }
 
@@ -364,9 +393,19 @@ void TwndMain::resizeEvent(QResizeEvent* event)
 
 bool TwndMain::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == Image && event->type() == QEvent::MouseButtonRelease &&
-        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
-        Handle([this] { ImageClick(); });
+    // A click: pressed on the icon and released over it.
+    if (watched == Image && (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonRelease)) {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() != Qt::LeftButton)
+            return TLMForm::eventFilter(watched, event);
+        if (event->type() == QEvent::MouseButtonPress) {
+            FImagePressed = true;
+            return true;
+        }
+        const bool clicked = FImagePressed && Image->rect().contains(mouse->position().toPoint());
+        FImagePressed = false;
+        if (clicked)
+            Handle([this] { ImageClick(); });
         return true;
     }
     return TLMForm::eventFilter(watched, event);

@@ -51,6 +51,8 @@ public:
     void OpenFile(const QString& fileName);
 
     [[nodiscard]] const QString& Pwd() const { return FPwd; }
+    // The inspected file's name as the file system has it (the edit shows it readably).
+    [[nodiscard]] const QString& FileName() const { return FFileName; }
     [[nodiscard]] QStringList ReportLines() const;
 
     // Event handlers.
@@ -99,7 +101,9 @@ private:
     void Handle(Handler&& handler);
 
     QString FPwd;
+    QString FFileName;
     QStringList FArguments;
+    bool FImagePressed = false;
     TAnchorLayout FLayout;
     std::unique_ptr<TMemoSink> FMemo;
 };

@@ -1,6 +1,7 @@
 #include "app/PwdDlg.h"
 
 #include "layout/Anchors.h"
+#include "layout/FramePlacement.h"
 
 #include <QAction>
 #include <QFrame>
@@ -8,6 +9,7 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPointer>
 #include <QPushButton>
 #include <QShowEvent>
 
@@ -115,11 +117,15 @@ void TdlgPwd::showEvent(QShowEvent* event)
     QDialog::showEvent(event);
     if (event->spontaneous())
         return;
-    // Centred on the main window.
+    // Centred on the main window, frame on frame.
     if (const QWidget* owner = parentWidget()) {
-        const QRect area = owner->window()->frameGeometry();
-        move(area.left() + (area.width() - frameGeometry().width()) / 2,
-             area.top() + (area.height() - frameGeometry().height()) / 2);
+        frameplacement::PlaceByFrame(this, [this, owner = QPointer<const QWidget>(owner->window())] {
+            if (!owner)
+                return;
+            const QRect area = owner->frameGeometry();
+            move(area.left() + (area.width() - frameGeometry().width()) / 2,
+                 area.top() + (area.height() - frameGeometry().height()) / 2);
+        });
     }
     ePwd1->setFocus();
 }

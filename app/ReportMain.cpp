@@ -1,19 +1,26 @@
 // tessera-report: the same report as the window, on standard output.
-#include "about/ProgramVersion.h"
+#include "app/CommandLine.h"
 #include "app/Inspection.h"
 #include "cert/KavexCert.h"
 #include "cert/KavexWinCrypt.h"
 #include "platform/include/win/objidl.h"
+#include "support/FileName.h"
 
 #include <QCoreApplication>
 #include <QStringList>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <memory>
 #include <string>
-#include <termios.h>
-#include <unistd.h>
 
 namespace {
 
@@ -38,15 +45,30 @@ class StdoutSink final : public IReportSink {
 public:
     void Clear() override {}
     void BeginBatch() override {}
-    void EndBatch() override { std::fflush(stdout); }
+    void EndBatch() override { FlushOut(); }
     void AddLine(const QString& line) override
     {
-        const QByteArray bytes = line.toUtf8();
-        std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
-        std::fputc('\n', stdout);
+        const QByteArray bytes = line.toUtf8() + '\n';
+        WriteOut(std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())));
     }
     void CaretToTop() override {}
 };
+
+// The terminal's settings while the password is typed without echo, for the signal handlers.
+termios SavedTerminal;
+volatile sig_atomic_t TerminalQuiet = 0;
+
+// A signal that ends the program while echo is off gives the terminal back as it was, then
+// ends the program as the signal would have.
+void RestoreTerminalAndDie(int signal)
+{
+    if (TerminalQuiet)
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &SavedTerminal);
+    ::signal(signal, SIG_DFL);
+    raise(signal);
+}
+
+constexpr int EndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 class TerminalHost final : public IInspectionHost {
 public:
@@ -59,20 +81,30 @@ public:
     {
         password.clear();
         const bool terminal = isatty(STDIN_FILENO);
-        termios saved{};
+        struct sigaction previous[std::size(EndingSignals)] = {};
         if (terminal) {
-            std::fflush(stdout);
+            FlushOut();
+            // Echo goes off before the prompt shows, so that nothing typed after it is seen.
+            tcgetattr(STDIN_FILENO, &SavedTerminal);
+            struct sigaction restore = {};
+            restore.sa_handler = RestoreTerminalAndDie;
+            sigemptyset(&restore.sa_mask);
+            for (size_t i = 0; i < std::size(EndingSignals); ++i)
+                sigaction(EndingSignals[i], &restore, &previous[i]);
+            termios quiet = SavedTerminal;
+            quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+            TerminalQuiet = 1;
+            tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
             std::fputs("Password: ", stderr);
             std::fflush(stderr);
-            tcgetattr(STDIN_FILENO, &saved);
-            termios quiet = saved;
-            quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-            tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
         }
         std::string line;
         const bool confirmed = static_cast<bool>(std::getline(std::cin, line));
         if (terminal) {
-            tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+            tcsetattr(STDIN_FILENO, TCSAFLUSH, &SavedTerminal);
+            TerminalQuiet = 0;
+            for (size_t i = 0; i < std::size(EndingSignals); ++i)
+                sigaction(EndingSignals[i], &previous[i], nullptr);
             std::fputc('\n', stderr);
         }
         if (!confirmed)
@@ -87,21 +119,38 @@ public:
 // Writes the file's certificates as the window's Export does; 1 when there is nothing to write.
 int Export(const QString& fileName, const QString& password, const QString& target)
 {
-    std::fflush(stdout);
+    FlushOut();
     const auto close = [](void* s) { CertCloseStore(s, 0); };
     const std::unique_ptr<void, decltype(close)> store(OpenInspectedFileStore(fileName, password), close);
     if (!store) {
-        std::fprintf(stderr, "tessera-report: %s holds no certificates to export\n", qPrintable(fileName));
+        std::fprintf(stderr, "tessera-report: %s holds no certificates to export\n", FileNameToBytes(fileName).constData());
         return 1;
     }
     const bool written = target.endsWith(QStringLiteral(".der"), Qt::CaseInsensitive)
                              ? ExportStoreToDerFile(store.get(), target)
                              : ExportStoreToPemFile(store.get(), target);
     if (!written) {
-        std::fprintf(stderr, "tessera-report: the certificates could not be written to %s\n", qPrintable(target));
+        std::fprintf(stderr, "tessera-report: the certificates could not be written to %s\n",
+                     FileNameToBytes(target).constData());
         return 1;
     }
     return 0;
+}
+
+// Why the file cannot be read, as the file system says it; empty when it can.
+std::string Unreadable(const QString& fileName)
+{
+    const QByteArray name = FileNameToBytes(fileName);
+    struct stat info {};
+    if (stat(name.constData(), &info) != 0)
+        return std::strerror(errno);
+    if (S_ISDIR(info.st_mode))
+        return std::strerror(EISDIR);
+    const int fd = open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return std::strerror(errno);
+    close(fd);
+    return {};
 }
 
 int WrongCall(const char* message)
@@ -114,9 +163,11 @@ int WrongCall(const char* message)
 
 int main(int argc, char** argv)
 {
-    QCoreApplication application(argc, argv);
-    QStringList arguments = QCoreApplication::arguments();
-    arguments.removeFirst();
+    // Qt takes none of the user's arguments.
+    int qtArgc = 1;
+    QCoreApplication application(qtArgc, argv);
+    // Names as the file system has them, whatever their bytes.
+    const QStringList arguments = ArgumentsFromBytes(argc, argv);
 
     QString fileName;
     QString exportName;
@@ -134,21 +185,19 @@ int main(int argc, char** argv)
             continue;
         }
         if (!endOfOptions && argument == u"--help") {
-            std::fputs(Usage, stdout);
-            return 0;
+            WriteOut(Usage);
+            return FinishOutput("tessera-report", 0);
         }
         if (!endOfOptions && argument == u"--version") {
-            ReadProgramVersionInfo();
-            std::printf("Tessera %s\n%s\n", qPrintable(ProgramVersionInfo.FileVersion),
-                        qPrintable(ProgramVersionInfo.Copyright));
-            return 0;
+            WriteOut(VersionText());
+            return FinishOutput("tessera-report", 0);
         }
         if (!endOfOptions && argument == u"--") {
             endOfOptions = true;
             continue;
         }
         if (!endOfOptions && argument.startsWith(u'-') && argument.size() > 1)
-            return WrongCall(qPrintable(QStringLiteral("unknown option '%1'").arg(argument)));
+            return WrongCall(("unknown option '" + FileNameToBytes(argument).toStdString() + "'").c_str());
         if (!fileName.isEmpty())
             return WrongCall("only one FILE may be given");
         fileName = argument;
@@ -166,11 +215,15 @@ int main(int argc, char** argv)
         if (!exportName.isEmpty())
             status = Export(fileName, password, exportName);
     } catch (const std::exception& error) {
-        std::fflush(stdout);
+        // After the report so far.
+        FlushOut();
         std::fprintf(stderr, "tessera-report: %s\n", error.what());
         status = 1;
     }
-    std::fflush(stdout);
+    status = FinishOutput("tessera-report", status);
+    // The report says what the program says of such a file; the reason is the system's.
+    if (const std::string reason = Unreadable(fileName); !reason.empty())
+        std::fprintf(stderr, "tessera-report: %s: %s\n", FileNameToBytes(fileName).constData(), reason.c_str());
     OleUninitialize();
     return status;
 }

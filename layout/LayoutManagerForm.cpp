@@ -1,10 +1,14 @@
 #include "layout/LayoutManagerForm.h"
 
+#include "layout/FramePlacement.h"
+#include "support/FileName.h"
+
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QMoveEvent>
+#include <QPointer>
 #include <QResizeEvent>
 #include <QScreen>
 #include <QShowEvent>
@@ -43,9 +47,15 @@ QStringList LocalFiles(const QMimeData* data)
     QStringList files;
     if (!data || !data->hasUrls())
         return files;
-    for (const QUrl& url : data->urls())
-        if (url.isLocalFile())
-            files.append(url.toLocalFile());
+    for (const QUrl& url : data->urls()) {
+        // By the address's bytes: a name need not be UTF-8.
+        QString name = FileNameFromUrl(url);
+        // A folder's address may end in "/": it names the same folder.
+        while (name.size() > 1 && name.endsWith(u'/'))
+            name.chop(1);
+        if (!name.isEmpty())
+            files.append(name);
+    }
     return files;
 }
 
@@ -244,20 +254,29 @@ void TLMForm::SetFormBounds(const QRect& bounds)
     move(bounds.topLeft());
 }
 
+// Each centring is made by the frame, again once the window system knows it.
 void TLMForm::CenterTo(const QWidget* form)
 {
-    const QRect target = form ? form->frameGeometry() : QRect();
-    SetFormBounds(formcentring::CenterTo(FormBounds(), form ? &target : nullptr, WorkArea()));
+    const QPointer<const QWidget> other(form);
+    frameplacement::PlaceByFrame(this, [this, other, centredOnForm = form != nullptr] {
+        if (centredOnForm && !other)
+            return;
+        const QRect target = other ? other->frameGeometry() : QRect();
+        SetFormBounds(formcentring::CenterTo(FormBounds(), other ? &target : nullptr, WorkArea()));
+    });
 }
 
 void TLMForm::CenterToDesktop()
 {
-    SetFormBounds(formcentring::CenterOn(FormBounds(), monitors::VirtualDesktop()));
+    frameplacement::PlaceByFrame(
+        this, [this] { SetFormBounds(formcentring::CenterOn(FormBounds(), monitors::VirtualDesktop())); });
 }
 
 void TLMForm::CenterToMonitor(int monitor)
 {
-    SetFormBounds(formcentring::CenterToMonitor(FormBounds(), monitor, Monitors(), WorkArea()));
+    frameplacement::PlaceByFrame(this, [this, monitor] {
+        SetFormBounds(formcentring::CenterToMonitor(FormBounds(), monitor, Monitors(), WorkArea()));
+    });
 }
 
 void TLMForm::setVisible(bool visible)

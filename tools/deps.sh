@@ -7,10 +7,15 @@ set -eu
 packages="cmake ninja-build g++ pkg-config qt6-base-dev libssl-dev libcurl4-openssl-dev
   shared-mime-info fonts-dejavu-core"
 # Tests: GoogleTest, the peers the tests compare against, a display server for screenshots,
-# a D-Bus daemon for the private session bus of the properties tests.
+# a D-Bus daemon for the private session bus of the properties tests, the checkers of the
+# installed desktop entry and manual pages, and what the package test builds the package with.
 case "${1:-}" in
   --test)
-    packages="$packages libgtest-dev libgmock-dev openssl osslsigncode msitools xvfb xauth dbus tzdata ca-certificates desktop-file-utils" ;;
+    packages="$packages libgtest-dev libgmock-dev openssl osslsigncode msitools xvfb xauth dbus tzdata ca-certificates
+      desktop-file-utils dpkg-dev groff-base" ;;
+  # The Debian package: dpkg-shlibdeps computes its dependencies.
+  --deb)
+    packages="$packages dpkg-dev" ;;
   # Making fixtures and fuzzing: only developers need these.
   --fixtures)
     packages="$packages libgtest-dev libgmock-dev openssl osslsigncode msitools wixl python3-olefile

@@ -5,6 +5,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+FileKind KindOfFile(const std::string& path)
+{
+    struct stat st {};
+    if (path.empty() || stat(path.c_str(), &st) != 0)
+        return FileKind::Missing;
+    return S_ISREG(st.st_mode) ? FileKind::File : S_ISDIR(st.st_mode) ? FileKind::Folder : FileKind::Other;
+}
+
 std::optional<FileSource> FileSource::FromDescriptor(int fd)
 {
     struct stat st {};

@@ -7,6 +7,10 @@
 #include <string>
 #include <vector>
 
+// What a path names in the file system, links followed.
+enum class FileKind { Missing, File, Folder, Other };
+[[nodiscard]] FileKind KindOfFile(const std::string& path);
+
 class FileSource {
 public:
     // Takes a descriptor the caller keeps open (and closes) for the life of this object.

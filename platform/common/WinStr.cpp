@@ -1,6 +1,7 @@
 #include "platform/common/WinStr.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace winstr {
 
@@ -13,7 +14,13 @@ size_t Length(const WCHAR* s)
     return n;
 }
 
-std::string ToUtf8(std::u16string_view s)
+namespace {
+
+// Lone surrogates U+DC80..U+DCFF carry the bytes of a file name that are not UTF-8.
+constexpr char16_t EscapedByteFirst = 0xDC80;
+constexpr char16_t EscapedByteLast = 0xDCFF;
+
+std::string Encode(std::u16string_view s, bool escapedBytes)
 {
     std::string out;
     out.reserve(s.size());
@@ -22,6 +29,9 @@ std::string ToUtf8(std::u16string_view s)
         if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
             c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
             ++i;
+        } else if (escapedBytes && c >= EscapedByteFirst && c <= EscapedByteLast) {
+            out += static_cast<char>(c & 0xFF);
+            continue;
         } else if (c >= 0xD800 && c <= 0xDFFF) {
             c = 0xFFFD;
         }
@@ -44,7 +54,7 @@ std::string ToUtf8(std::u16string_view s)
     return out;
 }
 
-std::u16string FromUtf8(std::string_view s)
+std::u16string Decode(std::string_view s, bool escapedBytes)
 {
     std::u16string out;
     out.reserve(s.size());
@@ -52,7 +62,7 @@ std::u16string FromUtf8(std::string_view s)
     while (i < s.size()) {
         const auto lead = static_cast<unsigned char>(s[i]);
         const size_t need = lead < 0x80 ? 0 : (lead >> 5) == 0x6 ? 1 : (lead >> 4) == 0xE ? 2 : (lead >> 3) == 0x1E ? 3 : 4;
-        char32_t c = 0xFFFD;
+        char32_t c = escapedBytes ? char32_t{0xDC00} + lead : 0xFFFD;
         size_t used = 1;
         if (need == 0) {
             c = lead;
@@ -81,6 +91,54 @@ std::u16string FromUtf8(std::string_view s)
         i += used;
     }
     return out;
+}
+
+} // namespace
+
+std::string ToUtf8(std::u16string_view s)
+{
+    return Encode(s, false);
+}
+
+std::u16string FromUtf8(std::string_view s)
+{
+    return Decode(s, false);
+}
+
+std::string ToFileSystem(std::u16string_view name)
+{
+    return Encode(name, true);
+}
+
+std::u16string FromFileSystem(std::string_view bytes)
+{
+    return Decode(bytes, true);
+}
+
+std::u16string ForDisplay(std::u16string_view name)
+{
+    std::u16string out(name);
+    for (char16_t& c : out)
+        if (c >= EscapedByteFirst && c <= EscapedByteLast)
+            c = 0xFFFD;
+    return out;
+}
+
+std::string FileUrl(std::u16string_view absoluteName)
+{
+    static constexpr char Hex[] = "0123456789ABCDEF";
+    std::string url = "file://";
+    for (const char c : ToFileSystem(absoluteName)) {
+        const auto u = static_cast<unsigned char>(c);
+        if ((u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') || (u != 0 && std::strchr("/-._~", c))) {
+            url += c;
+        } else {
+            url += '%';
+            url += Hex[u >> 4];
+            url += Hex[u & 0xF];
+        }
+    }
+    return url;
 }
 
 std::u16string FromLatin1(std::string_view s)

@@ -47,7 +47,7 @@ HCERTSTORE OpenFileStore(LPCWSTR path)
     if (!path || !path[0])
         return FailNull<void>(ERROR_INVALID_PARAMETER);
     errno = 0;
-    const auto file = OwnedFile::Open(winstr::ToUtf8(winstr::View(path)));
+    const auto file = OwnedFile::Open(winstr::ToFileSystem(winstr::View(path)));
     if (!file)
         return FailNull<void>(errno != 0 ? kernel32::ErrorFromErrno(errno) : ERROR_FILE_NOT_FOUND);
     if (file->source().size() > MaxInputSize)
@@ -483,7 +483,7 @@ WINAPI_EXPORT BOOL WINAPI CertSaveStore(HCERTSTORE hCertStore, DWORD dwEncodingT
         return CopyBytesOut(*der, blob->pbData, &blob->cbData);
     }
     case CERT_STORE_SAVE_TO_FILENAME_W: {
-        const std::string path = winstr::ToUtf8(winstr::View(static_cast<LPCWSTR>(pvSaveToPara)));
+        const std::string path = winstr::ToFileSystem(winstr::View(static_cast<LPCWSTR>(pvSaveToPara)));
         const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         if (fd < 0)
             return FailBool(kernel32::ErrorFromErrno(errno));

@@ -69,7 +69,7 @@ extern "C" BOOL WINAPI GetBinaryTypeW(LPCWSTR lpApplicationName, LPDWORD lpBinar
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    const std::string path = winstr::ToUtf8(winstr::View(lpApplicationName));
+    const std::string path = winstr::ToFileSystem(winstr::View(lpApplicationName));
     errno = 0;
     const auto file = OwnedFile::Open(path);
     if (!file) {

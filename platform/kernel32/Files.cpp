@@ -92,7 +92,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwSha
         Fail(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
-    const std::string path = winstr::ToUtf8(winstr::View(lpFileName));
+    const std::string path = winstr::ToFileSystem(winstr::View(lpFileName));
     const int fd = open(path.c_str(), flags, 0666);
     if (fd < 0) {
         Fail(kernel32::ErrorFromErrno(errno));
@@ -252,7 +252,7 @@ DWORD WINAPI GetTempPathW(DWORD nBufferLength, LPWSTR lpBuffer)
     std::string path = tmpdir && tmpdir[0] == '/' ? tmpdir : "/tmp";
     if (path.back() != '/')
         path += '/';
-    const std::u16string text = winstr::FromUtf8(path);
+    const std::u16string text = winstr::FromFileSystem(path);
     if (!lpBuffer || nBufferLength <= text.size())
         return static_cast<DWORD>(text.size() + 1);
     winstr::CopyTo(text, lpBuffer, nBufferLength);

@@ -159,7 +159,7 @@ DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize)
         const ssize_t n = readlink("/proc/self/exe", path.data(), path.size());
         path.resize(n > 0 ? static_cast<size_t>(n) : 0);
     }
-    const std::u16string text = winstr::FromUtf8(path);
+    const std::u16string text = winstr::FromFileSystem(path);
     if (!lpFilename || nSize == 0 || text.empty()) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return 0;

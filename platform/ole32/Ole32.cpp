@@ -43,7 +43,7 @@ HRESULT WINAPI StgIsStorageFile(const WCHAR* pwcsName)
 {
     if (!pwcsName || pwcsName[0] == 0)
         return STG_E_INVALIDNAME;
-    const std::string path = winstr::ToUtf8(winstr::View(pwcsName));
+    const std::string path = winstr::ToFileSystem(winstr::View(pwcsName));
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return StorageErrorFromErrno(errno);

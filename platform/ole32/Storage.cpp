@@ -486,7 +486,7 @@ extern "C" HRESULT WINAPI StgOpenStorage(const WCHAR* pwcsName, IStorage* pstgPr
     HRESULT hr = CheckRootMode(grfMode);
     if (FAILED(hr))
         return hr;
-    const std::string path = winstr::ToUtf8(winstr::View(pwcsName));
+    const std::string path = winstr::ToFileSystem(winstr::View(pwcsName));
     std::shared_ptr<const cfb::CompoundFile> file;
     hr = cfb::CompoundFile::Open(path, file);
     if (FAILED(hr))

@@ -70,7 +70,7 @@ DWORD ExeTypeOf(const std::optional<pe::ExecutableInfo>& info, std::u16string_vi
 
 DWORD ExeTypeOfFile(std::u16string_view path)
 {
-    const auto file = OwnedFile::Open(winstr::ToUtf8(path));
+    const auto file = OwnedFile::Open(winstr::ToFileSystem(path));
     if (!file)
         return 0;
     return ExeTypeOf(pe::ProbeExecutable(file->source()), path);

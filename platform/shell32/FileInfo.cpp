@@ -1,7 +1,9 @@
 // SHGetFileInfoW: the type name from shared-mime-info and the executable kind from the headers.
 #include "platform/include/win/shellapi.h"
 
+#include "platform/common/FileSource.h"
 #include "platform/common/WinStr.h"
+#include "platform/shell32/FileType.h"
 #include "platform/include/win/winbase.h"
 #include "platform/shell32/ExeType.h"
 
@@ -15,11 +17,11 @@ namespace {
 
 constexpr size_t TypeNameUnits = sizeof(SHFILEINFOW::szTypeName) / sizeof(WCHAR) - 1;
 
-QMimeType TypeOf(const QString& path, DWORD attributes, bool fromAttributes)
+QMimeType TypeOf(const QString& path, std::u16string_view name, DWORD attributes, bool fromAttributes)
 {
     const QMimeDatabase database;
     if (!fromAttributes)
-        return database.mimeTypeForFile(path, QMimeDatabase::MatchDefault);
+        return shell32::FileTypeOf(name);
     // The file need not exist: the name and the attributes given decide.
     if (attributes & FILE_ATTRIBUTE_DIRECTORY)
         return database.mimeTypeForName(QStringLiteral("inode/directory"));
@@ -39,13 +41,13 @@ extern "C" DWORD_PTR WINAPI SHGetFileInfoW(LPCWSTR pszPath, DWORD dwFileAttribut
 
     const QString name = QString::fromUtf16(path.data(), static_cast<qsizetype>(path.size()));
     const bool fromAttributes = uFlags & SHGFI_USEFILEATTRIBUTES;
-    if (!fromAttributes && (name.isEmpty() || !QFileInfo::exists(name)))
+    if (!fromAttributes && (name.isEmpty() || KindOfFile(winstr::ToFileSystem(path)) == FileKind::Missing))
         return 0;
     if (uFlags & SHGFI_TYPENAME) {
         if (!psfi)
             return 0;
         // The comment in the user's language; English under the C locale.
-        const QString comment = TypeOf(name, dwFileAttributes, fromAttributes).comment();
+        const QString comment = TypeOf(name, path, dwFileAttributes, fromAttributes).comment();
         std::u16string_view text(reinterpret_cast<const char16_t*>(comment.utf16()), static_cast<size_t>(comment.size()));
         if (text.size() > TypeNameUnits) {
             text = text.substr(0, TypeNameUnits);

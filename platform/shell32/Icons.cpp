@@ -5,11 +5,11 @@
 
 #include "platform/common/ByteReader.h"
 #include "platform/common/FileSource.h"
+#include "platform/shell32/FileType.h"
 #include "platform/common/PeImage.h"
 #include "platform/common/WinStr.h"
 #include "platform/include/win/winbase.h"
 
-#include <QFileInfo>
 #include <QMimeDatabase>
 #include <QString>
 
@@ -146,11 +146,6 @@ std::optional<std::vector<uint8_t>> AssembleIcon(const pe::PeImage& image, const
     return ico;
 }
 
-QString ToQString(std::u16string_view text)
-{
-    return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 } // namespace
 
 extern "C" {
@@ -159,7 +154,7 @@ HICON WINAPI ExtractIconW(HINSTANCE hInst, LPCWSTR pszExeFileName, UINT nIconInd
 {
     if (!pszExeFileName)
         return nullptr;
-    const auto file = OwnedFile::Open(winstr::ToUtf8(winstr::View(pszExeFileName)));
+    const auto file = OwnedFile::Open(winstr::ToFileSystem(winstr::View(pszExeFileName)));
     if (!file)
         return nullptr;
     if (!pe::ProbeExecutable(file->source()))
@@ -191,15 +186,14 @@ HICON WINAPI ExtractAssociatedIconW(HINSTANCE hInst, LPWSTR pszIconPath, WORD* p
     if (!pszIconPath)
         return nullptr;
     const std::u16string_view path = winstr::View(pszIconPath);
-    const QString name = ToQString(path);
-    if (name.isEmpty() || !QFileInfo::exists(name))
+    if (path.empty() || KindOfFile(winstr::ToFileSystem(path)) == FileKind::Missing)
         return nullptr;
     // The file's own icon when it has one.
     const HICON own = ExtractIconW(hInst, pszIconPath, piIcon ? *piIcon : 0);
     if (own && own != NotAnIconFile())
         return own;
     // Otherwise the theme icon of its type.
-    const QMimeType type = QMimeDatabase().mimeTypeForFile(name, QMimeDatabase::MatchDefault);
+    const QMimeType type = shell32::FileTypeOf(path);
     QString theme = type.iconName();
     if (theme.isEmpty())
         theme = type.genericIconName();

@@ -1,5 +1,7 @@
 #include "platform/shell32ui/FileProperties.h"
 
+#include "platform/common/FileSource.h"
+#include "platform/common/WinStr.h"
 #include "platform/include/win/shellapi.h"
 #include "platform/include/win/winbase.h"
 #include "platform/shell32ui/IconImage.h"
@@ -101,14 +103,16 @@ FileProperties ReadFileProperties(const QString& absolutePath)
     properties.Path = file.absoluteFilePath();
     properties.Name = file.fileName().isEmpty() ? properties.Path : file.fileName();
     properties.Folder = file.absolutePath();
-    properties.IsFolder = file.isDir();
     const std::u16string path = Wide(properties.Path);
+    // Asked by the name's own bytes: Qt's file classes cannot reach every name Linux allows.
+    const FileKind kind = KindOfFile(winstr::ToFileSystem(path));
+    properties.IsFolder = kind == FileKind::Folder;
 
     properties.TypeName = TypeNameOf(path);
     properties.Icon = IconOf(path);
 
     // Only regular files and folders are opened: a FIFO or a device could block or answer anything.
-    if (file.isFile() || file.isDir()) {
+    if (kind == FileKind::File || kind == FileKind::Folder) {
         const HANDLE handle = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
         BY_HANDLE_FILE_INFORMATION info{};
@@ -124,7 +128,7 @@ FileProperties ReadFileProperties(const QString& absolutePath)
             CloseHandle(handle);
     }
 
-    if (file.isFile()) {
+    if (kind == FileKind::File) {
         DWORD binaryType = 0;
         const bool isProgram = GetBinaryTypeW(path.c_str(), &binaryType) != FALSE;
         const auto exeType = static_cast<DWORD>(SHGetFileInfoW(path.c_str(), 0, nullptr, 0, SHGFI_EXETYPE));

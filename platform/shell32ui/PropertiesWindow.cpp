@@ -1,5 +1,6 @@
 #include "platform/shell32ui/PropertiesWindow.h"
 
+#include "platform/common/WinStr.h"
 #include "platform/include/win/winbase.h"
 
 #include <QCheckBox>
@@ -67,6 +68,14 @@ private:
     int FRow;
 };
 
+// A name's bytes that are not UTF-8 shown as U+FFFD.
+QString Displayed(const QString& name)
+{
+    const std::u16string shown =
+        winstr::ForDisplay(std::u16string_view(reinterpret_cast<const char16_t*>(name.utf16()), static_cast<size_t>(name.size())));
+    return QString::fromUtf16(shown.data(), static_cast<qsizetype>(shown.size()));
+}
+
 } // namespace
 
 PropertiesWindow::PropertiesWindow(const FileProperties& properties) : QWidget(nullptr, Qt::Window)
@@ -75,7 +84,7 @@ PropertiesWindow::PropertiesWindow(const FileProperties& properties) : QWidget(n
     setAttribute(Qt::WA_DeleteOnClose);
     // The program ends when its own window closes, and the properties windows with it.
     setAttribute(Qt::WA_QuitOnClose, false);
-    setWindowTitle(QStringLiteral("%1 Properties").arg(properties.Name));
+    setWindowTitle(QStringLiteral("%1 Properties").arg(Displayed(properties.Name)));
     if (!properties.Icon.isNull())
         setWindowIcon(properties.Icon);
 
@@ -88,7 +97,7 @@ PropertiesWindow::PropertiesWindow(const FileProperties& properties) : QWidget(n
     icon->setFixedSize(IconSize, IconSize);
     if (!properties.Icon.isNull())
         icon->setPixmap(properties.Icon.pixmap(IconSize, IconSize));
-    auto* name = new QLineEdit(properties.Name);
+    auto* name = new QLineEdit(Displayed(properties.Name));
     name->setObjectName(QStringLiteral("name"));
     name->setReadOnly(true);
     grid->addWidget(icon, 0, 0);
@@ -100,7 +109,7 @@ PropertiesWindow::PropertiesWindow(const FileProperties& properties) : QWidget(n
     rows.Add(QStringLiteral("Type of file:"), Value(type, QStringLiteral("typeName")));
     if (!properties.ExecutableKind.isEmpty())
         rows.Add(QStringLiteral("Executable:"), Value(properties.ExecutableKind, QStringLiteral("executableKind")));
-    rows.Add(QStringLiteral("Location:"), Value(properties.Folder, QStringLiteral("location")));
+    rows.Add(QStringLiteral("Location:"), Value(Displayed(properties.Folder), QStringLiteral("location")));
     if (properties.Size)
         rows.Add(QStringLiteral("Size:"), Value(SizeText(*properties.Size), QStringLiteral("size")));
     rows.AddLine();

@@ -7,6 +7,7 @@
 // Other verbs have no association here. ShellExecuteW is the same call in its short form.
 #include "platform/include/win/shellapi.h"
 
+#include "platform/common/FileSource.h"
 #include "platform/common/WinStr.h"
 #include "platform/include/win/winbase.h"
 #include "platform/shell32ui/PropertiesWindow.h"
@@ -42,6 +43,17 @@ QString ToQString(LPCWSTR text)
 {
     const std::u16string_view view = winstr::View(text);
     return QString::fromUtf16(view.data(), static_cast<qsizetype>(view.size()));
+}
+
+std::u16string_view View(const QString& text)
+{
+    return {reinterpret_cast<const char16_t*>(text.utf16()), static_cast<size_t>(text.size())};
+}
+
+// The file's address from its name's bytes, which need not be UTF-8.
+QUrl FileUrl(const QString& absolutePath)
+{
+    return QUrl::fromEncoded(QByteArray::fromStdString(winstr::FileUrl(View(absolutePath))), QUrl::StrictMode);
 }
 
 BOOL Fail(SHELLEXECUTEINFOW& info, DWORD error, uintptr_t shellError)
@@ -85,7 +97,7 @@ bool AskFileManager(const QString& path)
         return false;
     QDBusMessage call =
         QDBusMessage::createMethodCall(FileManagerService, FileManagerPath, FileManagerInterface, QStringLiteral("ShowItemProperties"));
-    call << QStringList{QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded)} << QString();
+    call << QStringList{FileUrl(path).toString(QUrl::FullyEncoded)} << QString();
     const QDBusMessage reply = bus.call(call, QDBus::Block, FileManagerTimeoutMs);
     return reply.type() == QDBusMessage::ReplyMessage;
 }
@@ -148,15 +160,15 @@ extern "C" BOOL WINAPI ShellExecuteExW(SHELLEXECUTEINFOW* pExecInfo)
         return open ? Open(info, url) : Fail(info, ErrorNoAssociation, SeErrNoAssociation);
     }
     const QString directory = info.lpDirectory && info.lpDirectory[0] ? ToQString(info.lpDirectory) : QDir::currentPath();
-    const QFileInfo target(QDir(directory), file);
-    if (!target.exists())
+    const QString path = QFileInfo(QDir(directory), file).absoluteFilePath();
+    // Asked by the name's own bytes: Qt's file classes cannot reach every name Linux allows.
+    if (KindOfFile(winstr::ToFileSystem(View(path))) == FileKind::Missing)
         return Fail(info, ERROR_FILE_NOT_FOUND, SeErrFileNotFound);
-    const QString path = target.absoluteFilePath();
 
     if (verb.compare(QLatin1String("properties"), Qt::CaseInsensitive) == 0)
         return ShowProperties(info, path);
     if (open)
-        return Open(info, QUrl::fromLocalFile(path));
+        return Open(info, FileUrl(path));
     return Fail(info, ErrorNoAssociation, SeErrNoAssociation);
 }
 

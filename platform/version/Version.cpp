@@ -161,7 +161,7 @@ std::optional<std::vector<uint8_t>> LoadBlock(LPCWSTR path)
         return std::nullopt;
     }
     errno = 0;
-    const auto file = OwnedFile::Open(winstr::ToUtf8(winstr::View(path)));
+    const auto file = OwnedFile::Open(winstr::ToFileSystem(winstr::View(path)));
     if (!file) {
         SetLastError(ErrorFromOpen(errno));
         return std::nullopt;

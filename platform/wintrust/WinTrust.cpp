@@ -68,7 +68,7 @@ public:
         if (!info.pcwszFilePath || *info.pcwszFilePath == 0)
             return HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE);
         errno = 0;
-        auto opened = OwnedFile::Open(winstr::ToUtf8(winstr::View(info.pcwszFilePath)));
+        auto opened = OwnedFile::Open(winstr::ToFileSystem(winstr::View(info.pcwszFilePath)));
         if (!opened)
             return HRESULT_FROM_WIN32(kernel32::ErrorFromErrno(errno != 0 ? errno : EACCES));
         FOwned.emplace(std::move(*opened));

@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
@@ -37,6 +38,16 @@ struct Seen {
     bool Icon = false;
     bool Owned = false;
 };
+
+// The about box shown now, once its update check has reported; null before.
+TdlgAbout* AboutBoxWithItsCheckDone()
+{
+    auto* dlg = dynamic_cast<TdlgAbout*>(QApplication::activeModalWidget());
+    if (!dlg || !dlg->UpdateCheck || dlg->UpdateCheck->Active() ||
+        dlg->lUpdate->text() == QLatin1String("Checking for update..."))
+        return nullptr;
+    return dlg;
+}
 
 TEST(IconClick, OpensTheAboutBoxWithTheProgramsVersionAndEachOutcome)
 {
@@ -80,9 +91,8 @@ TEST(IconClick, OpensTheAboutBoxWithTheProgramsVersionAndEachOutcome)
         QTimer poll;
         poll.setInterval(10);
         QObject::connect(&poll, &QTimer::timeout, [&] {
-            auto* dlg = dynamic_cast<TdlgAbout*>(QApplication::activeModalWidget());
-            if (!dlg || !dlg->UpdateCheck || dlg->UpdateCheck->Active() ||
-                dlg->lUpdate->text() == QLatin1String("Checking for update..."))
+            TdlgAbout* dlg = AboutBoxWithItsCheckDone();
+            if (!dlg)
                 return;
             poll.stop();
             seen = {true,
@@ -108,6 +118,47 @@ TEST(IconClick, OpensTheAboutBoxWithTheProgramsVersionAndEachOutcome)
     EXPECT_EQ(server.RequestCount(), 3u);
     SetVendorSite(TesseraSite);
     TrustNothing();
+}
+
+// A click is a press and a release over the icon: released beside it, nothing opens.
+TEST(IconClick, OpensOnlyWhenTheButtonIsReleasedOverTheIcon)
+{
+    // A vendor site nobody answers at: the check ends at once.
+    TVendorSite site = TesseraSite;
+    site.UpdatePage = QStringLiteral("https://127.0.0.1:1/webupdate.html");
+    site.UpdatePort = 1;
+    SetVendorSite(site);
+    TwndMain window({QStringLiteral("tessera")});
+    window.show();
+    int opened = 0;
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        TdlgAbout* dlg = AboutBoxWithItsCheckDone();
+        if (!dlg)
+            return;
+        ++opened;
+        dlg->Button2->click();
+    });
+    poll.start();
+    // Pressed on the icon's middle, released at a point relative to the icon.
+    const auto pressAndRelease = [&](QPoint release) {
+        QWidget* icon = window.Image;
+        const QPoint middle = icon->rect().center();
+        QMouseEvent press(QEvent::MouseButtonPress, QPointF(middle), QPointF(icon->mapToGlobal(middle)), Qt::LeftButton,
+                          Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(icon, &press);
+        QMouseEvent up(QEvent::MouseButtonRelease, QPointF(release), QPointF(icon->mapToGlobal(release)),
+                       Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(icon, &up);
+    };
+    pressAndRelease(QPoint(window.Image->width() + 20, 5));
+    EXPECT_EQ(opened, 0);
+    pressAndRelease(QPoint(-1, -1));
+    EXPECT_EQ(opened, 0);
+    pressAndRelease(window.Image->rect().center() + QPoint(3, 3));
+    EXPECT_EQ(opened, 1);
+    SetVendorSite(TesseraSite);
 }
 
 } // namespace

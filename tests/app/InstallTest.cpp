@@ -1,9 +1,14 @@
-// What `cmake --install` puts where the desktop looks: the program's desktop entry, valid and
-// naming the file types Tessera opens, and its icon in every size of the hicolor theme.
+// What `cmake --install` puts in a prefix: programs that run there alone, with their stand-ins,
+// whatever the working folder and with the build tree out of reach; the desktop entry, valid and
+// naming the file types Tessera opens; the icon in every size of the hicolor theme; the manual
+// pages.
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdlib>
 #include <sstream>
 
 using namespace testsupport;
@@ -23,12 +28,72 @@ std::pair<uint32_t, uint32_t> PngSize(const fs::path& path)
     return {be32(16), be32(20)};
 }
 
-TEST(Install, TheDesktopEntryAndTheIconsGoWhereFileManagersFindThem)
+class Install : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        Prefix = new TempDir;
+        const RunResult install =
+            RunProgram(TESSERA_CMAKE, {"--install", TESSERA_BUILD_DIR, "--prefix", Prefix->path().string()});
+        Installed = install.ExitCode == 0;
+        InstallOutput = install.Out + install.Err;
+    }
+    static void TearDownTestSuite()
+    {
+        delete Prefix;
+        Prefix = nullptr;
+    }
+    void SetUp() override { ASSERT_TRUE(Installed) << InstallOutput; }
+
+    static inline TempDir* Prefix = nullptr;
+    static inline bool Installed = false;
+    static inline std::string InstallOutput;
+};
+
+// Runs the installed tessera-report from / in a mount namespace of its own where the build tree
+// is an empty folder.
+RunResult RunInstalled(const fs::path& prefix, const std::vector<std::string>& args)
 {
-    TempDir prefix;
-    const RunResult install =
-        RunProgram(TESSERA_CMAKE, {"--install", TESSERA_BUILD_DIR, "--prefix", prefix.path().string()});
-    ASSERT_EQ(install.ExitCode, 0) << install.Out << install.Err;
+    std::string command = "mount -t tmpfs none \"$1\" && cd / && shift && exec \"$@\"";
+    std::vector<std::string> unshareArgs;
+    if (geteuid() != 0)
+        unshareArgs.push_back("--map-root-user");
+    for (const char* a : {"--mount", "--propagation", "private", "/bin/sh", "-c"})
+        unshareArgs.push_back(a);
+    unshareArgs.push_back(command);
+    unshareArgs.push_back("sh");
+    unshareArgs.push_back(TESSERA_BUILD_DIR);
+    unshareArgs.push_back((prefix / "bin/tessera-report").string());
+    unshareArgs.insert(unshareArgs.end(), args.begin(), args.end());
+    return RunProgram("/usr/bin/unshare", unshareArgs);
+}
+
+TEST_F(Install, TheInstalledReportRunsWithoutTheBuildTree)
+{
+    const fs::path& prefix = Prefix->path();
+    // Fixtures copied beside the installation: the source tree may lie inside the build tree.
+    fs::copy_file(Fixture("signed/ts-rfc3161.exe"), prefix / "signed.exe");
+    fs::copy_file(Fixture("certs/three.p7b"), prefix / "three.p7b");
+    fs::copy_file(Fixture("trust-tessera.pem"), prefix / "trust.pem");
+    setenv("SSL_CERT_FILE", (prefix / "trust.pem").c_str(), 1);
+    for (const char* file : {"signed.exe", "three.p7b"}) {
+        const RunResult built = RunProgram(BinaryDir() / "tessera-report", {(prefix / file).string()});
+        ASSERT_EQ(built.ExitCode, 0) << built.Err;
+        const RunResult installed = RunInstalled(prefix, {(prefix / file).string()});
+        EXPECT_EQ(installed.ExitCode, 0) << installed.Err;
+        EXPECT_EQ(installed.Out, built.Out) << file;
+    }
+    // The signature was judged by the installed trust provider: the verdict names the publisher.
+    EXPECT_NE(RunInstalled(prefix, {(prefix / "signed.exe").string()}).Out.find("Publisher: Tessera Test Code Signing"),
+              std::string::npos);
+    setenv("SSL_CERT_FILE", TESSERA_FIXTURES_DIR "/no-trust.pem", 1);
+    const RunResult version = RunInstalled(prefix, {"--version"});
+    EXPECT_EQ(version.Out.rfind("Tessera 1.", 0), 0u) << version.Out << version.Err;
+}
+
+TEST_F(Install, TheDesktopEntryTheIconsAndTheManualPagesGoWhereTheDesktopFindsThem)
+{
+    const fs::path& prefix = Prefix->path();
 
     const fs::path entry = prefix / "share/applications/tessera.desktop";
     const RunResult validate = RunProgram("/usr/bin/desktop-file-validate", {"--no-hints", entry.string()});
@@ -47,6 +112,21 @@ TEST(Install, TheDesktopEntryAndTheIconsGoWhereFileManagersFindThem)
         EXPECT_EQ(PngSize(prefix / "share/icons/hicolor" / folder / "apps/tessera.png"), std::pair(size, size)) << folder;
     }
     EXPECT_NE(ReadText(prefix / "share/icons/hicolor/scalable/apps/tessera.svg").find("<svg"), std::string::npos);
+
+    for (const char* page : {"tessera.1", "tessera-report.1"}) {
+        const fs::path compressed = prefix / "share/man/man1" / (std::string(page) + ".gz");
+        const fs::path path = prefix / page;
+        const RunResult gunzip = RunProgram("/bin/gzip", {"-d", "-c", compressed.string()});
+        ASSERT_EQ(gunzip.ExitCode, 0) << page;
+        WriteText(path, gunzip.Out);
+        const std::string text = gunzip.Out;
+        EXPECT_NE(text.find(".TH "), std::string::npos) << page;
+        EXPECT_EQ(text.find('@'), std::string::npos) << page << ": a placeholder was left";
+        // groff reads it without a warning.
+        const RunResult groff = RunProgram("/usr/bin/groff", {"-man", "-Tutf8", "-ww", "-z", path.string()});
+        EXPECT_EQ(groff.ExitCode, 0) << page;
+        EXPECT_EQ(groff.Err, "") << page;
+    }
 }
 
 } // namespace

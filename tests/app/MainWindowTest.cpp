@@ -3,6 +3,7 @@
 #include "app/Main.h"
 #include "app/PwdDlg.h"
 #include "fileinfo/KavexShell.h"
+#include "support/FileName.h"
 #include "tests/support/OtherIdentity.h"
 #include "tests/support/QtApplication.h"
 #include "tests/support/QtPrinters.h"
@@ -12,10 +13,12 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 #include <QUrl>
 
@@ -123,7 +126,7 @@ TEST(MainWindow, OpenDialogFilterKeepsItsText)
     EXPECT_TRUE(filters[0].startsWith(QStringLiteral("Supported files (*.exe *.dll *.sys *.ocx *.acm *.ax"))) << filters[0].toStdString();
     EXPECT_TRUE(filters[0].endsWith(QStringLiteral("*.pfx *.p12 *.msi)"))) << filters[0].toStdString();
     EXPECT_EQ(filters[3], QStringLiteral("Installers (*.msi)"));
-    EXPECT_EQ(filters[4], QStringLiteral("All Files (*.*)"));
+    EXPECT_EQ(filters[4], QStringLiteral("All Files (*)"));
 }
 
 TEST(MainWindow, ResizingFollowsTheAnchors)
@@ -406,6 +409,134 @@ TEST(FormDrop, HandlerGetsEveryNameWholeAndInOrder)
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(received, expected);
     EXPECT_GT(received[1].size(), 300);
+}
+
+// Dropped names as the file system has them: bytes that are not UTF-8 kept, a folder's address
+// ending in "/" taken as the folder.
+TEST(FormDrop, NamesKeepTheirBytesAndAFolderLosesItsTrailingSlash)
+{
+    TempDir dir;
+    const std::string odd = (dir / "bad\xffname.pem").string();
+    std::filesystem::copy_file(Fixture("certs/root.pem"), odd);
+    std::filesystem::create_directory(dir / "folder");
+    const struct {
+        const char* Why;
+        QUrl Url;
+        QString Expected;
+    } cases[] = {
+        {"a byte that is not UTF-8", QUrl::fromEncoded(QByteArray("file://") + QByteArray::fromStdString(odd).toPercentEncoding("/")),
+         FileNameFromBytes(QByteArray::fromStdString(odd))},
+        {"a folder with a slash", QUrl::fromLocalFile(Path(dir / "folder") + u'/'), Path(dir / "folder")},
+        {"the root", QUrl(QStringLiteral("file:///")), QStringLiteral("/")},
+    };
+    TwndMain w({QStringLiteral("tessera")});
+    w.show();
+    for (const auto& c : cases) {
+        QStringList received;
+        w.SetOnDropFiles([&](QObject*, const QStringList& files) { received = files; });
+        QMimeData data;
+        data.setUrls({c.Url});
+        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        Deliver(w, drop);
+        EXPECT_EQ(received, QStringList{c.Expected}) << c.Why;
+    }
+    // Dropped on the window itself: the file is inspected by its real name and shown readably.
+    const QStringList expected = [&] {
+        TwndMain plain({QStringLiteral("tessera")});
+        plain.OpenFile(Path(Fixture("certs/root.pem")));
+        return plain.ReportLines();
+    }();
+    TwndMain window({QStringLiteral("tessera")});
+    window.show();
+    QMimeData data;
+    data.setUrls({cases[0].Url});
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    Deliver(window, drop);
+    EXPECT_EQ(window.ReportLines(), expected);
+    EXPECT_EQ(window.FileName(), cases[0].Expected);
+    EXPECT_EQ(window.eFile->text(), DisplayFileName(cases[0].Expected));
+    EXPECT_TRUE(window.eFile->text().contains(QChar(0xFFFD)));
+}
+
+// A name from the command line that is not UTF-8 opens as any other; the folder part of a
+// relative name is the working folder.
+TEST(MainWindow, TheFirstArgumentIsInspectedByItsBytes)
+{
+    TempDir dir;
+    const std::string odd = (dir / "k\xfe.p7b").string();
+    std::filesystem::copy_file(Fixture("certs/three.p7b"), odd);
+    TwndMain plain({QStringLiteral("tessera")});
+    plain.OpenFile(Path(Fixture("certs/three.p7b")));
+    const char* argv[] = {"tessera", odd.c_str()};
+    QStringList arguments = ArgumentsFromBytes(2, argv);
+    arguments.prepend(QStringLiteral("tessera"));
+    TwndMain w(arguments);
+    w.show();
+    EXPECT_EQ(w.ReportLines(), plain.ReportLines());
+    EXPECT_EQ(FileNameToBytes(w.FileName()), QByteArray::fromStdString(odd));
+    EXPECT_TRUE(w.bExport->isEnabled());
+}
+
+// "All Files" lists every name, with a dot or without; the filter chosen last is chosen again.
+TEST(MainWindow, OpenDialogListsEveryFileAndKeepsTheFilterChosen)
+{
+    TempDir dir;
+    WriteText(dir / "noextension", "x");
+    WriteText(dir / "other.txt", "x");
+    TwndMain w({QStringLiteral("tessera")});
+    w.od->setDirectory(Path(dir.path()));
+    QStringList listed;
+    QString filterAtSecondOpen;
+    WhenModal([&](QWidget* modal) {
+        auto* dialog = qobject_cast<QFileDialog*>(modal);
+        dialog->selectNameFilter(dialog->nameFilters().value(4));
+        auto* view = dialog->findChild<QListView*>(QStringLiteral("listView"));
+        ASSERT_NE(view, nullptr);
+        // The folder is read in the background; a name left out never comes.
+        static_cast<void>(QTest::qWaitFor([&] { return view->model()->rowCount(view->rootIndex()) >= 2; }, 5000));
+        for (int row = 0; row < view->model()->rowCount(view->rootIndex()); ++row)
+            listed.append(view->model()->index(row, 0, view->rootIndex()).data().toString());
+        dialog->reject();
+    });
+    w.bOpen->click();
+    listed.sort();
+    EXPECT_EQ(listed, (QStringList{QStringLiteral("noextension"), QStringLiteral("other.txt")}));
+    WhenModal([&](QWidget* modal) {
+        filterAtSecondOpen = qobject_cast<QFileDialog*>(modal)->selectedNameFilter();
+        qobject_cast<QDialog*>(modal)->reject();
+    });
+    w.bOpen->click();
+    EXPECT_EQ(filterAtSecondOpen, QStringLiteral("All Files (*)"));
+}
+
+// The save dialog refuses a name in a folder that does not exist and stays open; nothing is
+// written.
+TEST(MainWindow, SaveDialogRefusesAFolderThatDoesNotExist)
+{
+    TempDir dir;
+    std::filesystem::copy_file(Fixture("certs/three.p7b"), dir / "three.p7b");
+    TwndMain w({QStringLiteral("tessera")});
+    w.OpenFile(Path(dir / "three.p7b"));
+    QString message;
+    bool stayedOpen = false;
+    WhenModal([&](QWidget* modal) {
+        auto* dialog = qobject_cast<QFileDialog*>(modal);
+        auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        ASSERT_NE(name, nullptr);
+        name->setText(Path(dir / "missing" / "x.pem"));
+        WhenModal([&](QWidget* box) {
+            message = qobject_cast<QMessageBox*>(box) ? qobject_cast<QMessageBox*>(box)->text() : QString();
+            box->close();
+        });
+        QMetaObject::invokeMethod(dialog, "accept", Qt::DirectConnection);
+        stayedOpen = dialog->isVisible();
+        dialog->reject();
+    });
+    w.bExport->click();
+    EXPECT_TRUE(stayedOpen);
+    EXPECT_EQ(message, Path(dir / "missing" / "x.pem") +
+                           QStringLiteral("\nThe folder does not exist.\nCheck the folder name and try again."));
+    EXPECT_FALSE(std::filesystem::exists(dir / "missing"));
 }
 
 struct CentringCase {

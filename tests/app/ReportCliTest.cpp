@@ -1,7 +1,17 @@
 // tessera-report as a user calls it.
+#include "tests/support/OtherIdentity.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
+
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
 
 using namespace testsupport;
 
@@ -188,5 +198,161 @@ TEST_P(WrongCalls, ExitTwoWithOneLine)
 INSTANTIATE_TEST_SUITE_P(Calls, WrongCalls,
                          ::testing::Values(WrongCall{{}}, WrongCall{{"--frobnicate", "x"}}, WrongCall{{"a", "b"}},
                                            WrongCall{{"x", "--export"}}));
+
+// Names are bytes: whatever they hold, the file is found and reported as under a plain name, and
+// what is written goes to the name given.
+TEST(ReportCli, AnyFileNameReachesTheFile)
+{
+    TempDir dir;
+    const std::string plain = (dir / "plain.pem").string();
+    std::filesystem::copy_file(Fixture("certs/root.pem"), plain);
+    const RunResult expected = RunProgram(Program(), {plain});
+    ASSERT_EQ(expected.ExitCode, 0);
+    const struct {
+        const char* Why;
+        std::string Name;
+        std::vector<std::string> Before; // arguments before the name
+    } cases[] = {
+        {"a byte that is not UTF-8", "bad\xffname.pem", {}},
+        {"Latin-1 text", "caf\xe9.pem", {}},
+        {"UTF-8 text", "caf\xc3\xa9 \xe2\x82\xac.pem", {}},
+        {"an encoded surrogate", "s\xed\xa0\x80.pem", {}},
+        {"a leading dash after --", "-x.pem", {"--"}},
+        {"a line break", "two\nlines.pem", {}},
+    };
+    for (const auto& c : cases) {
+        const std::string name = (dir / c.Name).string();
+        std::filesystem::copy_file(Fixture("certs/root.pem"), name);
+        std::vector<std::string> args = c.Before;
+        args.push_back(name);
+        const RunResult r = RunProgram(Program(), args);
+        EXPECT_EQ(r.ExitCode, 0) << c.Why;
+        EXPECT_EQ(r.Out, expected.Out) << c.Why;
+        EXPECT_EQ(r.Err, "") << c.Why;
+    }
+    // A key container by such a name, and an export to such a name.
+    const std::string container = (dir / "k\xfe.pfx").string();
+    std::filesystem::copy_file(Fixture("certs/chain.pfx"), container);
+    const std::string target = (dir / "out\xfd.der").string();
+    const RunResult exported = RunProgram(Program(), {"--export", target, container}, "tessera\n");
+    EXPECT_EQ(exported.ExitCode, 0) << exported.Err;
+    EXPECT_NE(exported.Out.find("Certificate X509 version 3"), std::string::npos);
+    EXPECT_EQ(ReadBytes(target).at(0), 0x30);
+}
+
+// A file that cannot be read gets the report of such a file and one line naming the problem.
+TEST(ReportCli, AFileThatCannotBeReadIsReportedAndNamed)
+{
+    TempDir dir;
+    const std::string missing = (dir / "missing\xff.pem").string();
+    std::filesystem::create_directory(dir / "folder.cer");
+    const std::string folder = (dir / "folder.cer").string();
+    const struct {
+        std::string Name;
+        std::string Out;
+        std::string Reason;
+    } cases[] = {
+        {missing, "File contains no certificate\n", "No such file or directory"},
+        {folder, "File contains no certificate\n", "Is a directory"},
+        {(dir / "missing.exe").string(), "File type is not supported\n", "No such file or directory"},
+    };
+    for (const auto& c : cases) {
+        const RunResult r = RunProgram(Program(), {c.Name});
+        EXPECT_EQ(r.ExitCode, 0) << c.Name;
+        EXPECT_EQ(r.Out, c.Out) << c.Name;
+        EXPECT_EQ(r.Err, "tessera-report: " + c.Name + ": " + c.Reason + "\n");
+    }
+    // Unreadable: only a user other than root is refused.
+    const std::string locked = (dir / "locked.pem").string();
+    std::filesystem::copy_file(Fixture("certs/root.pem"), locked);
+    std::filesystem::permissions(locked, std::filesystem::perms::none);
+    std::filesystem::permissions(dir.path(), std::filesystem::perms(0755));
+    const IdentityRun run = RunAs(Identity::Nobody, [&] {
+        const RunResult r = RunProgram(Program(), {locked});
+        return std::to_string(r.ExitCode) + "|" + r.Out + "|" + r.Err;
+    });
+    ASSERT_TRUE(run.Ran) << run.Output;
+    EXPECT_EQ(run.Output, "0|File contains no certificate\n|tessera-report: " + locked + ": Permission denied\n");
+}
+
+// Standard output that cannot be written fails the program with a message, as GNU tools do.
+TEST(ReportCli, AWriteErrorOnStandardOutputIsReported)
+{
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{Fixture("certs/root.pem").string()}, std::vector<std::string>{"--help"},
+          std::vector<std::string>{"--version"}}) {
+        std::vector<std::string> shell = {"-c", "exec \"$0\" \"$@\" > /dev/full", Program().string()};
+        shell.insert(shell.end(), args.begin(), args.end());
+        const RunResult r = RunProgram("/bin/sh", shell);
+        EXPECT_EQ(r.ExitCode, 1) << args.front();
+        EXPECT_EQ(r.Err, "tessera-report: write error: No space left on device\n") << args.front();
+    }
+}
+
+// Ctrl-C at the password prompt of a terminal ends the program with the terminal's echo back on.
+TEST(ReportCli, InterruptedAtThePasswordPromptTheTerminalEchoesAgain)
+{
+    int terminal = -1;
+    const std::string program = Program().string();
+    const std::string container = Fixture("certs/chain.pfx").string();
+    const pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        execl(program.c_str(), program.c_str(), container.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    // Wait for the prompt, then type Ctrl-C as a user would.
+    std::string seen;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (seen.find("Password: ") == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+        pollfd p{terminal, POLLIN, 0};
+        if (poll(&p, 1, 100) > 0) {
+            char buffer[256];
+            const ssize_t n = read(terminal, buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            seen.append(buffer, static_cast<size_t>(n));
+        }
+    }
+    ASSERT_NE(seen.find("Password: "), std::string::npos) << seen;
+    termios during{};
+    ASSERT_EQ(tcgetattr(terminal, &during), 0);
+    EXPECT_FALSE(during.c_lflag & ECHO);
+    ASSERT_EQ(write(terminal, "\x03", 1), 1);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+    termios after{};
+    ASSERT_EQ(tcgetattr(terminal, &after), 0);
+    EXPECT_TRUE(after.c_lflag & ECHO);
+    close(terminal);
+}
+
+// The window program takes no option of Qt's: each names a file, and the window runs on it.
+TEST(WindowCli, QtsOptionsAreFileNamesAndOnlyHelpAndVersionAreOptions)
+{
+    const std::filesystem::path window = BinaryDir() / "tessera";
+    const std::vector<std::vector<std::string>> calls = {
+        {"-platform", "nonexistent"}, // Qt would stop here: no such platform plugin
+        {"-style=nonexistent", "-reverse"},
+        {"--", "--help"},
+    };
+    for (const auto& args : calls) {
+        std::vector<std::string> timed = {"2", window.string()};
+        timed.insert(timed.end(), args.begin(), args.end());
+        const RunResult r = RunProgram("/usr/bin/timeout", timed);
+        // Still running when stopped: the window was up.
+        EXPECT_EQ(r.ExitCode, 124) << args.front() << ": " << r.Err;
+    }
+    const RunResult help = RunProgram(window, {"--help"});
+    EXPECT_EQ(help.ExitCode, 0);
+    EXPECT_EQ(help.Out.rfind("Usage: tessera [FILE]\n", 0), 0u) << help.Out;
+    const RunResult version = RunProgram(window, {"--version"});
+    EXPECT_EQ(version.ExitCode, 0);
+    EXPECT_EQ(version.Out.rfind("Tessera 1.", 0), 0u) << version.Out;
+    const RunResult full = RunProgram("/bin/sh", {"-c", "exec \"$0\" --version > /dev/full", window.string()});
+    EXPECT_EQ(full.ExitCode, 1);
+    EXPECT_EQ(full.Err, "tessera: write error: No space left on device\n");
+}
 
 } // namespace

@@ -2,6 +2,7 @@
 // layout restored at show and saved at the end of a user move and at destruction, display and
 // density changes, borrowed storage, and the main window built on it.
 #include "app/Main.h"
+#include "layout/FramePlacement.h"
 #include "layout/LayoutManagerForm.h"
 #include "tests/layout/LayoutTestSupport.h"
 #include "tests/support/QtPrinters.h"
@@ -335,6 +336,38 @@ TEST(MainWindowLayout, IsALayoutAwareFormWithoutLayoutControl)
     EXPECT_EQ(form.LayoutManager()->Count(), 0);
     EXPECT_EQ(form.LayoutManager()->Storage(), nullptr);
     EXPECT_EQ(form.FormClassName(), QStringLiteral("TwndMain"));
+}
+
+// A placement made before the window is on screen is made again when it first is (the frame is
+// known by then), unless the window was moved otherwise in between.
+TEST(FramePlacement, PlacesAgainOnTheFirstExposeOnly)
+{
+    QWidget window;
+    int placed = 0;
+    frameplacement::PlaceByFrame(&window, [&] {
+        ++placed;
+        window.move(40, 30);
+    });
+    EXPECT_EQ(placed, 1);
+    window.show();
+    Settle();
+    EXPECT_EQ(placed, 2);
+    window.hide();
+    window.show();
+    Settle();
+    EXPECT_EQ(placed, 2);
+
+    QWidget restored;
+    int placedRestored = 0;
+    frameplacement::PlaceByFrame(&restored, [&] {
+        ++placedRestored;
+        restored.move(40, 30);
+    });
+    restored.move(300, 200); // a stored layout, restored before showing
+    restored.show();
+    Settle();
+    EXPECT_EQ(placedRestored, 1);
+    EXPECT_EQ(restored.pos(), QPoint(300, 200));
 }
 
 } // namespace

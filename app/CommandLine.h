@@ -1,0 +1,17 @@
+// What tessera and tessera-report share on the command line: their version text and writing to
+// standard output as GNU tools do (a write error is reported and fails the program).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// "Tessera <file version>" and the copyright line, from the program's own version resource.
+[[nodiscard]] std::string VersionText();
+
+// Writes text to standard output; FlushOut sends what is buffered. The first error is kept.
+void WriteOut(std::string_view text);
+void FlushOut();
+
+// Flushes standard output: exitCode when everything reached it, otherwise 1 after
+// "<program>: write error: <reason>" on standard error.
+[[nodiscard]] int FinishOutput(const char* program, int exitCode);
