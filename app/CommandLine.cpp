@@ -1,6 +1,11 @@
 #include "app/CommandLine.h"
 
 #include "about/ProgramVersion.h"
+#include "support/FileName.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -18,6 +23,21 @@ std::string VersionText()
     ReadProgramVersionInfo();
     return "Tessera " + ProgramVersionInfo.FileVersion.toStdString() + "\n" +
            ProgramVersionInfo.Copyright.toStdString() + "\n";
+}
+
+std::string UnreadableReason(const QString& fileName)
+{
+    const QByteArray name = FileNameToBytes(fileName);
+    struct stat info {};
+    if (stat(name.constData(), &info) != 0)
+        return std::strerror(errno);
+    if (S_ISDIR(info.st_mode))
+        return std::strerror(EISDIR);
+    const int fd = open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return std::strerror(errno);
+    close(fd);
+    return {};
 }
 
 void WriteOut(std::string_view text)

@@ -2,6 +2,8 @@
 // standard output as GNU tools do (a write error is reported and fails the program).
 #pragma once
 
+#include <QString>
+
 #include <string>
 #include <string_view>
 
@@ -11,6 +13,10 @@
 // Writes text to standard output; FlushOut sends what is buffered. The first error is kept.
 void WriteOut(std::string_view text);
 void FlushOut();
+
+// Why a file cannot be read, as the file system says it (missing, a folder, no permission);
+// empty when it can be.
+[[nodiscard]] std::string UnreadableReason(const QString& fileName);
 
 // Flushes standard output: exitCode when everything reached it, otherwise 1 after
 // "<program>: write error: <reason>" on standard error.

@@ -42,47 +42,53 @@ public:
     HCERTSTORE Store = nullptr;
 };
 
-struct SignerDetails {
-    QString Publisher;
-    QString ProgramName;
-    QString PublisherLink;
-    QString MoreInfoLink;
-    TDateTime SigningDate = 0;
-};
-
 // The verdict on the file's signature, and the signer's details when it holds; executables also
-// name the program and its links.
-void WriteSignature(const QString& fileName, IReportSink& report, bool programInfo)
+// name the program and its links. With every signature asked for, each nested one follows.
+void WriteSignature(const QString& fileName, IReportSink& report, bool programInfo, const TInspectionOptions& options)
 {
-    SignerDetails signer;
-    const HRESULT result = VerifyFileSignature(fileName, signer.Publisher, signer.SigningDate, signer.ProgramName,
-                                               signer.PublisherLink, signer.MoreInfoLink, NoOwnerWindow);
-    if (result != 0) {
-        report.AddLineAndBlank(QStringLiteral("ERROR: ") + TrustErrorText(result));
-        return;
+    std::vector<TSignatureVerdict> verdicts = VerifyFileSignatures(fileName, options.AllSignatures);
+    const TSignatureVerdict& primary = verdicts.front();
+    if (primary.Result != 0) {
+        report.AddLineAndBlank(QStringLiteral("ERROR: ") + TrustErrorText(primary.Result));
+    } else {
+        report.AddLine(QStringLiteral("Publisher: ") + primary.Publisher);
+        if (programInfo) {
+            report.AddLine(QStringLiteral("Program name: ") + primary.ProgramName);
+            report.AddLine(QStringLiteral("Publisher link: ") + primary.PublisherLink);
+            report.AddLine(QStringLiteral("More info link: ") + primary.MoreInfoLink);
+        }
+        if (primary.SigningDate > 0)
+            report.AddLine(QStringLiteral("Signing date: ") + DateTimeToText(primary.SigningDate));
+        report.AddBlank();
     }
-    report.AddLine(QStringLiteral("Publisher: ") + signer.Publisher);
-    if (programInfo) {
-        report.AddLine(QStringLiteral("Program name: ") + signer.ProgramName);
-        report.AddLine(QStringLiteral("Publisher link: ") + signer.PublisherLink);
-        report.AddLine(QStringLiteral("More info link: ") + signer.MoreInfoLink);
+    for (size_t i = 1; i < verdicts.size(); ++i) {
+        const TSignatureVerdict& nested = verdicts[i];
+        report.AddLine(QStringLiteral("Nested signature %1: %2").arg(nested.Index).arg(nested.DigestAlgorithm));
+        if (nested.Result != 0)
+            report.AddLine(QStringLiteral("ERROR: ") + TrustErrorText(nested.Result));
+        else
+            report.AddLine(QStringLiteral("Publisher: ") + nested.Publisher);
+        if (nested.SigningDate > 0)
+            report.AddLine(QStringLiteral("Signing date: ") + DateTimeToText(nested.SigningDate));
+        if (!nested.TimeStampKind.isEmpty())
+            report.AddLine(QStringLiteral("Time stamp: ") + nested.TimeStampKind);
+        report.AddBlank();
     }
-    if (signer.SigningDate > 0)
-        report.AddLine(QStringLiteral("Signing date: ") + DateTimeToText(signer.SigningDate));
-    report.AddBlank();
+    if (options.Record)
+        options.Record->Signatures = std::move(verdicts);
 }
 
-void WriteCompoundFile(const QString& fileName, IReportSink& report, HCERTSTORE& store)
+void WriteCompoundFile(const QString& fileName, IReportSink& report, HCERTSTORE& store, const TInspectionOptions& options)
 {
-    ListSummaryInformation(fileName, report);
+    ListSummaryInformation(fileName, report, options.Record ? &options.Record->Summary : nullptr);
     report.AddBlank();
     if (OpenCompoundSignatureStore(fileName, store) && store)
-        WriteSignature(fileName, report, false);
+        WriteSignature(fileName, report, false, options);
     else
         report.AddLineAndBlank(QStringLiteral("File is not signed"));
 }
 
-void WriteExecutable(const QString& fileName, IReportSink& report, HCERTSTORE& store)
+void WriteExecutable(const QString& fileName, IReportSink& report, HCERTSTORE& store, const TInspectionOptions& options)
 {
     TVersionInfo version;
     ReadVersionInfo(fileName, version);
@@ -93,8 +99,10 @@ void WriteExecutable(const QString& fileName, IReportSink& report, HCERTSTORE& s
     report.AddLine(QStringLiteral("File version: ") + version.FileVersion);
     report.AddLine(QStringLiteral("Copyright: ") + version.Copyright);
     report.AddBlank();
+    if (options.Record)
+        options.Record->Version = version;
     if (OpenSignedFileStore(fileName, store) && store)
-        WriteSignature(fileName, report, true);
+        WriteSignature(fileName, report, true, options);
     else
         report.AddLineAndBlank(QStringLiteral("File is not signed"));
 }
@@ -128,9 +136,21 @@ QString InspectedExtension(const QString& fileName)
     return ExtractFileExt(fileName).toLower();
 }
 
-void InspectFile(const QString& fileName, QString& password, IReportSink& report, IInspectionHost& host)
+void InspectFile(const QString& fileName, QString& password, IReportSink& report, IInspectionHost& host,
+                 const TInspectionOptions& options)
 {
     password.clear();
+    TInspectionRecord* record = options.Record;
+    if (record) {
+        *record = TInspectionRecord();
+        record->FileName = fileName;
+    }
+    // The report's own line when there is nothing else to show.
+    const auto say = [&](const QString& line) {
+        report.AddLine(line);
+        if (record)
+            record->Message = line;
+    };
     host.EnablePropertiesCommand(true);
     report.Clear();
     const BatchGuard batch(report);
@@ -142,32 +162,47 @@ void InspectFile(const QString& fileName, QString& password, IReportSink& report
     if (fileInfo.IconHandle)
         DestroyIcon(fileInfo.IconHandle);
     host.ShowFileType(fileInfo.FileType);
+    if (record)
+        record->TypeName = fileInfo.FileType;
     StoreGuard store;
     const QString extension = InspectedExtension(fileName);
+    const auto kind = [&](TInspectedKind k) {
+        if (record) {
+            record->Kind = k;
+            record->Signable = k == TInspectedKind::Compound || k == TInspectedKind::Executable;
+        }
+    };
 
     if (StgIsStorageFile(WStr(fileName)) == S_OK) {
-        WriteCompoundFile(fileName, report, store.Store);
+        kind(TInspectedKind::Compound);
+        WriteCompoundFile(fileName, report, store.Store, options);
     } else if (IsExecutableFile(fileName)) {
-        WriteExecutable(fileName, report, store.Store);
+        kind(TInspectedKind::Executable);
+        WriteExecutable(fileName, report, store.Store, options);
     } else if (IsListedExtension(extension, CertificateFileExtensions)) {
+        kind(TInspectedKind::Certificates);
         if (!OpenCertificateFileStore(fileName, store.Store) || !store.Store) {
-            report.AddLine(QStringLiteral("File contains no certificate"));
+            say(QStringLiteral("File contains no certificate"));
             return;
         }
     } else if (IsListedExtension(extension, KeyContainerExtensions)) {
+        kind(TInspectedKind::KeyContainer);
         // A cancelled prompt writes nothing and opens nothing.
         DWORD importError = 0;
-        if (host.PromptPassword(password) &&
-            (!OpenPfxFileStore(fileName, password, store.Store, &importError) || !store.Store)) {
+        const bool confirmed = host.PromptPassword(password);
+        if (record)
+            record->Cancelled = !confirmed;
+        if (confirmed && (!OpenPfxFileStore(fileName, password, store.Store, &importError) || !store.Store)) {
             // A container refused for the work it asks for is not one whose password is wrong.
-            report.AddLine(importError == PfxProtectionOutOfBounds
-                               ? QStringLiteral("ERROR: The key container's protection is out of bounds (too many "
-                                                "key-derivation iterations)")
-                               : QStringLiteral("File contains no certificate or password is not valid"));
+            say(importError == PfxProtectionOutOfBounds
+                    ? QStringLiteral("ERROR: The key container's protection is out of bounds (too many "
+                                     "key-derivation iterations)")
+                    : QStringLiteral("File contains no certificate or password is not valid"));
             return;
         }
     } else {
-        report.AddLine(QStringLiteral("File type is not supported"));
+        kind(TInspectedKind::Unsupported);
+        say(QStringLiteral("File type is not supported"));
     }
 
     // A loader may leave a store although it reported failure; its certificates are listed too.
@@ -179,6 +214,8 @@ void InspectFile(const QString& fileName, QString& password, IReportSink& report
         CertCloseStore(store.Release(), 0);
         for (const TCertContextInfo& certificate : certificates)
             WriteCertificateBlock(certificate, report);
+        if (record)
+            record->Certificates = std::move(certificates);
     }
     report.CaretToTop();
 }
@@ -209,7 +246,7 @@ bool OpenCompoundSignatureStore(const QString& fileName, HCERTSTORE& store)
     return OpenSignatureStreamStore(signature, store);
 }
 
-void ListSummaryInformation(const QString& fileName, IReportSink& lines)
+void ListSummaryInformation(const QString& fileName, IReportSink& lines, std::vector<TSummaryProperty>* found)
 {
     if (StgIsStorageFile(WStr(fileName)) != S_OK ||
         !StorageStreamExists(fileName, QStringLiteral("\u0005SummaryInformation")))
@@ -248,5 +285,7 @@ void ListSummaryInformation(const QString& fileName, IReportSink& lines)
         PropVariantToText(value, text);
         PropVariantClear(&value);
         lines.AddLine(name + QStringLiteral(": ") + text);
+        if (found)
+            found->push_back({property.propid, name, text});
     }
 }

@@ -3,9 +3,14 @@
 // so it needs no window system.
 #pragma once
 
+#include "cert/KavexCert.h"
+#include "fileinfo/KavexRoutines.h"
 #include "platform/include/win/wincrypt.h"
 
 #include <QString>
+
+#include <optional>
+#include <vector>
 
 // The report: a list of lines. Everything is written between BeginBatch and EndBatch.
 class IReportSink {
@@ -41,9 +46,43 @@ public:
     virtual bool PromptPassword(QString& password) = 0;
 };
 
+// One property of a compound file's summary information.
+struct TSummaryProperty {
+    uint32_t Id = 0;
+    QString Name;
+    QString Text;
+};
+
+// What kind of file the inspection took a file for.
+enum class TInspectedKind { Compound, Executable, Certificates, KeyContainer, Unsupported };
+
+// Everything the report shows of a file, for programs that read it rather than a person.
+struct TInspectionRecord {
+    QString FileName;
+    TInspectedKind Kind = TInspectedKind::Unsupported;
+    QString TypeName;
+    std::vector<TSummaryProperty> Summary;   // compound files
+    std::optional<TVersionInfo> Version;     // executables
+    bool Signable = false;                   // compound files and executables
+    // The primary signature first, then the nested ones when they were asked for; empty for a
+    // signable file without a signature.
+    std::vector<TSignatureVerdict> Signatures;
+    QString Message;                         // the report's line when there is nothing else to show
+    bool Cancelled = false;                  // the password prompt was cancelled
+    TCertStoreInfo Certificates;
+};
+
+struct TInspectionOptions {
+    // Judges the signatures nested in the primary one too, and adds each to the report.
+    bool AllSignatures = false;
+    // Filled as the report is written, when given.
+    TInspectionRecord* Record = nullptr;
+};
+
 // Inspects the file and writes its report. The password entered for a key container is left in
 // `password` (emptied first). Raises only what the structured-storage access raises.
-void InspectFile(const QString& fileName, QString& password, IReportSink& report, IInspectionHost& host);
+void InspectFile(const QString& fileName, QString& password, IReportSink& report, IInspectionHost& host,
+                 const TInspectionOptions& options = {});
 
 // The extension lists are searched as whole texts: every leading part of a listed extension counts.
 inline constexpr char16_t CertificateFileExtensions[] = u".pem.p7c.p7b.cer.crt.der";
@@ -59,5 +98,6 @@ inline constexpr char16_t KeyContainerExtensions[] = u".pfx.p12";
 
 // The compound file's signature stream as a certificate store; the store is null first.
 bool OpenCompoundSignatureStore(const QString& fileName, HCERTSTORE& store);
-// Appends one line per property of the compound file's summary information.
-void ListSummaryInformation(const QString& fileName, IReportSink& lines);
+// Appends one line per property of the compound file's summary information, and each property to
+// found when given.
+void ListSummaryInformation(const QString& fileName, IReportSink& lines, std::vector<TSummaryProperty>* found = nullptr);

@@ -1,4 +1,5 @@
 // tessera-report: the same report as the window, on standard output.
+#include "app/BulkReport.h"
 #include "app/CommandLine.h"
 #include "app/Inspection.h"
 #include "cert/KavexCert.h"
@@ -21,24 +22,37 @@
 #include <iostream>
 #include <memory>
 #include <string>
+#include <thread>
 
 namespace {
 
 constexpr char Usage[] =
-    "Usage: tessera-report [OPTION]... FILE\n"
-    "Print Tessera's report on FILE: the certificates and signatures it carries.\n"
+    "Usage: tessera-report [OPTION]... FILE...\n"
+    "Print Tessera's report on each FILE: the certificates and signatures it carries.\n"
     "\n"
     "FILE is a Windows executable or DLL, an installer package or other compound document, a\n"
-    "certificate file (.pem .p7c .p7b .cer .crt .der) or a key container (.pfx .p12), whose\n"
-    "password is read as one line from standard input (end of input cancels).\n"
+    "certificate file (.pem .p7c .p7b .cer .crt .der) or a key container (.pfx .p12). With one\n"
+    "FILE a key container's password is read as one line from standard input (end of input\n"
+    "cancels); with more, it comes from --password-file or the container is left closed.\n"
+    "With more than one FILE, each report follows a line \"==> FILE <==\" and ends with a blank line.\n"
     "\n"
-    "      --export OUT  after the report, write FILE's certificates to OUT as a PKCS #7 bundle:\n"
-    "                    DER when OUT ends in .der, PEM otherwise\n"
-    "      --help        display this help and exit\n"
-    "      --version     output version information and exit\n"
+    "      --all-signatures    judge every signature nested in the first one too, and report each\n"
+    "      --check             one line per file, \"FILE: OK publisher\", \"FILE: ERROR text\",\n"
+    "                          \"FILE: not signed\" or \"FILE: not supported\"; exit status 0 only\n"
+    "                          when every file carries a valid signature\n"
+    "      --export OUT        after the report, write FILE's certificates to OUT as a PKCS #7\n"
+    "                          bundle: DER when OUT ends in .der, PEM otherwise (one FILE only)\n"
+    "  -j, --jobs N            inspect N files at a time (default: the number of processors);\n"
+    "                          the output keeps the order of the files\n"
+    "      --json              one JSON object per file, a line each (docs/report.schema.json)\n"
+    "      --password-file F   the key containers' password: the first line of F\n"
+    "  -r, --recursive         inspect the files in each folder named, and in its folders\n"
+    "      --help              display this help and exit\n"
+    "      --version           output version information and exit\n"
     "\n"
-    "Exit status: 0 when the report was written, 1 when an error stopped it (the report so far\n"
-    "is printed, the error follows on standard error), 2 for a wrong call.\n";
+    "Exit status: 0 when the reports were written (with --check: when every file carries a\n"
+    "valid signature); 1 when an error stopped a report, or with --check when a file carries\n"
+    "no valid signature; 2 for a wrong call.\n";
 
 // Standard output as the report: each line as it comes, so that an error follows what was written.
 class StdoutSink final : public IReportSink {
@@ -137,22 +151,6 @@ int Export(const QString& fileName, const QString& password, const QString& targ
     return 0;
 }
 
-// Why the file cannot be read, as the file system says it; empty when it can.
-std::string Unreadable(const QString& fileName)
-{
-    const QByteArray name = FileNameToBytes(fileName);
-    struct stat info {};
-    if (stat(name.constData(), &info) != 0)
-        return std::strerror(errno);
-    if (S_ISDIR(info.st_mode))
-        return std::strerror(EISDIR);
-    const int fd = open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return std::strerror(errno);
-    close(fd);
-    return {};
-}
-
 int WrongCall(const char* message)
 {
     std::fprintf(stderr, "tessera-report: %s (try 'tessera-report --help')\n", message);
@@ -160,6 +158,31 @@ int WrongCall(const char* message)
 }
 
 } // namespace
+
+// The first line of a file, without its line end; false when it cannot be read.
+bool ReadPasswordFile(const QString& fileName, QString& password)
+{
+    std::FILE* file = std::fopen(FileNameToBytes(fileName).constData(), "rb");
+    if (!file)
+        return false;
+    std::string line;
+    for (int c; (c = std::fgetc(file)) != EOF && c != '\n';)
+        line += static_cast<char>(c);
+    const bool read = !std::ferror(file);
+    std::fclose(file);
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    password = QString::fromLocal8Bit(line);
+    return read;
+}
+
+// A job count: a whole number from 1 on.
+bool ParseJobs(const QString& text, int& jobs)
+{
+    bool ok = false;
+    jobs = text.toInt(&ok);
+    return ok && jobs >= 1 && jobs <= 1024;
+}
 
 int main(int argc, char** argv)
 {
@@ -169,61 +192,111 @@ int main(int argc, char** argv)
     // Names as the file system has them, whatever their bytes.
     const QStringList arguments = ArgumentsFromBytes(argc, argv);
 
-    QString fileName;
+    TBulkOptions bulk;
+    bulk.Jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     QString exportName;
+    QString passwordFile;
     bool endOfOptions = false;
+    // An option's value: the rest of "--name=value", or the next argument.
+    const auto value = [&](qsizetype& i, const QString& argument, const QString& name, QString& out) -> bool {
+        if (argument.startsWith(name + u'=')) {
+            out = argument.mid(name.size() + 1);
+            return true;
+        }
+        if (i + 1 >= arguments.size())
+            return false;
+        out = arguments[++i];
+        return true;
+    };
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString& argument = arguments[i];
-        if (!endOfOptions && argument == u"--export") {
-            if (i + 1 >= arguments.size())
-                return WrongCall("option '--export' needs a file name");
-            exportName = arguments[++i];
+        const bool option = !endOfOptions && argument.startsWith(u'-') && argument.size() > 1;
+        if (!option) {
+            bulk.Operands.append(argument);
             continue;
         }
-        if (!endOfOptions && argument.startsWith(u"--export=")) {
-            exportName = argument.mid(9);
-            continue;
-        }
-        if (!endOfOptions && argument == u"--help") {
+        const auto named = [&](const char* name) {
+            return argument == QLatin1String(name) || argument.startsWith(QLatin1String(name) + u'=');
+        };
+        if (argument == u"--") {
+            endOfOptions = true;
+        } else if (argument == u"--help") {
             WriteOut(Usage);
             return FinishOutput("tessera-report", 0);
-        }
-        if (!endOfOptions && argument == u"--version") {
+        } else if (argument == u"--version") {
             WriteOut(VersionText());
             return FinishOutput("tessera-report", 0);
-        }
-        if (!endOfOptions && argument == u"--") {
-            endOfOptions = true;
-            continue;
-        }
-        if (!endOfOptions && argument.startsWith(u'-') && argument.size() > 1)
+        } else if (named("--export")) {
+            if (!value(i, argument, QStringLiteral("--export"), exportName))
+                return WrongCall("option '--export' needs a file name");
+        } else if (named("--password-file")) {
+            if (!value(i, argument, QStringLiteral("--password-file"), passwordFile))
+                return WrongCall("option '--password-file' needs a file name");
+        } else if (named("--jobs") || argument == u"-j" || (argument.startsWith(u"-j") && !argument.startsWith(u"--"))) {
+            QString count;
+            const bool given = argument.startsWith(u"-j") && argument.size() > 2 && !argument.startsWith(u"--")
+                                   ? (count = argument.mid(2), true)
+                                   : value(i, argument, argument == u"-j" ? QStringLiteral("-j") : QStringLiteral("--jobs"), count);
+            if (!given || !ParseJobs(count, bulk.Jobs))
+                return WrongCall("option '--jobs' needs a number of files from 1 to 1024");
+        } else if (argument == u"-r" || argument == u"--recursive") {
+            bulk.Recursive = true;
+        } else if (argument == u"--json") {
+            bulk.Json = true;
+        } else if (argument == u"--check") {
+            bulk.Check = true;
+        } else if (argument == u"--all-signatures") {
+            bulk.AllSignatures = true;
+        } else {
             return WrongCall(("unknown option '" + FileNameToBytes(argument).toStdString() + "'").c_str());
-        if (!fileName.isEmpty())
-            return WrongCall("only one FILE may be given");
-        fileName = argument;
+        }
     }
-    if (fileName.isEmpty())
+    if (bulk.Operands.isEmpty())
         return WrongCall("missing FILE");
+    if (!passwordFile.isEmpty()) {
+        if (!ReadPasswordFile(passwordFile, bulk.Password)) {
+            std::fprintf(stderr, "tessera-report: %s: %s\n", FileNameToBytes(passwordFile).constData(),
+                         UnreadableReason(passwordFile).c_str());
+            return 2;
+        }
+        bulk.HavePassword = true;
+    }
 
     OleInitialize(nullptr);
-    StdoutSink report;
-    TerminalHost host;
-    QString password;
+    // One file named and nothing asked of it but its report: the report as the window shows it,
+    // line by line, with the password from the terminal.
+    const bool single = bulk.Operands.size() == 1 && !bulk.Json && !bulk.Check &&
+                        !(bulk.Recursive && FolderExists(bulk.Operands.first()));
+    if (!exportName.isEmpty() && !single)
+        return WrongCall("option '--export' takes one FILE and no --json, --check or folder");
     int status = 0;
-    try {
-        InspectFile(fileName, password, report, host);
-        if (!exportName.isEmpty())
-            status = Export(fileName, password, exportName);
-    } catch (const std::exception& error) {
-        // After the report so far.
-        FlushOut();
-        std::fprintf(stderr, "tessera-report: %s\n", error.what());
-        status = 1;
+    if (single) {
+        const QString& fileName = bulk.Operands.first();
+        StdoutSink report;
+        TerminalHost host;
+        TUnattendedHost given(bulk.Password, bulk.HavePassword);
+        QString password;
+        TInspectionOptions options;
+        options.AllSignatures = bulk.AllSignatures;
+        try {
+            InspectFile(fileName, password, report, bulk.HavePassword ? static_cast<IInspectionHost&>(given) : host,
+                        options);
+            if (!exportName.isEmpty())
+                status = Export(fileName, password, exportName);
+        } catch (const std::exception& error) {
+            // After the report so far.
+            FlushOut();
+            std::fprintf(stderr, "tessera-report: %s\n", error.what());
+            status = 1;
+        }
+        status = FinishOutput("tessera-report", status);
+        // The report says what the program says of such a file; the reason is the system's.
+        if (const std::string reason = UnreadableReason(fileName); !reason.empty())
+            std::fprintf(stderr, "tessera-report: %s: %s\n", FileNameToBytes(fileName).constData(), reason.c_str());
+    } else {
+        bulk.Headers = !bulk.Json && !bulk.Check;
+        status = RunBulkReport(bulk);
     }
-    status = FinishOutput("tessera-report", status);
-    // The report says what the program says of such a file; the reason is the system's.
-    if (const std::string reason = Unreadable(fileName); !reason.empty())
-        std::fprintf(stderr, "tessera-report: %s: %s\n", FileNameToBytes(fileName).constData(), reason.c_str());
     OleUninitialize();
     return status;
 }

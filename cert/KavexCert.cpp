@@ -113,6 +113,55 @@ bool IsFileTimeZero(const FILETIME& t)
     return t.dwLowDateTime == 0 && t.dwHighDateTime == 0;
 }
 
+// One WinVerifyTrust request on a file for the generic Authenticode action, with revocation of
+// the whole chain and no user interface; its state is closed when the request goes.
+class TrustRequest {
+public:
+    TrustRequest(const QString& fileName, HANDLE file, WINTRUST_SIGNATURE_SETTINGS* settings = nullptr)
+    {
+        FFile.cbStruct = sizeof FFile;
+        FFile.pcwszFilePath = WStr(fileName);
+        FFile.hFile = file;
+        FData.cbStruct = sizeof FData;
+        FData.dwUIChoice = WTD_UI_NONE;
+        FData.fdwRevocationChecks = WTD_REVOKE_WHOLECHAIN;
+        FData.dwUnionChoice = WTD_CHOICE_FILE;
+        FData.pFile = &FFile;
+        FData.dwStateAction = WTD_STATEACTION_VERIFY;
+        FData.dwProvFlags = WTD_SAFER_FLAG;
+        FData.pSignatureSettings = settings;
+    }
+    ~TrustRequest()
+    {
+        try {
+            FData.dwStateAction = WTD_STATEACTION_CLOSE;
+            WinVerifyTrustEx(NoWindow(), &FAction, &FData);
+        } catch (const std::exception&) {
+        }
+    }
+    TrustRequest(const TrustRequest&) = delete;
+    TrustRequest& operator=(const TrustRequest&) = delete;
+
+    // The trust service's answer. An error while the signature is examined must never read as a
+    // valid signature: it is a general failure then.
+    HRESULT Verify()
+    {
+        try {
+            return WinVerifyTrustEx(NoWindow(), &FAction, &FData);
+        } catch (const std::exception&) {
+            return TRUST_E_FAIL;
+        }
+    }
+    [[nodiscard]] HANDLE State() const { return FData.hWVTStateData; }
+
+private:
+    static HWND NoWindow() { return reinterpret_cast<HWND>(INVALID_HANDLE_VALUE); }
+
+    WINTRUST_FILE_INFO FFile{};
+    WINTRUST_DATA FData{};
+    GUID FAction = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+};
+
 void ShowCertificate(HWND ownerWindow, PCCERT_CONTEXT certificate)
 {
     CRYPTUI_VIEWCERTIFICATE_STRUCTW view{};
@@ -176,6 +225,77 @@ constexpr TrustMessage TrustMessages[] = {
     {CERT_E_UNTRUSTEDROOT, u"A certification chain processed correctly, but terminated in a root certificate "
                            u"which isn't trusted by the trust provider"},
     {CERT_E_CHAINING, u"A chain of certs didn't chain as they should in a certain application of chaining"},
+};
+
+struct TrustErrorNaming {
+    HRESULT Code;
+    const char* Name;
+};
+
+constexpr TrustErrorNaming TrustErrorNames[] = {
+    {S_OK, "S_OK"},
+    {E_FAIL, "E_FAIL"},
+    {E_INVALIDARG, "E_INVALIDARG"},
+    {E_OUTOFMEMORY, "E_OUTOFMEMORY"},
+    {E_ACCESSDENIED, "E_ACCESSDENIED"},
+    {E_HANDLE, "E_HANDLE"},
+    {TRUST_E_PROVIDER_UNKNOWN, "TRUST_E_PROVIDER_UNKNOWN"},
+    {TRUST_E_ACTION_UNKNOWN, "TRUST_E_ACTION_UNKNOWN"},
+    {TRUST_E_SUBJECT_FORM_UNKNOWN, "TRUST_E_SUBJECT_FORM_UNKNOWN"},
+    {TRUST_E_SUBJECT_NOT_TRUSTED, "TRUST_E_SUBJECT_NOT_TRUSTED"},
+    {DIGSIG_E_ENCODE, "DIGSIG_E_ENCODE"},
+    {DIGSIG_E_DECODE, "DIGSIG_E_DECODE"},
+    {DIGSIG_E_EXTENSIBILITY, "DIGSIG_E_EXTENSIBILITY"},
+    {DIGSIG_E_CRYPTO, "DIGSIG_E_CRYPTO"},
+    {PERSIST_E_SIZEDEFINITE, "PERSIST_E_SIZEDEFINITE"},
+    {PERSIST_E_SIZEINDEFINITE, "PERSIST_E_SIZEINDEFINITE"},
+    {PERSIST_E_NOTSELFSIZING, "PERSIST_E_NOTSELFSIZING"},
+    {TRUST_E_NOSIGNATURE, "TRUST_E_NOSIGNATURE"},
+    {CERT_E_EXPIRED, "CERT_E_EXPIRED"},
+    {CERT_E_VALIDITYPERIODNESTING, "CERT_E_VALIDITYPERIODNESTING"},
+    {CERT_E_ROLE, "CERT_E_ROLE"},
+    {CERT_E_PATHLENCONST, "CERT_E_PATHLENCONST"},
+    {CERT_E_CRITICAL, "CERT_E_CRITICAL"},
+    {CERT_E_PURPOSE, "CERT_E_PURPOSE"},
+    {CERT_E_ISSUERCHAINING, "CERT_E_ISSUERCHAINING"},
+    {CERT_E_MALFORMED, "CERT_E_MALFORMED"},
+    {CERT_E_UNTRUSTEDROOT, "CERT_E_UNTRUSTEDROOT"},
+    {CERT_E_CHAINING, "CERT_E_CHAINING"},
+    {TRUST_E_FAIL, "TRUST_E_FAIL"},
+    {CERT_E_REVOKED, "CERT_E_REVOKED"},
+    {CERT_E_UNTRUSTEDTESTROOT, "CERT_E_UNTRUSTEDTESTROOT"},
+    {CERT_E_REVOCATION_FAILURE, "CERT_E_REVOCATION_FAILURE"},
+    {CERT_E_CN_NO_MATCH, "CERT_E_CN_NO_MATCH"},
+    {CERT_E_WRONG_USAGE, "CERT_E_WRONG_USAGE"},
+    {TRUST_E_EXPLICIT_DISTRUST, "TRUST_E_EXPLICIT_DISTRUST"},
+    {TRUST_E_SYSTEM_ERROR, "TRUST_E_SYSTEM_ERROR"},
+    {TRUST_E_NO_SIGNER_CERT, "TRUST_E_NO_SIGNER_CERT"},
+    {TRUST_E_COUNTER_SIGNER, "TRUST_E_COUNTER_SIGNER"},
+    {TRUST_E_CERT_SIGNATURE, "TRUST_E_CERT_SIGNATURE"},
+    {TRUST_E_TIME_STAMP, "TRUST_E_TIME_STAMP"},
+    {TRUST_E_BAD_DIGEST, "TRUST_E_BAD_DIGEST"},
+    {TRUST_E_BASIC_CONSTRAINTS, "TRUST_E_BASIC_CONSTRAINTS"},
+    {TRUST_E_FINANCIAL_CRITERIA, "TRUST_E_FINANCIAL_CRITERIA"},
+    {NTE_BAD_DATA, "NTE_BAD_DATA"},
+    {NTE_BAD_SIGNATURE, "NTE_BAD_SIGNATURE"},
+    {NTE_BAD_ALGID, "NTE_BAD_ALGID"},
+    {CRYPT_E_MSG_ERROR, "CRYPT_E_MSG_ERROR"},
+    {CRYPT_E_UNKNOWN_ALGO, "CRYPT_E_UNKNOWN_ALGO"},
+    {CRYPT_E_HASH_VALUE, "CRYPT_E_HASH_VALUE"},
+    {CRYPT_E_NOT_FOUND, "CRYPT_E_NOT_FOUND"},
+    {CRYPT_E_BAD_ENCODE, "CRYPT_E_BAD_ENCODE"},
+    {CRYPT_E_FILE_ERROR, "CRYPT_E_FILE_ERROR"},
+    {CRYPT_E_ASN1_BADTAG, "CRYPT_E_ASN1_BADTAG"},
+    {CRYPT_E_BAD_MSG, "CRYPT_E_BAD_MSG"},
+    {CRYPT_E_NO_SIGNER, "CRYPT_E_NO_SIGNER"},
+    {CRYPT_E_REVOKED, "CRYPT_E_REVOKED"},
+    {CRYPT_E_NO_REVOCATION_CHECK, "CRYPT_E_NO_REVOCATION_CHECK"},
+    {CRYPT_E_REVOCATION_OFFLINE, "CRYPT_E_REVOCATION_OFFLINE"},
+    {CRYPT_E_SECURITY_SETTINGS, "CRYPT_E_SECURITY_SETTINGS"},
+    {CRYPT_E_ASN1_ERROR, "CRYPT_E_ASN1_ERROR"},
+    {CRYPT_E_ASN1_EOD, "CRYPT_E_ASN1_EOD"},
+    {CRYPT_E_ASN1_CORRUPT, "CRYPT_E_ASN1_CORRUPT"},
+    {CRYPT_E_ASN1_LARGE, "CRYPT_E_ASN1_LARGE"},
 };
 
 } // namespace
@@ -397,13 +517,19 @@ void DescribeCertificate(PCCERT_CONTEXT certificate, TCertContextInfo& info)
 
     info.ValidFrom = ConvertFileTime(cert.NotBefore, true);
     info.ValidTo = ConvertFileTime(cert.NotAfter, true);
+    info.ValidFromUtc = ConvertFileTime(cert.NotBefore, false);
+    info.ValidToUtc = ConvertFileTime(cert.NotAfter, false);
 
     std::array<BYTE, 2> usage{};
     if (CertGetIntendedKeyUsage(certificate->dwCertEncodingType, &cert, usage.data(), 2)) {
         info.KeyUsageFlags = static_cast<uint16_t>(usage[0] | (usage[1] << 8));
         for (const KeyUsageText& u : KeyUsageTexts)
-            if (info.KeyUsageFlags & u.Bit)
-                info.KeyUsage += QString::fromUtf16(u.Text);
+            if (info.KeyUsageFlags & u.Bit) {
+                const QString text = QString::fromUtf16(u.Text);
+                info.KeyUsage += text;
+                // The first byte's bits, most significant first, are bits 0 to 7 of the BIT STRING.
+                info.KeyUsages.push_back({text.chopped(2), 7 - std::countr_zero(static_cast<unsigned>(u.Bit))});
+            }
         info.KeyUsage.chop(2);
     }
 
@@ -414,8 +540,10 @@ void DescribeCertificate(PCCERT_CONTEXT certificate, TCertContextInfo& info)
         auto* usages = reinterpret_cast<PCERT_ENHKEY_USAGE>(buffer.data());
         if (CertGetEnhancedKeyUsage(certificate, 0, usages, &size)) {
             for (DWORD i = 0; i < usages->cUsageIdentifier; ++i) {
-                info.EnhancedKeyUsage += OidToName(QString::fromLatin1(usages->rgpszUsageIdentifier[i]));
+                const QString oid = QString::fromLatin1(usages->rgpszUsageIdentifier[i]);
+                info.EnhancedKeyUsage += OidToName(oid);
                 info.EnhancedKeyUsage += u", ";
+                info.EnhancedKeyUsages.push_back({OidToName(oid), oid});
             }
             info.EnhancedKeyUsage.chop(2);
         }
@@ -429,6 +557,11 @@ void DescribeCertificate(PCCERT_CONTEXT certificate, TCertContextInfo& info)
                                  &hashSize))
             info.Thumbprint = BytesToHex(hash.data(), hashSize).toLower();
     }
+    std::array<BYTE, 32> sha256{};
+    DWORD sha256Size = sha256.size();
+    if (CryptHashCertificate(0, CALG_SHA_256, 0, certificate->pbCertEncoded, certificate->cbCertEncoded, sha256.data(),
+                             &sha256Size))
+        info.Sha256Thumbprint = BytesToHex(sha256.data(), sha256Size).toLower();
 }
 
 QString OidToName(const QString& oid)
@@ -506,39 +639,16 @@ HRESULT VerifyFileSignature(const QString& fileName, QString& publisher, TDateTi
 
     const FileHandle file(CreateFileW(WStr(fileName), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
-    WINTRUST_FILE_INFO fileInfo{};
-    fileInfo.cbStruct = sizeof fileInfo;
-    fileInfo.pcwszFilePath = WStr(fileName);
-    fileInfo.hFile = file.get();
-
-    WINTRUST_DATA data{};
-    data.cbStruct = sizeof data;
-    data.dwUIChoice = WTD_UI_NONE;
-    data.fdwRevocationChecks = WTD_REVOKE_WHOLECHAIN;
-    data.dwUnionChoice = WTD_CHOICE_FILE;
-    data.pFile = &fileInfo;
-    data.dwStateAction = WTD_STATEACTION_VERIFY;
-    data.dwProvFlags = WTD_SAFER_FLAG;
-    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-    const HWND noWindow = reinterpret_cast<HWND>(INVALID_HANDLE_VALUE);
-
-    // An error while the signature is examined must never read as a valid signature: the result stays
-    // what the trust service answered, or a general failure when it had not answered yet.
-    HRESULT result = TRUST_E_FAIL;
+    TrustRequest request(fileName, file.get());
+    const HRESULT result = request.Verify();
     try {
-        result = WinVerifyTrustEx(noWindow, &action, &data);
-        if (data.hWVTStateData) {
-            publisher = GetSignerName(data.hWVTStateData);
-            signingDate = GetSigningTime(data.hWVTStateData);
-            GetSignerProgramInfo(data.hWVTStateData, programName, publisherLink, moreInfoLink);
+        if (request.State()) {
+            publisher = GetSignerName(request.State());
+            signingDate = GetSigningTime(request.State());
+            GetSignerProgramInfo(request.State(), programName, publisherLink, moreInfoLink);
         }
-        if (ownerWindow != noWindow)
-            ShowSignerInfoDialog(ownerWindow, data.hWVTStateData);
-    } catch (const std::exception&) {
-    }
-    try {
-        data.dwStateAction = WTD_STATEACTION_CLOSE;
-        WinVerifyTrustEx(noWindow, &action, &data);
+        if (ownerWindow != NoOwnerWindow)
+            ShowSignerInfoDialog(ownerWindow, request.State());
     } catch (const std::exception&) {
     }
     return result;
@@ -558,13 +668,15 @@ QString GetSignerName(HANDLE state)
     return TrimControls(FromWStr(buffer.data(), length)).toString();
 }
 
-TDateTime GetSigningTime(HANDLE state)
+namespace {
+
+// The time the first time stamp vouches for, in UTC; false without one.
+bool SigningFileTime(HANDLE state, FILETIME& result)
 {
     CRYPT_PROVIDER_SGNR* signer = FirstSigner(state);
     if (!signer || signer->csCounterSigners == 0 || !signer->pasCounterSigners)
-        return 0;
+        return false;
     const CRYPT_PROVIDER_SGNR& counterSigner = signer->pasCounterSigners[0];
-    TDateTime result = 0;
     bool found = false;
     if (const CMSG_SIGNER_INFO* info = counterSigner.psSigner) {
         // Every signing-time attribute is read; the last one that decodes wins.
@@ -577,16 +689,92 @@ TDateTime GetSigningTime(HANDLE state)
             DWORD size = sizeof time;
             if (CryptDecodeObject(CertEncoding, szOID_RSA_signingTime, attribute.rgValue[0].pbData,
                                   attribute.rgValue[0].cbData, 0, &time, &size)) {
-                result = ConvertFileTime(time, true);
+                result = time;
                 found = true;
             }
         }
     }
     // An RFC 3161 time stamp's signer carries no signing-time attribute: its time is the time stamp's
     // own, which the trust provider gives as the counter-signer's verification time.
-    if (!found && !IsFileTimeZero(counterSigner.sftVerifyAsOf))
-        result = ConvertFileTime(counterSigner.sftVerifyAsOf, true);
-    return result;
+    if (!found && !IsFileTimeZero(counterSigner.sftVerifyAsOf)) {
+        result = counterSigner.sftVerifyAsOf;
+        found = true;
+    }
+    return found;
+}
+
+// The kind of the signer's first time stamp, by the attribute that carries it.
+QString TimeStampKindOf(HANDLE state)
+{
+    CRYPT_PROVIDER_SGNR* signer = FirstSigner(state);
+    if (!signer || !signer->psSigner)
+        return {};
+    const CRYPT_ATTRIBUTES& attributes = signer->psSigner->UnauthAttrs;
+    for (DWORD i = 0; i < attributes.cAttr; ++i) {
+        const char* oid = attributes.rgAttr[i].pszObjId;
+        if (oid && std::strcmp(oid, szOID_RSA_counterSign) == 0)
+            return QStringLiteral("Authenticode");
+        if (oid && std::strcmp(oid, szOID_RFC3161_counterSign) == 0)
+            return QStringLiteral("RFC 3161");
+    }
+    return {};
+}
+
+// One WinVerifyTrust call on the signature of the given index; the state is closed again. Its
+// count of nested signatures goes to secondary when asked for.
+TSignatureVerdict VerifyOneSignature(const QString& fileName, HANDLE file, DWORD index, DWORD* secondary)
+{
+    TSignatureVerdict verdict;
+    verdict.Index = index;
+    WINTRUST_SIGNATURE_SETTINGS settings{};
+    settings.cbStruct = sizeof settings;
+    settings.dwIndex = index;
+    settings.dwFlags = WSS_VERIFY_SPECIFIC | (secondary ? WSS_GET_SECONDARY_SIG_COUNT : 0);
+    TrustRequest request(fileName, file, &settings);
+    verdict.Result = request.Verify();
+    if (secondary)
+        *secondary = settings.cSecondarySigs;
+    const HANDLE state = request.State();
+    if (!state)
+        return verdict;
+    try {
+        verdict.Publisher = GetSignerName(state);
+        FILETIME signedAt{};
+        if (SigningFileTime(state, signedAt)) {
+            verdict.SigningDate = ConvertFileTime(signedAt, true);
+            verdict.SigningDateUtc = ConvertFileTime(signedAt, false);
+        }
+        GetSignerProgramInfo(state, verdict.ProgramName, verdict.PublisherLink, verdict.MoreInfoLink);
+        verdict.TimeStampKind = TimeStampKindOf(state);
+        if (CRYPT_PROVIDER_SGNR* signer = FirstSigner(state);
+            signer && signer->psSigner && signer->psSigner->HashAlgorithm.pszObjId) {
+            verdict.DigestAlgorithmOid = QString::fromLatin1(signer->psSigner->HashAlgorithm.pszObjId);
+            verdict.DigestAlgorithm = OidToName(verdict.DigestAlgorithmOid);
+        }
+    } catch (const std::exception&) {
+        verdict.Result = TRUST_E_FAIL;
+    }
+    return verdict;
+}
+
+} // namespace
+
+TDateTime GetSigningTime(HANDLE state)
+{
+    FILETIME time{};
+    return SigningFileTime(state, time) ? ConvertFileTime(time, true) : 0;
+}
+
+std::vector<TSignatureVerdict> VerifyFileSignatures(const QString& fileName, bool nested)
+{
+    const FileHandle file(CreateFileW(WStr(fileName), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD secondary = 0;
+    std::vector<TSignatureVerdict> verdicts;
+    verdicts.push_back(VerifyOneSignature(fileName, file.get(), 0, nested ? &secondary : nullptr));
+    for (DWORD index = 1; nested && index <= secondary; ++index)
+        verdicts.push_back(VerifyOneSignature(fileName, file.get(), index, nullptr));
+    return verdicts;
 }
 
 void GetSignerProgramInfo(HANDLE state, QString& programName, QString& publisherLink, QString& moreInfoLink)
@@ -635,6 +823,14 @@ void ShowSignerInfoDialog(HWND ownerWindow, HANDLE state)
     view.hMsg = providerData->hMsg;
     view.pszOID = CodeSigning;
     CryptUIDlgViewSignerInfoW(&view);
+}
+
+QString TrustErrorName(HRESULT code)
+{
+    for (const TrustErrorNaming& n : TrustErrorNames)
+        if (n.Code == code)
+            return QString::fromLatin1(n.Name);
+    return {};
 }
 
 QString TrustErrorText(HRESULT code)

@@ -39,6 +39,22 @@ struct TCertContextInfo {
     QString ProgramName;
     QString PublisherLink;
     QString MoreInfoLink;
+
+    // The same facts for programs that read them (tessera-report --json): lists instead of
+    // texts, times in UTC, and the SHA-256 thumbprint.
+    QString Sha256Thumbprint;
+    TDateTime ValidFromUtc = 0;
+    TDateTime ValidToUtc = 0;
+    struct KeyUsageName {
+        QString Name;
+        int Bit; // the bit of the keyUsage BIT STRING, 0 for digitalSignature
+    };
+    std::vector<KeyUsageName> KeyUsages;
+    struct EnhancedKeyUsageName {
+        QString Name;
+        QString Oid;
+    };
+    std::vector<EnhancedKeyUsageName> EnhancedKeyUsages;
 };
 
 // The certificates of a store, in the store's order.
@@ -89,6 +105,28 @@ HRESULT VerifyFileSignature(const QString& fileName, QString& publisher, TDateTi
 void GetSignerProgramInfo(HANDLE state, QString& programName, QString& publisherLink, QString& moreInfoLink);
 void ShowSignerInfoDialog(HWND ownerWindow, HANDLE state);
 [[nodiscard]] QString TrustErrorText(HRESULT code);
+// The Windows name of a trust or certificate error (CERT_E_UNTRUSTEDROOT, TRUST_E_NOSIGNATURE,
+// ...); empty for a code without one.
+[[nodiscard]] QString TrustErrorName(HRESULT code);
+
+// One signature of a file as the trust service judged it.
+struct TSignatureVerdict {
+    DWORD Index = 0; // 0: the primary signature, which is the file's verdict; 1 and up: nested in it
+    HRESULT Result = TRUST_E_FAIL;
+    QString Publisher;
+    QString ProgramName;
+    QString PublisherLink;
+    QString MoreInfoLink;
+    TDateTime SigningDate = 0;    // local time, as the report shows it; 0 without a time stamp
+    TDateTime SigningDateUtc = 0; // the same moment in UTC
+    QString TimeStampKind;        // "RFC 3161", "Authenticode" or empty
+    QString DigestAlgorithm;      // the signer's digest algorithm ("sha256") and its OID
+    QString DigestAlgorithmOid;
+};
+// The file's primary signature and, when nested is true, each signature nested in it, judged one
+// by one as WinVerifyTrust judges them. The primary's verdict comes first, even for a file
+// without any signature.
+[[nodiscard]] std::vector<TSignatureVerdict> VerifyFileSignatures(const QString& fileName, bool nested);
 
 // Export and viewing.
 bool SaveStoreToStream(HCERTSTORE store, TMemoryStream& stream);

@@ -2,10 +2,12 @@
 
 #include "platform/include/win/winbase.h"
 
+#include <atomic>
+
 namespace lazybinding {
 
 namespace {
-int LookupCount = 0;
+std::atomic<int> LookupCount{0};
 }
 
 bool Bind(LPCWSTR moduleName, LPCSTR functionName, FARPROC& slot)

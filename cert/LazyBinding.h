@@ -5,6 +5,8 @@
 
 #include "platform/include/win/windef.h"
 
+#include <atomic>
+
 namespace lazybinding {
 
 // Fills the slot from the module's export of that name unless it already holds an address.
@@ -14,10 +16,11 @@ bool Bind(LPCWSTR moduleName, LPCSTR functionName, FARPROC& slot);
 // How often a module was asked for an export; for diagnostics and tests.
 [[nodiscard]] int Lookups();
 
-// The slot of one wrapper, named by the wrapper's own address.
+// The slot of one wrapper, named by the wrapper's own address. Threads may bind at once: each
+// stores the same address.
 template <auto Wrapper>
 struct Slot {
-    static inline decltype(Wrapper) Address = nullptr;
+    static inline std::atomic<decltype(Wrapper)> Address{nullptr};
 };
 
 // Calls the bound function, binding it first when needed; `missing` is the answer when the module
@@ -25,11 +28,14 @@ struct Slot {
 template <auto Wrapper, typename R, typename... Args>
 R Forward(LPCWSTR moduleName, LPCSTR functionName, R missing, Args... args)
 {
-    auto& address = Slot<Wrapper>::Address;
+    auto& slot = Slot<Wrapper>::Address;
+    auto address = slot.load(std::memory_order_acquire);
     if (!address) {
         FARPROC bound = nullptr;
-        if (Bind(moduleName, functionName, bound))
+        if (Bind(moduleName, functionName, bound)) {
             address = reinterpret_cast<decltype(Wrapper)>(bound);
+            slot.store(address, std::memory_order_release);
+        }
     }
     return address ? address(args...) : missing;
 }

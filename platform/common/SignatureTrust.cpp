@@ -4,9 +4,12 @@
 #include <openssl/err.h>
 #include <openssl/pem.h>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <string>
 
 // The text of windows-roots.pem, generated into the build tree.
 extern const char TesseraWindowsRootsPem[];
@@ -119,6 +122,55 @@ ossl::X509StorePtr NewSignatureStore()
     X509_STORE_set_check_issued(store.get(), CheckIssued);
     ERR_clear_error();
     return store;
+}
+
+namespace {
+
+// What a store made now would be read from: the variables and the files they name as they are.
+std::string StoreSourcesKey()
+{
+    std::string key;
+    const auto add = [&key](const char* text) {
+        key += text ? text : "\x01(unset)";
+        key += '\0';
+    };
+    const auto addFile = [&key](const char* path) {
+        struct stat info {};
+        if (path && stat(path, &info) == 0)
+            key += std::to_string(info.st_dev) + ':' + std::to_string(info.st_ino) + ':' +
+                   std::to_string(info.st_size) + ':' + std::to_string(info.st_mtim.tv_sec) + '.' +
+                   std::to_string(info.st_mtim.tv_nsec);
+        key += '\0';
+    };
+    const char* file = std::getenv(X509_get_default_cert_file_env());
+    const char* dir = std::getenv(X509_get_default_cert_dir_env());
+    add(file);
+    add(dir);
+    addFile(file ? file : X509_get_default_cert_file());
+    addFile(dir ? dir : X509_get_default_cert_dir());
+    key += BundledRootsEnabled() ? '1' : '0';
+    return key;
+}
+
+} // namespace
+
+ossl::X509StorePtr SharedSignatureStore()
+{
+    static std::mutex lock;
+    static std::string key;
+    static ossl::X509StorePtr store;
+    const std::string now = StoreSourcesKey();
+    const std::lock_guard guard(lock);
+    if (!store || now != key) {
+        ossl::X509StorePtr fresh = NewSignatureStore();
+        if (!fresh)
+            return fresh;
+        store = std::move(fresh);
+        key = now;
+    }
+    if (X509_STORE_up_ref(store.get()) != 1)
+        return nullptr;
+    return ossl::X509StorePtr(store.get());
 }
 
 bool PreferVerifyingIssuers(X509_STORE_CTX* ctx)

@@ -27,6 +27,10 @@ inline constexpr char SystemOnlyVariable[] = "TESSERA_SYSTEM_TRUST_ONLY";
 // Chain building through it can be told to take only issuers that verify (PreferVerifyingIssuers).
 // Null when OpenSSL has no memory left.
 [[nodiscard]] ossl::X509StorePtr NewSignatureStore();
+// The same store, kept for the process and shared (reference-counted) between verifications and
+// threads while the variables and the files they name stay as they were; a change to any of them
+// makes a new one. Reading the system's bundle for every file would cost more than many a check.
+[[nodiscard]] ossl::X509StorePtr SharedSignatureStore();
 
 // From now on, chain building in ctx (made from a store of NewSignatureStore) takes as the issuer
 // of a certificate only one whose key verifies its signature, as Windows does where it can. An

@@ -378,4 +378,23 @@ std::vector<TimeStamp> ReadTimeStamps(const SignedMessage& message, PKCS7_SIGNER
     return stamps;
 }
 
+std::vector<Bytes> NestedSignatures(PKCS7_SIGNER_INFO* signer, size_t max)
+{
+    std::vector<Bytes> nested;
+    if (!signer)
+        return nested;
+    for (int i = 0; i < sk_X509_ATTRIBUTE_num(signer->unauth_attr) && nested.size() < max; ++i) {
+        X509_ATTRIBUTE* attribute = sk_X509_ATTRIBUTE_value(signer->unauth_attr, i);
+        if (OidText(X509_ATTRIBUTE_get0_object(attribute)) != SpcNestedSignatureObjId)
+            continue;
+        // A value that is no SEQUENCE still counts: it is a signature that does not decode.
+        for (int v = 0; v < X509_ATTRIBUTE_count(attribute) && nested.size() < max; ++v) {
+            const auto der = SequenceDer(X509_ATTRIBUTE_get0_type(attribute, v));
+            nested.push_back(der ? Bytes(der->begin(), der->end()) : Bytes());
+        }
+    }
+    ERR_clear_error();
+    return nested;
+}
+
 } // namespace wintrust

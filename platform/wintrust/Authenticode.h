@@ -80,4 +80,9 @@ struct TimeStamp {
 [[nodiscard]] std::vector<TimeStamp> ReadTimeStamps(const SignedMessage& message, PKCS7_SIGNER_INFO* signer,
                                                     size_t max);
 
+// The DER of the signatures nested in signer's unauthenticated attributes
+// (1.3.6.1.4.1.311.2.4.1), in the order they appear, at most max of them; an empty entry for a
+// value that is not a SEQUENCE.
+[[nodiscard]] std::vector<Bytes> NestedSignatures(PKCS7_SIGNER_INFO* signer, size_t max);
+
 } // namespace wintrust

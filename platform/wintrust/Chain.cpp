@@ -174,7 +174,7 @@ Pass RunVerify(X509_STORE* store, X509* leaf, STACK_OF(X509) * helpers, STACK_OF
 
 } // namespace
 
-TrustStore::TrustStore() : FStore(trust::NewSignatureStore()) {}
+TrustStore::TrustStore() : FStore(trust::SharedSignatureStore()) {}
 
 ChainResult TrustStore::Verify(X509* leaf, STACK_OF(X509) * helpers, STACK_OF(X509_CRL) * crls, int64_t when,
                                Usage usage, const RevocationPolicy& revocation) const

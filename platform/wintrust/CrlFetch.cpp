@@ -22,9 +22,19 @@ struct CurlCleanup {
 using CurlPtr = std::unique_ptr<CURL, CurlCleanup>;
 using BioPtr = std::unique_ptr<BIO, OsslFree<BIO_free>>;
 
+// A server that did not answer is not asked again for this long: every file judged meanwhile
+// would wait for it once more. An unreachable list fails nothing, so the verdicts stay the same.
+constexpr int64_t SilenceMs = 2 * 60 * 1000;
+
 struct Cache {
     std::mutex Lock;
     std::map<std::string, X509CrlPtr> Lists;
+    // Servers (host and port) that did not answer in time or whose name did not resolve, and until
+    // when they are left alone.
+    std::map<std::string, int64_t> SilentServers;
+    // A name lookup or connection to a server off this machine that ran out of time: the network
+    // is not answering, and nothing is fetched until then.
+    int64_t OfflineUntil = 0;
 };
 
 Cache& TheCache()
@@ -66,7 +76,28 @@ std::string NoProxyList()
 struct Downloaded {
     X509CrlPtr Crl;
     bool TimedOut = false;
+    bool Unresolved = false; // the name did not resolve (which may take a while to learn)
+    bool Connected = false;
 };
+
+// "host:port" of an http URL, lower-cased; empty when there is none.
+std::string ServerOf(const std::string& url)
+{
+    const size_t start = url.find("://");
+    if (start == std::string::npos)
+        return {};
+    std::string server = url.substr(start + 3, url.find_first_of("/?#", start + 3) - (start + 3));
+    if (const size_t at = server.rfind('@'); at != std::string::npos)
+        server.erase(0, at + 1);
+    for (char& c : server)
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return server;
+}
+
+bool IsLoopback(const std::string& server)
+{
+    return server.starts_with("127.") || server.starts_with("localhost") || server.starts_with("[::1]");
+}
 
 Downloaded Download(const std::string& url, long timeoutMs)
 {
@@ -97,6 +128,11 @@ Downloaded Download(const std::string& url, long timeoutMs)
     curl_easy_setopt(c, CURLOPT_WRITEDATA, &body);
     const CURLcode code = curl_easy_perform(c);
     result.TimedOut = code == CURLE_OPERATION_TIMEDOUT;
+    result.Unresolved = code == CURLE_COULDNT_RESOLVE_HOST;
+    long connectCode = 0;
+    double connectTime = 0;
+    result.Connected = (curl_easy_getinfo(c, CURLINFO_HTTP_CONNECTCODE, &connectCode) == CURLE_OK && connectCode) ||
+                       (curl_easy_getinfo(c, CURLINFO_CONNECT_TIME, &connectTime) == CURLE_OK && connectTime > 0);
     if (code != CURLE_OK || body.empty())
         return result;
 
@@ -143,10 +179,17 @@ long FetchBudget::Take()
 X509CrlPtr FetchCrl(const std::string& url, FetchBudget* budget)
 {
     Cache& cache = TheCache();
+    const std::string server = ServerOf(url);
     {
         const std::lock_guard lock(cache.Lock);
         if (const auto found = cache.Lists.find(url); found != cache.Lists.end())
             return Share(found->second.get());
+        const int64_t now = NowMs();
+        if (const auto silent = cache.SilentServers.find(server);
+            silent != cache.SilentServers.end() && now < silent->second)
+            return nullptr;
+        if (now < cache.OfflineUntil && !IsLoopback(server))
+            return nullptr;
     }
     const long timeoutMs = budget ? budget->Take() : 0;
     if (timeoutMs <= 0)
@@ -155,8 +198,17 @@ X509CrlPtr FetchCrl(const std::string& url, FetchBudget* budget)
     Downloaded downloaded = Download(url, timeoutMs);
     if (downloaded.TimedOut)
         budget->Stop();
-    if (!downloaded.Crl)
+    if (!downloaded.Crl) {
+        // A refused connection is learnt at once: only what costs time to learn is remembered.
+        if (downloaded.TimedOut || downloaded.Unresolved) {
+            const std::lock_guard lock(cache.Lock);
+            const int64_t until = NowMs() + SilenceMs;
+            cache.SilentServers[server] = until;
+            if (downloaded.TimedOut && !downloaded.Connected && !IsLoopback(server))
+                cache.OfflineUntil = until;
+        }
         return nullptr;
+    }
     const std::lock_guard lock(cache.Lock);
     const auto [it, added] = cache.Lists.emplace(url, std::move(downloaded.Crl));
     return Share(it->second.get());

@@ -1,6 +1,9 @@
 // Certificate revocation lists fetched from the HTTP distribution points that certificates name.
-// A list that arrived is kept for the rest of the process, as Windows keeps its URL cache; one
-// that could not be fetched or read is tried again next time (and then does not fail anything).
+// A list that arrived is kept for the rest of the process, as Windows keeps its URL cache. A
+// server that ran out of time or whose name did not resolve is left alone for two minutes, and
+// all of them are when a name lookup or connection off this machine ran out of time (the network
+// is down); one that refused or answered without a list is tried again next time. A list that
+// cannot be had never fails anything.
 #pragma once
 
 #include "platform/wintrust/Ossl.h"
@@ -37,8 +40,8 @@ private:
 inline constexpr size_t MaxCrlSize = 16u * 1024 * 1024;
 
 // The CRL at url (DER, or PEM as some servers send), or null. A list that is already kept is
-// answered at once; otherwise, unless budget is null, it is fetched within what budget allows,
-// and a fetch that runs out of time stops the budget.
+// answered at once; otherwise, unless budget is null or the server is being left alone, it is
+// fetched within what budget allows, and a fetch that runs out of time stops the budget.
 [[nodiscard]] X509CrlPtr FetchCrl(const std::string& url, FetchBudget* budget);
 
 // The HTTP URLs of a certificate's CRL distribution points, in the certificate's order.

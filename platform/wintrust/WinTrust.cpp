@@ -13,6 +13,8 @@
 //      trusted, or else now (always now for a certificate with Lifetime Signing), for code
 //      signing, with revocation of the whole chain (CERT_E_*).
 // Every step runs whatever the earlier ones found, so the state always shows all there is.
+// The signature judged is the primary one, or the one nested in it that the caller's signature
+// settings name (WSS_VERIFY_SPECIFIC); each is judged in full, as a signature of its own.
 #include "platform/wintrust/Authenticode.h"
 #include "platform/wintrust/Chain.h"
 #include "platform/wintrust/Provider.h"
@@ -37,6 +39,8 @@ namespace {
 
 // Time stamps looked at in one signature at most; further ones are ignored.
 constexpr size_t MaxTimeStamps = 8;
+// Signatures nested in the primary one that are counted and can be judged; further ones are not.
+constexpr size_t MaxNestedSignatures = 32;
 // What one verification may spend fetching CRLs: a few lists, about three seconds in all.
 constexpr size_t MaxCrlFetches = 8;
 constexpr long CrlFetchBudgetMs = 3000;
@@ -114,6 +118,17 @@ SignerFinding TimeStampFinding(const SignedMessage& message, TimeStamp& stamp, c
     return finding;
 }
 
+// The caller's signature settings, when its structure reaches them.
+WINTRUST_SIGNATURE_SETTINGS* SignatureSettingsOf(const WINTRUST_DATA& request)
+{
+    if (!Holds(request.cbStruct, offsetof(WINTRUST_DATA, pSignatureSettings), sizeof(void*)))
+        return nullptr;
+    WINTRUST_SIGNATURE_SETTINGS* settings = request.pSignatureSettings;
+    if (!settings || !Holds(settings->cbStruct, offsetof(WINTRUST_SIGNATURE_SETTINGS, dwVerifiedSigIndex), sizeof(DWORD)))
+        return nullptr;
+    return settings;
+}
+
 HRESULT VerifyFile(const WINTRUST_DATA& request, ProviderState& state)
 {
     RequestFile file;
@@ -134,11 +149,30 @@ HRESULT VerifyFile(const WINTRUST_DATA& request, ProviderState& state)
         return hr;
     der.clear();
 
+    // The primary signature, or the nested one the caller names: each is judged on its own, as a
+    // whole signature over the same file.
+    if (WINTRUST_SIGNATURE_SETTINGS* settings = SignatureSettingsOf(request)) {
+        const std::vector<Bytes> nested = NestedSignatures(message->Signer(0), MaxNestedSignatures);
+        if (settings->dwFlags & WSS_GET_SECONDARY_SIG_COUNT)
+            settings->cSecondarySigs = static_cast<DWORD>(nested.size());
+        const DWORD index = (settings->dwFlags & WSS_VERIFY_SPECIFIC) ? settings->dwIndex : 0;
+        if (index > nested.size())
+            return TRUST_E_NOSIGNATURE;
+        settings->dwVerifiedSigIndex = index;
+        if (index > 0) {
+            std::unique_ptr<SignedMessage> chosen;
+            hr = SignedMessage::Decode(nested[index - 1], chosen);
+            if (FAILED(hr))
+                return hr;
+            message = std::move(chosen);
+        }
+    }
+
     MessagePtr handle(CryptMsgOpenToDecode(Encoding, 0, 0, 0, nullptr, nullptr));
     if (!handle || !CryptMsgUpdate(handle.get(), message->Der().data(), static_cast<DWORD>(message->Der().size()), TRUE))
         return DIGSIG_E_DECODE;
     state.AdoptMessage(handle.release());
-    // Only the first signer counts, as on Windows; nested signatures are never looked at.
+    // Only the first signer of the signature counts, as on Windows.
     PKCS7_SIGNER_INFO* signer = message->Signer(0);
     if (!signer)
         return TRUST_E_NOSIGNATURE;

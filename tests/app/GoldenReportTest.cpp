@@ -2,8 +2,12 @@
 // the trust store are pinned by the test environment. To write the golden files anew after a
 // deliberate change: TESSERA_UPDATE_GOLDEN=1 ctest -R GoldenReport, then review the difference.
 #include "app/Inspection.h"
+#include "app/ReportJson.h"
+#include "tests/support/JsonSchema.h"
 #include "tests/support/Recorders.h"
 #include "tests/support/TestSupport.h"
+
+#include <QJsonArray>
 
 #include <gtest/gtest.h>
 
@@ -66,6 +70,63 @@ TEST_P(GoldenReport, MatchesTheGoldenFile)
     const std::string difference =
         CompareGolden(Report(file, c.Password), fs::path(TESSERA_SOURCE_DIR) / "tests/golden" / (std::string(c.Golden) + ".txt"));
     EXPECT_TRUE(difference.empty()) << difference;
+}
+
+// The JSON of every golden fixture follows the schema, and says what the report says: as many
+// certificates with the same thumbprints, the same verdict, the same message.
+TEST_P(GoldenReport, ItsJsonFollowsTheSchemaAndTheReport)
+{
+    const GoldenCase& c = GetParam();
+    TempDir dir;
+    fs::path file = Fixture(c.Fixture);
+    if (c.InspectedAs) {
+        file = dir / c.InspectedAs;
+        fs::copy_file(Fixture(c.Fixture), file);
+    }
+    setenv("SSL_CERT_FILE", Fixture(c.Trusted ? "trust-tessera.pem" : "no-trust.pem").c_str(), 1);
+    RecordingSink report;
+    RecordingHost host;
+    if (c.Password)
+        host.Answer = QString::fromUtf8(c.Password);
+    TInspectionRecord record;
+    TInspectionOptions options;
+    options.AllSignatures = true;
+    options.Record = &record;
+    QString entered;
+    try {
+        InspectFile(QString::fromStdString(file.string()), entered, report, host, options);
+    } catch (const std::exception&) {
+        // The error object of such a file is checked by the command-line tests.
+        return;
+    }
+    const QJsonObject json = InspectionToJson(record, QString::fromStdString(file.string()));
+    static const QJsonObject schema = LoadJsonSchema("docs/report.schema.json");
+    const QStringList problems = ValidateJson(json, schema);
+    EXPECT_TRUE(problems.isEmpty()) << problems.join(u'\n').toStdString();
+
+    const std::string text = report.Text();
+    const QJsonArray certificates = json.value(u"certificates").toArray();
+    size_t blocks = 0;
+    for (size_t at = text.find("Thumbprint: "); at != std::string::npos; at = text.find("Thumbprint: ", at + 1)) {
+        EXPECT_EQ(certificates.at(static_cast<qsizetype>(blocks)).toObject().value(u"thumbprint").toString().toStdString(),
+                  text.substr(at + 12, 40));
+        ++blocks;
+    }
+    EXPECT_EQ(static_cast<size_t>(certificates.size()), blocks);
+    const QJsonArray signatures = json.value(u"signatures").toArray();
+    if (!signatures.isEmpty()) {
+        // The primary verdict is the report's first: a publisher, or an error with its text.
+        const QJsonObject primary = signatures.first().toObject();
+        const size_t publisher = text.find("\nPublisher: ");
+        const size_t error = text.find("\nERROR: ");
+        EXPECT_EQ(primary.value(u"valid").toBool(), publisher < error);
+        if (!primary.value(u"valid").toBool()) {
+            EXPECT_EQ(text.find("\nERROR: " + primary.value(u"text").toString().toStdString()), error);
+        }
+    }
+    if (json.contains(u"message")) {
+        EXPECT_NE(text.find(json.value(u"message").toString().toStdString()), std::string::npos);
+    }
 }
 
 std::string CaseName(const ::testing::TestParamInfo<GoldenCase>& info)

@@ -196,8 +196,9 @@ TEST_P(WrongCalls, ExitTwoWithOneLine)
 }
 
 INSTANTIATE_TEST_SUITE_P(Calls, WrongCalls,
-                         ::testing::Values(WrongCall{{}}, WrongCall{{"--frobnicate", "x"}}, WrongCall{{"a", "b"}},
-                                           WrongCall{{"x", "--export"}}));
+                         ::testing::Values(WrongCall{{}}, WrongCall{{"--frobnicate", "x"}}, WrongCall{{"x", "--export"}},
+                                           WrongCall{{"--export", "o.pem", "a", "b"}}, WrongCall{{"-j", "none", "a"}},
+                                           WrongCall{{"--jobs=0", "a"}}, WrongCall{{"a", "--password-file"}}));
 
 // Names are bytes: whatever they hold, the file is found and reported as under a plain name, and
 // what is written goes to the name given.

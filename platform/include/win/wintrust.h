@@ -38,7 +38,23 @@ struct WINTRUST_FILE_INFO {
     GUID* pgKnownSubject;
 };
 
-// The short form of WINTRUST_DATA (without the signature settings of later Windows versions).
+// Which signature of a file to judge (Windows 8 and later): dwIndex 0 is the primary signature,
+// 1 and up the secondary ones nested in it, in the order they appear.
+inline constexpr DWORD WSS_VERIFY_SPECIFIC = 0x00000001;
+inline constexpr DWORD WSS_GET_SECONDARY_SIG_COUNT = 0x00000002;
+
+struct CERT_STRONG_SIGN_PARA;
+
+struct WINTRUST_SIGNATURE_SETTINGS {
+    DWORD cbStruct;
+    DWORD dwIndex;
+    DWORD dwFlags;
+    DWORD cSecondarySigs;      // out, with WSS_GET_SECONDARY_SIG_COUNT
+    DWORD dwVerifiedSigIndex;  // out: the signature that was judged
+    CERT_STRONG_SIGN_PARA* pCryptoPolicy;
+};
+
+// A caller of an older Windows passes a cbStruct that ends before pSignatureSettings.
 struct WINTRUST_DATA {
     DWORD cbStruct;
     LPVOID pPolicyCallbackData;
@@ -58,6 +74,7 @@ struct WINTRUST_DATA {
     WCHAR* pwszURLReference;
     DWORD dwProvFlags;
     DWORD dwUIContext;
+    WINTRUST_SIGNATURE_SETTINGS* pSignatureSettings;
 };
 using PWINTRUST_DATA = WINTRUST_DATA*;
 

@@ -86,6 +86,11 @@ TEST(RevocationTest, ListsThatNeverComeAreWaitedForOnce)
     EXPECT_EQ(second.requests(), 0) << "a second list was tried after the first ran out of time";
     EXPECT_GE(waited, std::chrono::milliseconds(1000)) << "the first list was not waited for";
     EXPECT_LT(waited, std::chrono::milliseconds(3000));
+    // Another file judged soon after: the server that did not answer is not asked again.
+    const Verification again(Signed("crl-silent.exe"));
+    EXPECT_EQ(Hex(again.result()), Hex(S_OK));
+    EXPECT_EQ(first.requests(), 1);
+    EXPECT_EQ(second.requests(), 1) << "the second server was never silent: it is asked now";
 }
 
 TEST(RevocationTest, CrlCarriedInTheSignature)

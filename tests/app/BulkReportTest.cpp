@@ -1,0 +1,255 @@
+// tessera-report over many files: headers, JSON lines, --check and its exit status, folders walked,
+// jobs in parallel with the output in order, passwords from a file, nested signatures.
+#include "tests/support/JsonSchema.h"
+#include "tests/support/OtherIdentity.h"
+#include "tests/support/TestSupport.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <sstream>
+
+using namespace testsupport;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Program()
+{
+    return (BinaryDir() / "tessera-report").string();
+}
+
+// Runs tessera-report in the fixtures folder, so that the names in its output are short and the
+// same on every machine; the test roots trusted when asked.
+RunResult Report(const std::vector<std::string>& args, bool trusted = true, const std::string& input = {},
+              const std::string& folder = TESSERA_FIXTURES_DIR)
+{
+    std::vector<std::string> shell = {"-c", "cd \"$0\" && exec \"$@\"", folder, Program()};
+    shell.insert(shell.end(), args.begin(), args.end());
+    const std::string trust = "SSL_CERT_FILE=" + Fixture(trusted ? "trust-tessera.pem" : "no-trust.pem").string();
+    return RunProgram("/bin/sh", shell, input, {trust});
+}
+
+std::string Golden(const std::string& name)
+{
+    return (fs::path(TESSERA_SOURCE_DIR) / "tests/golden/cli" / name).string();
+}
+
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+QJsonObject ParseLine(const std::string& line)
+{
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromStdString(line), &error);
+    EXPECT_EQ(error.error, QJsonParseError::NoError) << line;
+    return document.object();
+}
+
+TEST(BulkReport, ReportsOfSeveralFilesUnderTheirNames)
+{
+    const struct {
+        const char* Golden;
+        std::vector<std::string> Args;
+    } cases[] = {
+        {"two-files.txt", {"certs/v1.pem", "pe/gui.exe"}},
+        {"three-files-all-signatures.txt",
+         {"--all-signatures", "signed/dual-signed.exe", "signed/nested.exe", "compound/full-v3.cfb"}},
+        {"two-files.jsonl", {"--json", "certs/v3-ku-eku.pem", "signed/ts-rfc3161.exe"}},
+        {"three-files.jsonl", {"--json", "signed/dual-signed.exe", "compound/one-file.msi", "certs/chain.pfx"}},
+    };
+    for (const auto& c : cases) {
+        const RunResult r = Report(c.Args);
+        EXPECT_EQ(r.ExitCode, 0) << c.Golden << r.Err;
+        EXPECT_EQ(r.Err, "") << c.Golden;
+        const std::string difference = CompareGolden(r.Out, Golden(c.Golden));
+        EXPECT_TRUE(difference.empty()) << c.Golden << ": " << difference;
+    }
+    // One file and no option: the report as ever, without a header.
+    const RunResult one = Report({"certs/v1.pem"});
+    EXPECT_EQ(one.Out.rfind("Certificate X509 version 1\n", 0), 0u) << one.Out;
+}
+
+TEST(BulkReport, EveryJsonLineFollowsTheSchema)
+{
+    const QJsonObject schema = LoadJsonSchema("docs/report.schema.json");
+    TempDir dir;
+    // A broken compound file stops its inspection: its line says so.
+    std::string broken("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8);
+    broken += std::string(100, '\x7F');
+    WriteText(dir / "broken.doc", broken);
+    std::filesystem::copy_file(Fixture("certs/root.pem"), dir / "odd\xffname.pem");
+    const RunResult r = Report({"--json", "--check", "-r", ".", (dir / "broken.doc").string(),
+                             (dir / "odd\xffname.pem").string()});
+    EXPECT_EQ(r.ExitCode, 1);
+    const std::vector<std::string> lines = Lines(r.Out);
+    ASSERT_GT(lines.size(), 100u);
+    for (const std::string& line : lines) {
+        const QStringList problems = ValidateJson(ParseLine(line), schema);
+        EXPECT_TRUE(problems.isEmpty()) << line << "\n" << problems.join(u'\n').toStdString();
+    }
+    const QJsonObject error = ParseLine(lines[lines.size() - 2]);
+    EXPECT_TRUE(error.contains(u"error"));
+    EXPECT_EQ(error.value(u"check").toObject().value(u"status").toString(), QStringLiteral("ERROR"));
+    const QJsonObject odd = ParseLine(lines.back());
+    EXPECT_EQ(odd.value(u"path").toString(), QString::fromStdString((dir / "odd").string()) + QChar(0xFFFD) +
+                                                 QStringLiteral("name.pem"));
+    EXPECT_EQ(QByteArray::fromBase64(odd.value(u"pathBase64").toString().toLatin1()).toStdString(),
+              (dir / "odd\xffname.pem").string());
+    EXPECT_NE(r.Err.find("broken.doc: "), std::string::npos) << r.Err;
+}
+
+TEST(BulkReport, TheValidatorSeesWhatBreaksTheSchema)
+{
+    const QJsonObject schema = LoadJsonSchema("docs/report.schema.json");
+    const QJsonObject good{{QStringLiteral("path"), QStringLiteral("x")}, {QStringLiteral("kind"), QStringLiteral("unsupported")}};
+    EXPECT_TRUE(ValidateJson(good, schema).isEmpty());
+    const struct {
+        const char* Why;
+        QJsonObject Object;
+    } bad[] = {
+        {"no path", QJsonObject{{QStringLiteral("kind"), QStringLiteral("unsupported")}}},
+        {"a kind not listed", QJsonObject{{QStringLiteral("path"), QStringLiteral("x")}, {QStringLiteral("kind"), QStringLiteral("other")}}},
+        {"a property not described", QJsonObject{{QStringLiteral("path"), QStringLiteral("x")}, {QStringLiteral("extra"), 1}}},
+        {"a number for a text", QJsonObject{{QStringLiteral("path"), 5}}},
+        {"a signature without its fields",
+         QJsonObject{{QStringLiteral("path"), QStringLiteral("x")}, {QStringLiteral("signatures"), QJsonArray{QJsonObject{}}}}},
+        {"a thumbprint of the wrong form",
+         QJsonObject{{QStringLiteral("path"), QStringLiteral("x")},
+                     {QStringLiteral("certificates"), QJsonArray{QJsonObject{{QStringLiteral("thumbprint"), QStringLiteral("XYZ")}}}}}},
+    };
+    for (const auto& b : bad)
+        EXPECT_FALSE(ValidateJson(b.Object, schema).isEmpty()) << b.Why;
+}
+
+TEST(BulkReport, CheckGivesALineAFileAndTheVerdictAsExitStatus)
+{
+    const struct {
+        std::vector<std::string> Files;
+        int Status;
+        std::string Out;
+    } cases[] = {
+        {{"signed/valid.exe"}, 0, "signed/valid.exe: OK Tessera Test Code Signing\n"},
+        {{"signed/valid.exe", "signed/dual-signed.exe", "signed/msi-ts.msi"}, 0,
+         "signed/valid.exe: OK Tessera Test Code Signing\nsigned/dual-signed.exe: OK Tessera Test Code Signing\n"
+         "signed/msi-ts.msi: OK Tessera Test Code Signing\n"},
+        {{"signed/valid.exe", "signed/untrusted-root.exe"}, 1,
+         "signed/valid.exe: OK Tessera Test Code Signing\nsigned/untrusted-root.exe: ERROR A certification chain "
+         "processed correctly, but terminated in a root certificate which isn't trusted by the trust provider\n"},
+        {{"signed/bad-digest.exe"}, 1,
+         "signed/bad-digest.exe: ERROR Error 80096010\n"},
+        {{"pe/gui.exe"}, 1, "pe/gui.exe: not signed\n"},
+        {{"compound/one-file.msi"}, 1, "compound/one-file.msi: not signed\n"},
+        {{"certs/root.pem"}, 1, "certs/root.pem: not supported\n"},
+        {{"missing.exe"}, 1, "missing.exe: not supported\n"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"--check"};
+        args.insert(args.end(), c.Files.begin(), c.Files.end());
+        const RunResult r = Report(args);
+        EXPECT_EQ(r.ExitCode, c.Status) << c.Files.front();
+        EXPECT_EQ(r.Out, c.Out);
+    }
+    const RunResult wrong = Report({"--check", "--jobs", "0", "signed/valid.exe"});
+    EXPECT_EQ(wrong.ExitCode, 2);
+    EXPECT_EQ(wrong.Out, "");
+}
+
+TEST(BulkReport, JobsInParallelKeepTheOrderOfTheFiles)
+{
+    std::vector<std::string> files;
+    for (const auto& entry : fs::directory_iterator(Fixture("signed")))
+        if (entry.path().extension() == ".exe" || entry.path().extension() == ".msi")
+            files.push_back("signed/" + entry.path().filename().string());
+    std::sort(files.begin(), files.end());
+    std::reverse(files.begin(), files.end()); // an order no walk would give
+    for (const char* mode : {"--check", "--json", "--all-signatures"}) {
+        std::vector<std::string> one = {mode, "-j", "1"};
+        one.insert(one.end(), files.begin(), files.end());
+        std::vector<std::string> two = {mode, "--jobs=2"};
+        two.insert(two.end(), files.begin(), files.end());
+        const RunResult serial = Report(one);
+        const RunResult parallel = Report(two);
+        EXPECT_EQ(parallel.ExitCode, serial.ExitCode) << mode;
+        EXPECT_EQ(parallel.Out, serial.Out) << mode;
+        // Each file in its place.
+        size_t at = 0;
+        for (const std::string& file : files) {
+            at = parallel.Out.find(file, at);
+            ASSERT_NE(at, std::string::npos) << mode << ": " << file << " out of order";
+        }
+    }
+}
+
+TEST(BulkReport, FoldersAreWalkedInOrderWithoutFollowingLinks)
+{
+    TempDir dir;
+    fs::create_directories(dir / "tree/b");
+    fs::create_directories(dir / "tree/a");
+    fs::create_directories(dir / "elsewhere");
+    fs::copy_file(Fixture("signed/valid.exe"), dir / "tree/b/2.exe");
+    fs::copy_file(Fixture("signed/valid.exe"), dir / "tree/a/1.exe");
+    fs::copy_file(Fixture("pe/gui.exe"), dir / "tree/0.exe");
+    fs::copy_file(Fixture("pe/gui.exe"), dir / "elsewhere/hidden.exe");
+    fs::create_directory_symlink(dir / "elsewhere", dir / "tree/link-to-folder");
+    fs::create_symlink(dir / "tree/0.exe", dir / "tree/link-to-file.exe");
+    fs::create_directories(dir / "tree/closed");
+    fs::copy_file(Fixture("pe/gui.exe"), dir / "tree/closed/3.exe");
+    fs::permissions(dir / "tree/closed", fs::perms::owner_all);
+    fs::permissions(dir.path(), fs::perms(0755));
+    fs::permissions(dir / "tree", fs::perms(0755));
+    fs::permissions(dir / "tree/a", fs::perms(0755));
+    fs::permissions(dir / "tree/b", fs::perms(0755));
+    const std::string tree = (dir / "tree").string();
+    const IdentityRun run = RunAs(Identity::Nobody, [&] {
+        const RunResult r = RunProgram(Program(), {"--check", "-r", tree},
+                                       {}, {"SSL_CERT_FILE=" + Fixture("trust-tessera.pem").string()});
+        return std::to_string(r.ExitCode) + "\n" + r.Out + "--\n" + r.Err;
+    });
+    ASSERT_TRUE(run.Ran) << run.Output;
+    EXPECT_EQ(run.Output, "1\n" + tree + "/0.exe: not signed\n" + tree + "/a/1.exe: OK Tessera Test Code Signing\n" +
+                              tree + "/b/2.exe: OK Tessera Test Code Signing\n" + tree +
+                              "/link-to-file.exe: not signed\n--\ntessera-report: " + tree +
+                              "/closed: Permission denied\n");
+}
+
+TEST(BulkReport, KeyContainersTakeThePasswordFileAndNeverReadStandardInput)
+{
+    TempDir dir;
+    WriteText(dir / "password", "tessera\n");
+    const std::vector<std::string> files = {"certs/chain.pfx", "certs/v1.pem"};
+    std::vector<std::string> args = {"--json", "--password-file", (dir / "password").string()};
+    args.insert(args.end(), files.begin(), files.end());
+    const RunResult given = Report(args);
+    EXPECT_EQ(given.ExitCode, 0) << given.Err;
+    const QJsonObject container = ParseLine(Lines(given.Out).at(0));
+    EXPECT_FALSE(container.value(u"passwordCancelled").toBool());
+    EXPECT_GT(container.value(u"certificates").toArray().size(), 0);
+
+    // Without the file, the password typed on standard input is not read: the prompt is cancelled.
+    std::vector<std::string> bare = {"--json"};
+    bare.insert(bare.end(), files.begin(), files.end());
+    const RunResult cancelled = Report(bare, true, "tessera\n");
+    const QJsonObject closed = ParseLine(Lines(cancelled.Out).at(0));
+    EXPECT_TRUE(closed.value(u"passwordCancelled").toBool());
+    EXPECT_EQ(closed.value(u"certificates").toArray().size(), 0);
+
+    // One file: the password file stands in for the terminal too.
+    const RunResult single = Report({"--password-file", (dir / "password").string(), "certs/chain.pfx"});
+    EXPECT_NE(single.Out.find("Certificate X509 version 3"), std::string::npos) << single.Out;
+    const RunResult missing = Report({"--password-file", (dir / "absent").string(), "certs/chain.pfx"});
+    EXPECT_EQ(missing.ExitCode, 2);
+}
+
+} // namespace
