@@ -1,13 +1,16 @@
 # Tessera: `make run FILE=path` opens the window on a file; `make test` runs the whole test suite;
-# `make deb` builds the Debian package.
+# `make sanitize` runs it again under the sanitizers and fuzzes every parser briefly; `make deb`
+# builds the Debian package.
 # Both install the Debian packages that are missing (as root), configure and build first.
 
 BUILD ?= build
+SANITIZE_BUILD ?= build-sanitize
+FUZZ_SECONDS ?= 60
 BUILD_TYPE ?= RelWithDebInfo
 CMAKE_FLAGS ?=
 FILE ?=
 
-.PHONY: all build run test deb clean deps deps-test deps-deb configure
+.PHONY: all build run test sanitize deb clean deps deps-test deps-sanitize deps-deb configure
 
 all: build
 
@@ -19,6 +22,9 @@ deps-test:
 
 deps-deb:
 	@./tools/deps.sh --deb
+
+deps-sanitize:
+	@./tools/deps.sh --sanitize
 
 configure:
 	@if [ ! -f "$(BUILD)/build.ninja" ]; then \
@@ -41,6 +47,18 @@ run: build
 test: deps-test configure
 	cmake --build "$(BUILD)"
 	cd "$(BUILD)" && ctest --output-on-failure --timeout 600 -j2
+
+# Hostile input on every change: a clang build with AddressSanitizer and UndefinedBehaviorSanitizer
+# (in $(SANITIZE_BUILD)), the whole test suite under them, then every fuzz target for
+# $(FUZZ_SECONDS) seconds on its seeds. Any finding fails.
+sanitize: deps-sanitize
+	@if [ ! -f "$(SANITIZE_BUILD)/build.ninja" ]; then \
+	  CC=clang CXX=clang++ cmake -S . -B "$(SANITIZE_BUILD)" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	    -DTESSERA_SANITIZE=ON -DTESSERA_FUZZ=ON; \
+	fi
+	cmake --build "$(SANITIZE_BUILD)"
+	cd "$(SANITIZE_BUILD)" && ctest --output-on-failure --timeout 900 -j2
+	fuzz/all.sh "$(SANITIZE_BUILD)/bin" $(FUZZ_SECONDS) 2
 
 # The Debian package, tessera_<version>_<arch>.deb here: install it with apt-get install ./tessera_*.deb
 deb: deps-deb configure

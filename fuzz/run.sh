@@ -1,19 +1,39 @@
 #!/bin/sh
-# Runs one libFuzzer target of a clang build configured with -DTESSERA_FUZZ=ON for a number of
-# seconds, seeded with fixture folders; crashes are written to the current folder.
+# Runs one libFuzzer target of a clang build made with -DTESSERA_FUZZ=ON for a number of seconds,
+# seeded and given dictionaries as fuzz/targets says; an input that crashes, leaks or takes more
+# than a second is written to ARTIFACTS (default: the current folder) and fails the run.
 #   CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DTESSERA_FUZZ=ON -DTESSERA_TESTS=OFF
 #   ninja -C build-fuzz fuzz_cert_loaders
-#   fuzz/run.sh build-fuzz/bin/fuzz_cert_loaders 600 tests/fixtures/certs
+#   fuzz/run.sh build-fuzz/bin fuzz_cert_loaders 600 [CORPUS [ARTIFACTS]]
+# CORPUS keeps what the run learns (a folder of its own otherwise, removed afterwards).
 # The stand-ins are shared libraries, so the sanitizer runtime is too; it must be loaded first.
 set -eu
-target=$1
-seconds=$2
-shift 2
-runtime=$(clang -print-file-name=libclang_rt.asan-x86_64.so)
-corpus=$(mktemp -d)
-trap 'rm -rf "$corpus"' EXIT
-for seeds in "$@"; do
-  find "$seeds" -maxdepth 1 -type f -size -1024k -exec cp {} "$corpus" \;
+bin=$(cd "$1" && pwd)
+target=$2
+seconds=$3
+here=$(cd "$(dirname "$0")" && pwd)
+repo=$(dirname "$here")
+line=$(grep -E "^$target[[:space:]]" "$here/targets") || { echo "run.sh: $target is not in fuzz/targets" >&2; exit 2; }
+seeds=$(echo "$line" | awk '{print $2}')
+dictionaries=$(echo "$line" | awk '{print $3}')
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+corpus=${4:-$work/corpus}
+artifacts=${5:-.}
+mkdir -p "$corpus" "$artifacts"
+for seed in $(echo "$seeds" | tr ',' ' '); do
+  case "$seed" in
+    fuzz/*) folder="$repo/$seed" ;;
+    *) folder="$repo/tests/fixtures/$seed" ;;
+  esac
+  find "$folder" -maxdepth 1 -type f -size -1024k -exec cp {} "$corpus" \;
 done
-LD_PRELOAD="$runtime" ASAN_OPTIONS=detect_leaks=1 \
-  "$target" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -print_final_stats=1 "$corpus"
+for name in $(echo "$dictionaries" | tr ',' ' '); do
+  cat "$here/dictionaries/$name.dict" >> "$work/all.dict"
+done
+
+runtime=$(clang -print-file-name=libclang_rt.asan-x86_64.so)
+LD_PRELOAD="$runtime" ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  "$bin/$target" -max_total_time="$seconds" -runs="${FUZZ_RUNS:--1}" -timeout=1 -rss_limit_mb=2048 -print_final_stats=1 \
+  -dict="$work/all.dict" -artifact_prefix="$artifacts/$target-" "$corpus"

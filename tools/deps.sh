@@ -13,6 +13,10 @@ case "${1:-}" in
   --test)
     packages="$packages libgtest-dev libgmock-dev openssl osslsigncode msitools xvfb xauth dbus tzdata ca-certificates
       desktop-file-utils dpkg-dev groff-base" ;;
+  # The sanitizer build and the fuzz targets (make sanitize): the test packages and clang.
+  --sanitize)
+    packages="$packages libgtest-dev libgmock-dev openssl osslsigncode msitools xvfb xauth dbus tzdata ca-certificates
+      desktop-file-utils dpkg-dev groff-base clang libclang-rt-14-dev" ;;
   # The Debian package: dpkg-shlibdeps computes its dependencies.
   --deb)
     packages="$packages dpkg-dev" ;;

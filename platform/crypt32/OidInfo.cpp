@@ -10,7 +10,6 @@ namespace {
 
 constexpr ALG_ID CalgMd2 = 0x8001;
 constexpr ALG_ID CalgMd4 = 0x8002;
-constexpr ALG_ID CalgRsaSign = 0x2400;
 constexpr ALG_ID CalgRsaKeyx = 0xA400;
 constexpr ALG_ID CalgDssSign = 0x2200;
 constexpr ALG_ID CalgDhSf = 0xAA01;

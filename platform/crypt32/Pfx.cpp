@@ -1,6 +1,7 @@
 // PFXImportCertStore: the certificates of a PKCS #12 container, in container order, with the
 // private-key marking and friendly names Windows gives them. A container that asks for more key
-// derivation than MaxDerivationWork is refused with CRYPT_E_SECURITY_SETTINGS before any.
+// derivation in all than MaxDerivationWork is refused with CRYPT_E_SECURITY_SETTINGS, before any
+// derivation where the container shows what it asks for, and as soon as it asks otherwise.
 #include "platform/crypt32/Objects.h"
 
 #include "platform/common/WinStr.h"
@@ -18,10 +19,14 @@ namespace {
 
 // Not in winerror.h: the password does not open the container.
 constexpr DWORD ErrorInvalidPassword = 86;
-// The key derivation a container may ask for at most: real tools write a few thousand to a few
-// hundred thousand iterations; two billion would hold the caller for an hour, for every password
-// tried. A container beyond it is refused before anything is derived.
-constexpr uint64_t MaxDerivationWork = 10'000'000;
+// The key derivation one import may spend in all, over the MAC, every safe and every key and every
+// password tried, in iterations (a quarter of a second of SHA-1, well under a second even in a
+// sanitizer build): real tools write a few thousand iterations per derivation (OpenSSL 2048,
+// Windows 2000, Java 10000). A limit per derivation alone would let a container of a thousand
+// bags hold the caller for an hour.
+constexpr uint64_t MaxDerivationWork = 500'000;
+// scrypt's memory, 128 * N * r bytes, at most.
+constexpr uint64_t MaxScryptMemory = 64u << 20;
 // Bags inside bags: real containers nest at most once.
 constexpr int MaxBagDepth = 4;
 constexpr DWORD ProvRsaFull = 1;
@@ -90,6 +95,22 @@ std::optional<Bytes> CertificateOfBag(const PKCS12_SAFEBAG* bag)
 
 enum class Opened { Yes, No, OutOfBounds };
 
+// What is left of the import's derivation work.
+class DerivationBudget {
+public:
+    // False, and nothing taken, when work is more than is left.
+    bool Take(uint64_t work)
+    {
+        if (work > FLeft)
+            return false;
+        FLeft -= work;
+        return true;
+    }
+
+private:
+    uint64_t FLeft = MaxDerivationWork;
+};
+
 using Pbe2ParamPtr = std::unique_ptr<PBE2PARAM, OsslFree<PBE2PARAM_free>>;
 using Pbkdf2ParamPtr = std::unique_ptr<PBKDF2PARAM, OsslFree<PBKDF2PARAM_free>>;
 using ScryptParamsPtr = std::unique_ptr<SCRYPT_PARAMS, OsslFree<SCRYPT_PARAMS_free>>;
@@ -106,8 +127,10 @@ uint64_t CountOf(const ASN1_INTEGER* value)
     return count;
 }
 
-// How much key derivation a password-based algorithm asks for: the iterations of PKCS #5 and
-// PKCS #12 PBE and of PBKDF2, N * r * p of scrypt. 0 for anything else, which decryption refuses.
+// How much key derivation a password-based algorithm asks for: the iterations of PBKDF2, twice
+// those of PKCS #5 and PKCS #12 PBE (a key and an IV are derived), N * r * p of scrypt (or
+// UINT64_MAX when it would take more memory than allowed). 0 for anything else, which decryption
+// refuses.
 uint64_t DerivationWork(const X509_ALGOR* algorithm)
 {
     if (!algorithm || !algorithm->parameter)
@@ -116,7 +139,8 @@ uint64_t DerivationWork(const X509_ALGOR* algorithm)
         const PbeParamPtr pbe(
             static_cast<PBEPARAM*>(ASN1_TYPE_unpack_sequence(ASN1_ITEM_rptr(PBEPARAM), algorithm->parameter)));
         ERR_clear_error();
-        return pbe ? CountOf(pbe->iter) : 0;
+        const uint64_t iterations = pbe ? CountOf(pbe->iter) : 0;
+        return iterations > UINT64_MAX / 2 ? UINT64_MAX : 2 * iterations;
     }
     const Pbe2ParamPtr pbes2(
         static_cast<PBE2PARAM*>(ASN1_TYPE_unpack_sequence(ASN1_ITEM_rptr(PBE2PARAM), algorithm->parameter)));
@@ -139,18 +163,14 @@ uint64_t DerivationWork(const X509_ALGOR* algorithm)
         const uint64_t n = CountOf(kdf->costParameter);
         const uint64_t r = CountOf(kdf->blockSize);
         const uint64_t p = CountOf(kdf->parallelizationParameter);
-        if (n > MaxDerivationWork || r > MaxDerivationWork || p > MaxDerivationWork)
+        if (n > MaxDerivationWork || r > MaxDerivationWork || p > MaxDerivationWork ||
+            static_cast<unsigned __int128>(n) * r * 128 > MaxScryptMemory)
             return UINT64_MAX;
         const unsigned __int128 work = static_cast<unsigned __int128>(n) * r * p;
         return work > MaxDerivationWork ? UINT64_MAX : static_cast<uint64_t>(work);
     }
     default: return 0;
     }
-}
-
-bool WithinBounds(const X509_ALGOR* algorithm)
-{
-    return DerivationWork(algorithm) <= MaxDerivationWork;
 }
 
 const X509_ALGOR* ShroudedKeyAlgorithm(const PKCS12_SAFEBAG* bag)
@@ -162,30 +182,32 @@ const X509_ALGOR* ShroudedKeyAlgorithm(const PKCS12_SAFEBAG* bag)
     return algorithm;
 }
 
-// Whether every derivation the bags ask for, as far as they can be seen without deriving
-// anything, stays within bounds.
-bool BagsWithinBounds(const STACK_OF(PKCS12_SAFEBAG) * bags, int depth)
+// The derivation the bags ask for, as far as it can be seen without deriving anything, taken
+// from the budget; false when it is more than the budget holds.
+bool TakeBagsWork(const STACK_OF(PKCS12_SAFEBAG) * bags, int depth, DerivationBudget& budget)
 {
     if (depth > MaxBagDepth)
         return true; // refused as damaged when read
     for (int i = 0; i < sk_PKCS12_SAFEBAG_num(bags); ++i) {
         const PKCS12_SAFEBAG* bag = sk_PKCS12_SAFEBAG_value(bags, i);
         const int type = PKCS12_SAFEBAG_get_nid(bag);
-        if (type == NID_pkcs8ShroudedKeyBag && !WithinBounds(ShroudedKeyAlgorithm(bag)))
+        if (type == NID_pkcs8ShroudedKeyBag && !budget.Take(DerivationWork(ShroudedKeyAlgorithm(bag))))
             return false;
-        if (type == NID_safeContentsBag && !BagsWithinBounds(PKCS12_SAFEBAG_get0_safes(bag), depth + 1))
+        if (type == NID_safeContentsBag && !TakeBagsWork(PKCS12_SAFEBAG_get0_safes(bag), depth + 1, budget))
             return false;
     }
     return true;
 }
 
-// The MAC's iterations and the encryption of every safe and of every key bag in a plain safe.
+// The MAC's iterations and the encryption of every safe and of every key bag in a plain safe:
+// what one password costs, as far as the container shows it.
 bool ContainerWithinBounds(const PKCS12* container, const STACK_OF(PKCS7) * safes)
 {
+    DerivationBudget budget;
     if (PKCS12_mac_present(container)) {
         const ASN1_INTEGER* iterations = nullptr;
         PKCS12_get0_mac(nullptr, nullptr, nullptr, &iterations, container);
-        if (CountOf(iterations) > MaxDerivationWork)
+        if (!budget.Take(CountOf(iterations)))
             return false;
     }
     for (int i = 0; i < sk_PKCS7_num(safes); ++i) {
@@ -193,13 +215,13 @@ bool ContainerWithinBounds(const PKCS12* container, const STACK_OF(PKCS7) * safe
         switch (OBJ_obj2nid(safe->type)) {
         case NID_pkcs7_encrypted:
             if (safe->d.encrypted && safe->d.encrypted->enc_data &&
-                !WithinBounds(safe->d.encrypted->enc_data->algorithm))
+                !budget.Take(DerivationWork(safe->d.encrypted->enc_data->algorithm)))
                 return false;
             break;
         case NID_pkcs7_data: {
             const SafeBagsPtr bags(PKCS12_unpack_p7data(safe));
             ERR_clear_error();
-            if (bags && !BagsWithinBounds(bags.get(), 0))
+            if (bags && !TakeBagsWork(bags.get(), 0, budget))
                 return false;
             break;
         }
@@ -211,7 +233,8 @@ bool ContainerWithinBounds(const PKCS12* container, const STACK_OF(PKCS7) * safe
 
 // False when a bag that should open does not: a wrong password or a damaged container. A key
 // bag in an encrypted safe is only seen once the safe is open, and is checked then.
-Opened ReadBags(const STACK_OF(PKCS12_SAFEBAG) * bags, const Password& password, int depth, Contents& out)
+Opened ReadBags(const STACK_OF(PKCS12_SAFEBAG) * bags, const Password& password, int depth, Contents& out,
+               DerivationBudget& budget)
 {
     if (depth > MaxBagDepth)
         return Opened::No;
@@ -237,7 +260,7 @@ Opened ReadBags(const STACK_OF(PKCS12_SAFEBAG) * bags, const Password& password,
             break;
         }
         case NID_pkcs8ShroudedKeyBag: {
-            if (!WithinBounds(ShroudedKeyAlgorithm(bag)))
+            if (!budget.Take(DerivationWork(ShroudedKeyAlgorithm(bag))))
                 return Opened::OutOfBounds;
             const Pkcs8Ptr info(PKCS12_decrypt_skey(bag, password.Text, password.Length));
             EvpPkeyPtr key(info ? EVP_PKCS82PKEY(info.get()) : nullptr);
@@ -247,7 +270,7 @@ Opened ReadBags(const STACK_OF(PKCS12_SAFEBAG) * bags, const Password& password,
             break;
         }
         case NID_safeContentsBag:
-            if (const Opened inner = ReadBags(PKCS12_SAFEBAG_get0_safes(bag), password, depth + 1, out);
+            if (const Opened inner = ReadBags(PKCS12_SAFEBAG_get0_safes(bag), password, depth + 1, out, budget);
                 inner != Opened::Yes)
                 return inner;
             break;
@@ -257,22 +280,34 @@ Opened ReadBags(const STACK_OF(PKCS12_SAFEBAG) * bags, const Password& password,
     return Opened::Yes;
 }
 
-Opened ReadContainer(PKCS12* container, const STACK_OF(PKCS7) * safes, const Password& password, Contents& contents)
+Opened ReadContainer(PKCS12* container, const STACK_OF(PKCS7) * safes, const Password& password, Contents& contents,
+                     DerivationBudget& budget)
 {
-    if (PKCS12_mac_present(container) && !PKCS12_verify_mac(container, password.Text, password.Length))
-        return Opened::No;
+    if (PKCS12_mac_present(container)) {
+        const ASN1_INTEGER* iterations = nullptr;
+        PKCS12_get0_mac(nullptr, nullptr, nullptr, &iterations, container);
+        if (!budget.Take(CountOf(iterations)))
+            return Opened::OutOfBounds;
+        if (!PKCS12_verify_mac(container, password.Text, password.Length))
+            return Opened::No;
+    }
     const int count = sk_PKCS7_num(safes);
     for (int i = 0; i < count; ++i) {
         PKCS7* safe = sk_PKCS7_value(safes, i);
         SafeBagsPtr bags;
         switch (OBJ_obj2nid(safe->type)) {
         case NID_pkcs7_data: bags.reset(PKCS12_unpack_p7data(safe)); break;
-        case NID_pkcs7_encrypted: bags.reset(PKCS12_unpack_p7encdata(safe, password.Text, password.Length)); break;
+        case NID_pkcs7_encrypted:
+            if (!safe->d.encrypted || !safe->d.encrypted->enc_data ||
+                !budget.Take(DerivationWork(safe->d.encrypted->enc_data->algorithm)))
+                return safe->d.encrypted && safe->d.encrypted->enc_data ? Opened::OutOfBounds : Opened::No;
+            bags.reset(PKCS12_unpack_p7encdata(safe, password.Text, password.Length));
+            break;
         default: continue; // public-key protected safes need a key we do not have
         }
         if (!bags)
             return Opened::No;
-        if (const Opened opened = ReadBags(bags.get(), password, 0, contents); opened != Opened::Yes)
+        if (const Opened opened = ReadBags(bags.get(), password, 0, contents, budget); opened != Opened::Yes)
             return opened;
     }
     return Opened::Yes;
@@ -374,9 +409,11 @@ WINAPI_EXPORT HCERTSTORE WINAPI PFXImportCertStore(CRYPT_DATA_BLOB* pPFX, LPCWST
     else
         candidates = {{text.c_str(), static_cast<int>(text.size())}};
 
+    // One budget for every password tried.
+    DerivationBudget budget;
     for (const Password& password : candidates) {
         Contents contents;
-        const Opened opened = ReadContainer(container.get(), safes.get(), password, contents);
+        const Opened opened = ReadContainer(container.get(), safes.get(), password, contents, budget);
         ERR_clear_error();
         if (opened == Opened::Yes)
             return MakeStore(contents);

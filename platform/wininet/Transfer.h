@@ -103,7 +103,6 @@ private:
     bool FConnected = false;
     Clock::time_point FLastActivity;
 
-    long FStatus = 0;
     std::vector<std::pair<std::string, std::string>> FResponseHeaders;
     size_t FResponseHeaderBytes = 0;
 

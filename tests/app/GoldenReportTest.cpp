@@ -204,6 +204,9 @@ const GoldenCase KeyContainers[] = {
     {"pfx/pbe-iterations", "certs/pfx-pbe-iterations.pfx", nullptr, "tessera"},
     {"pfx/key-iterations", "certs/pfx-key-iterations.pfx", nullptr, "tessera"},
     {"pfx/key-iterations-empty-password", "certs/pfx-key-iterations.pfx", nullptr, ""},
+    // Derivations modest one by one: what counts is their sum.
+    {"pfx/total-iterations", "certs/pfx-total-iterations.pfx", nullptr, "tessera"},
+    {"pfx/many-iterations", "certs/pfx-many-iterations.pfx", nullptr, "tessera"},
 };
 
 const GoldenCase Executables[] = {
