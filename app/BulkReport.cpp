@@ -155,7 +155,8 @@ int RunBulkReport(const TBulkOptions& options)
     std::mutex lock;
     std::condition_variable ready;
     std::condition_variable room;
-    std::vector<std::optional<FileResult>> results(count);
+    // A slot for each file between the output and the furthest worker: index % window.
+    std::vector<std::optional<FileResult>> results(window);
     size_t next = 0;
     size_t written = 0;
 
@@ -172,7 +173,7 @@ int RunBulkReport(const TBulkOptions& options)
             FileResult result = InspectOne(files[static_cast<qsizetype>(index)], options);
             {
                 const std::lock_guard guard(lock);
-                results[index] = std::move(result);
+                results[index % window] = std::move(result);
             }
             ready.notify_all();
         }
@@ -189,9 +190,10 @@ int RunBulkReport(const TBulkOptions& options)
             result = InspectOne(files[static_cast<qsizetype>(index)], options);
         } else {
             std::unique_lock guard(lock);
-            ready.wait(guard, [&] { return results[index].has_value(); });
-            result = std::move(*results[index]);
-            results[index].reset();
+            std::optional<FileResult>& slot = results[index % window];
+            ready.wait(guard, [&] { return slot.has_value(); });
+            result = std::move(*slot);
+            slot.reset();
             written = index + 1;
             guard.unlock();
             room.notify_all();
