@@ -1,8 +1,13 @@
 // Pictures of the main window on a file and of what its three lower buttons open, for looking at
 // the program the way a user does:
 //   window-shots FILE OUTDIR [PASSWORD]
-// writes OUTDIR/main.png, view.png, properties.png and export.png (offscreen by default; run under
-// Xvfb with QT_QPA_PLATFORM=xcb for the real window system's look).
+// writes OUTDIR/main.png, view.png, properties.png and export.png;
+//   window-shots --about UPDATE_PAGE OUTDIR
+// writes OUTDIR/about.png: the about box a click on the icon opens, a few seconds into its update
+// check against UPDATE_PAGE (a page of your own, or "-" for the program's own site).
+// Offscreen by default; run under Xvfb with QT_QPA_PLATFORM=xcb for the real window system's look.
+#include "about/AboutDlg.h"
+#include "about/ProgramVersion.h"
 #include "app/Main.h"
 #include "app/PwdDlg.h"
 
@@ -11,9 +16,11 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
+#include <QUrl>
 
 #include <cstdio>
 #include <functional>
+#include <string_view>
 
 namespace {
 
@@ -36,6 +43,29 @@ void ShootNextModal(const char* name, const std::function<void(QWidget*)>& close
     });
 }
 
+int ShootAbout(const QString& page)
+{
+    if (page != u'-') {
+        // The update check takes the port apart from the address.
+        const QUrl url(page);
+        SetVendorSite({url.adjusted(QUrl::RemovePort).toString(),
+                       static_cast<uint16_t>(url.port(url.scheme() == u"https" ? 443 : 80)),
+                       url.adjusted(QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemovePort).toString(),
+                       TesseraSite.EMail});
+    }
+    TwndMain window({QStringLiteral("tessera")});
+    window.show();
+    // The check runs while the box is up; its outcome shows within a few seconds on loopback.
+    QTimer::singleShot(4000, [] {
+        QWidget* modal = QApplication::activeModalWidget();
+        Save(modal, "about.png");
+        if (modal)
+            modal->close();
+    });
+    window.ImageClick();
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -44,9 +74,18 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
     QApplication application(argc, argv);
+    ReadProgramVersionInfo();
     if (argc < 3) {
         std::fprintf(stderr, "usage: window-shots FILE OUTDIR [PASSWORD]\n");
         return 2;
+    }
+    if (std::string_view(argv[1]) == "--about") {
+        if (argc != 4) {
+            std::fprintf(stderr, "usage: window-shots --about UPDATE_PAGE OUTDIR\n");
+            return 2;
+        }
+        Folder = QString::fromLocal8Bit(argv[3]);
+        return ShootAbout(QString::fromLocal8Bit(argv[2]));
     }
     Folder = QString::fromLocal8Bit(argv[2]);
     const QString password = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QString();
