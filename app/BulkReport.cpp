@@ -178,8 +178,10 @@ int RunBulkReport(const TBulkOptions& options)
             ready.notify_all();
         }
     };
+    // With one job the output's own thread inspects; with more, that many workers do while it
+    // writes.
     std::vector<std::thread> workers;
-    for (size_t i = 1; i < jobs; ++i)
+    for (size_t i = 0; jobs > 1 && i < jobs; ++i)
         workers.emplace_back(work);
 
     bool failed = false;

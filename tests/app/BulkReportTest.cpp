@@ -9,10 +9,15 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <future>
 #include <sstream>
+#include <thread>
 
 using namespace testsupport;
 namespace fs = std::filesystem;
@@ -190,6 +195,48 @@ TEST(BulkReport, JobsInParallelKeepTheOrderOfTheFiles)
             ASSERT_NE(at, std::string::npos) << mode << ": " << file << " out of order";
         }
     }
+}
+
+// Two named pipes: opening one for reading waits for a writer, so the second pipe finds a reader
+// while the first is still held open only when two files are inspected at once.
+TEST(BulkReport, TwoJobsInspectTwoFilesAtOnce)
+{
+    const fs::path folder = fs::temp_directory_path() / ("tessera-jobs-" + std::to_string(getpid()));
+    fs::create_directories(folder);
+    const std::string first = (folder / "first.cer").string();
+    const std::string second = (folder / "second.cer").string();
+    ASSERT_EQ(mkfifo(first.c_str(), 0600), 0);
+    ASSERT_EQ(mkfifo(second.c_str(), 0600), 0);
+
+    auto run = std::async(std::launch::async, [&] { return RunProgram(Program(), {"-j", "2", first, second}); });
+    // A writer's open without waiting fails (ENXIO) while no reader waits on the pipe, and lets the
+    // reader see an empty file when it succeeds.
+    const auto feed = [](const std::string& pipe) {
+        const int writer = open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+        if (writer >= 0)
+            close(writer);
+        return writer >= 0;
+    };
+    // Nothing is written to the first pipe before the second has a reader. A generous deadline:
+    // this waits for a start, it measures nothing.
+    bool secondWhileFirstWaits = false;
+    for (int tries = 0; tries < 600 && !secondWhileFirstWaits; ++tries)
+        if (!(secondWhileFirstWaits = feed(second)))
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // Then both are fed, as often as the inspections open them, until the program ends.
+    while (run.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
+        feed(first);
+        feed(second);
+    }
+    const RunResult r = run.get();
+    fs::remove_all(folder);
+
+    EXPECT_TRUE(secondWhileFirstWaits) << "the second file was not opened while the first was being read";
+    const size_t a = r.Out.find("==> " + first + " <==");
+    const size_t b = r.Out.find("==> " + second + " <==");
+    ASSERT_NE(a, std::string::npos) << r.Out;
+    ASSERT_NE(b, std::string::npos) << r.Out;
+    EXPECT_LT(a, b);
 }
 
 TEST(BulkReport, FoldersAreWalkedInOrderWithoutFollowingLinks)
