@@ -76,7 +76,8 @@ int main(int argc, char** argv)
     QApplication application(argc, argv);
     ReadProgramVersionInfo();
     if (argc < 3) {
-        std::fprintf(stderr, "usage: window-shots FILE OUTDIR [PASSWORD]\n");
+        std::fprintf(stderr, "usage: window-shots FILE OUTDIR [PASSWORD]\n"
+                             "       window-shots --about UPDATE_PAGE OUTDIR\n");
         return 2;
     }
     if (std::string_view(argv[1]) == "--about") {
