@@ -357,3 +357,32 @@ TEST(WindowCli, QtsOptionsAreFileNamesAndOnlyHelpAndVersionAreOptions)
 }
 
 } // namespace
+
+// A dropped-in root list that is not used says why once, whatever number of files is judged; one
+// that verifies and is newer holds its roots to its rules, and --json names the root by the
+// friendly name the list gives it.
+TEST(ReportCli, ADroppedInRootListIsUsedOrRefusedOnce)
+{
+    const std::string roots = "SSL_CERT_FILE=" + Fixture("authroot/roots.pem").string();
+    const std::string signingRoot = "TESSERA_AUTHROOT_SIGNING_ROOT=" + Fixture("authroot/list-root.pem").string();
+    const std::vector<std::string> files = {Fixture("authroot/restricted.exe").string(),
+                                            Fixture("authroot/notbefore-early.exe").string()};
+    std::vector<std::string> args = {"--check"};
+    args.insert(args.end(), files.begin(), files.end());
+
+    const std::string spoilt = Fixture("authroot/authroot-bad-signature.stl").string();
+    const RunResult refused = RunProgram(Program(), args, {}, {roots, signingRoot, "TESSERA_AUTHROOT=" + spoilt});
+    EXPECT_EQ(refused.ExitCode, 0) << refused.Out;
+    EXPECT_EQ(refused.Err, "tessera-report: the root list " + spoilt + " is not used: its signature does not verify\n");
+
+    const RunResult used = RunProgram(Program(), args, {},
+                                      {roots, signingRoot, "TESSERA_AUTHROOT=" + Fixture("authroot/authroot.stl").string()});
+    EXPECT_EQ(used.ExitCode, 1);
+    // CERT_E_WRONG_USAGE has no text of its own.
+    EXPECT_EQ(used.Out, files[0] + ": ERROR Error 800B0110\n" + files[1] + ": OK Tessera Early Code Signing\n");
+    EXPECT_EQ(used.Err, "");
+
+    const RunResult json = RunProgram(Program(), {"--json", files[1]}, {},
+                                      {roots, signingRoot, "TESSERA_AUTHROOT=" + Fixture("authroot/authroot.stl").string()});
+    EXPECT_NE(json.Out.find(R"("rootName":"Listed Not Before Root")"), std::string::npos) << json.Out;
+}
