@@ -1,6 +1,7 @@
 // Windows' root program built into the program: its list verifies and names its roots, a real
 // Microsoft signature's certificates chain to one of them with no settings at all, and the switch to
 // the system's store alone takes them away.
+#include "platform/common/ChainBuilder.h"
 #include "platform/common/SignatureTrust.h"
 
 #include "tests/platform/wintrust/WinTrustTestSupport.h"
@@ -19,6 +20,7 @@ using namespace wintrusttest;
 namespace {
 
 using Pkcs7Ptr = std::unique_ptr<PKCS7, ossl::OsslFree<PKCS7_free>>;
+using trust::X509StackPtr;
 
 struct Verified {
     int Error = X509_V_ERR_UNSPECIFIED;
@@ -143,4 +145,47 @@ TEST(BundledRoots, ASignatureUnderRootsDebianLacksChainsWithoutSettings)
 
     const testsupport::ScopedVariable systemOnly(trust::SystemOnlyVariable, "1");
     EXPECT_EQ(VerifySigner("innosetup-iscc.p7b", "Martijn Laan").Error, X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY);
+}
+
+TEST(BundledRoots, ACrossCertificateLeadsPastARootRefusedForThePurpose)
+{
+    // Certum's time-stamp authority (Inno Setup 6.4.1's token): its CA is issued by "Certum
+    // Trusted Network CA 2", which the root program does not trust for time stamping, and the
+    // token carries that root's cross-certificate by "Certum Trusted Network CA", which it does.
+    const TrustAnchors anchors(Anchors::None);
+    const auto der = testsupport::ReadBytes(Signed("innosetup6-timestamp.p7b"));
+    const unsigned char* p = der.data();
+    const Pkcs7Ptr message(d2i_PKCS7(nullptr, &p, static_cast<long>(der.size())));
+    ASSERT_TRUE(message && PKCS7_type_is_signed(message.get()));
+    STACK_OF(X509)* certs = message->d.sign->cert;
+    ASSERT_EQ(sk_X509_num(certs), 3);
+    const ossl::X509StorePtr store = trust::NewSignatureStore();
+    trust::ChainRequest request;
+    request.Leaf = sk_X509_value(certs, 0); // "Certum Timestamp 2025"
+    request.Helpers = certs;
+    request.When = 1739339637; // 2025-02-12 05:53:57 UTC, the token's time
+    request.Purpose = "1.3.6.1.5.5.7.3.8";
+    const auto top = [](const trust::BuiltChain& chain) {
+        char line[256] = {};
+        X509_NAME_oneline(X509_get_subject_name(sk_X509_value(chain.Certificates.get(), chain.Count() - 1)), line,
+                          sizeof line);
+        return std::string(line);
+    };
+
+    const trust::BuiltChain through = trust::BuildChain(store.get(), request);
+    ASSERT_TRUE(through.EndsInTrustedRoot());
+    EXPECT_EQ(through.Root, trust::RootVerdict::Trusted);
+    EXPECT_EQ(through.Count(), 4);
+    EXPECT_NE(top(through).find("CN=Certum Trusted Network CA"), std::string::npos);
+    EXPECT_EQ(top(through).find("CN=Certum Trusted Network CA 2"), std::string::npos) << top(through);
+
+    // Without the cross-certificate, the chain ends in the refused root, and says so.
+    const X509StackPtr withoutCross(sk_X509_new_null());
+    sk_X509_push(withoutCross.get(), sk_X509_value(certs, 0));
+    sk_X509_push(withoutCross.get(), sk_X509_value(certs, 1));
+    request.Helpers = withoutCross.get();
+    const trust::BuiltChain refused = trust::BuildChain(store.get(), request);
+    ASSERT_TRUE(refused.EndsInTrustedRoot());
+    EXPECT_EQ(refused.Root, trust::RootVerdict::NotValidForUsage);
+    EXPECT_NE(top(refused).find("CN=Certum Trusted Network CA 2"), std::string::npos) << top(refused);
 }
