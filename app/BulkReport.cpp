@@ -123,8 +123,9 @@ void Walk(const std::string& folder, QStringList& files)
         struct stat target {};
         if (S_ISLNK(link.st_mode) && stat(path.c_str(), &target) == 0 && S_ISDIR(target.st_mode))
             continue;
-        if (S_ISREG(link.st_mode) || S_ISLNK(link.st_mode))
-            files.append(FileNameFromBytes(QByteArrayView(path.data(), static_cast<qsizetype>(path.size()))));
+        // Everything else is a file: a FIFO, a device or a socket too, which is reported as a file
+        // that cannot be read, as it would be when named.
+        files.append(FileNameFromBytes(QByteArrayView(path.data(), static_cast<qsizetype>(path.size()))));
     }
 }
 

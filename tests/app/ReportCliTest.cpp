@@ -5,12 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <pty.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 
 using namespace testsupport;
@@ -385,4 +389,51 @@ TEST(ReportCli, ADroppedInRootListIsUsedOrRefusedOnce)
     const RunResult json = RunProgram(Program(), {"--json", files[1]}, {},
                                       {roots, signingRoot, "TESSERA_AUTHROOT=" + Fixture("authroot/authroot.stl").string()});
     EXPECT_NE(json.Out.find(R"("rootName":"Listed Not Before Root")"), std::string::npos) << json.Out;
+}
+
+// A FIFO, a device or a socket is a file that cannot be read: reported at once, named or met in a
+// walk (also through a link), never waited for; an export to a FIFO nobody reads fails at once.
+TEST(ReportCli, FifosDevicesAndSocketsAreFilesThatCannotBeRead)
+{
+    TempDir dir;
+    const std::string fifo = (dir / "pipe.exe").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::filesystem::create_symlink(fifo, dir / "link-to-pipe.cer");
+    const std::string socketPath = (dir / "socket.pem").string();
+    const int listening = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+    std::strcpy(address.sun_path, socketPath.c_str());
+    ASSERT_EQ(bind(listening, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    std::filesystem::copy_file(Fixture("certs/v1.pem"), dir / "v1.pem");
+    // Each run is bounded, so that a regression fails here rather than hanging the suite.
+    const auto run = [](const std::vector<std::string>& args) {
+        std::vector<std::string> bounded = {"10", Program().string()};
+        bounded.insert(bounded.end(), args.begin(), args.end());
+        return RunProgram("/usr/bin/timeout", bounded);
+    };
+
+    for (const std::string& name : {fifo, std::string("/dev/zero"), socketPath}) {
+        const RunResult named = run({name});
+        EXPECT_EQ(named.ExitCode, 0) << name;
+        // Not readable, the file is taken by its extension alone.
+        EXPECT_EQ(named.Out, name == socketPath ? "File contains no certificate\n" : "File type is not supported\n") << name;
+        EXPECT_EQ(named.Err, "tessera-report: " + name + ": not a regular file\n");
+    }
+
+    const RunResult walked = run({"--check", "-r", dir.path().string()});
+    EXPECT_EQ(walked.ExitCode, 1);
+    const std::string root = dir.path().string();
+    EXPECT_EQ(walked.Out, root + "/link-to-pipe.cer: not supported\n" + root + "/pipe.exe: not supported\n" + root +
+                              "/socket.pem: not supported\n" + root + "/v1.pem: not supported\n")
+        << walked.Err;
+    EXPECT_NE(walked.Err.find(root + "/pipe.exe: not a regular file"), std::string::npos) << walked.Err;
+
+    const std::string target = (dir / "out.pem").string();
+    ASSERT_EQ(mkfifo(target.c_str(), 0600), 0);
+    const RunResult exported = run({"--export", target, (dir / "v1.pem").string()});
+    EXPECT_EQ(exported.ExitCode, 1);
+    EXPECT_NE(exported.Err.find("Cannot create file \"" + target + "\""), std::string::npos) << exported.Err;
+    close(listening);
 }
