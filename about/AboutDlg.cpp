@@ -446,7 +446,10 @@ void TdlgAbout::WMCheckUpdate()
 void TdlgAbout::done(int result)
 {
     if (UpdateCheck && UpdateCheck->Active()) {
+        // The check ends at once (its transfer is cancelled, whatever the server does) and the
+        // dialog closes when the check's call returns.
         FPendingResult = result;
+        UpdateCheck->Abort();
         return;
     }
     FormClose();

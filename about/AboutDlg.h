@@ -83,7 +83,7 @@ public:
     void UpdateCheckUpdateAvailable(QObject* Sender, const QString& CurrentVersion, const QString& NewVersion,
                                     bool& CanUpdate);
 
-    // Closing waits for a running check: the dialog closes as soon as it has ended.
+    // Closing aborts a running check and closes the dialog as soon as the check has returned.
     void done(int result) override;
     // Escape and closing the window are the OK button.
     void reject() override;
