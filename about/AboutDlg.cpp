@@ -19,6 +19,7 @@
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextLayout>
+#include <QUrl>
 #include <QWindow>
 
 #include <initializer_list>
@@ -150,11 +151,34 @@ const QColor Grey(128, 128, 128);
 
 TVendorSite& CurrentSite()
 {
-    static TVendorSite site = TesseraSite;
+    static TVendorSite site = BuiltInVendorSite();
     return site;
 }
 
 } // namespace
+
+TVendorSite VendorSiteAt(const QString& address, const QString& email)
+{
+    TVendorSite site;
+    site.EMail = email;
+    QString home = address.trimmed();
+    while (home.endsWith(u'/'))
+        home.chop(1);
+    if (home.isEmpty())
+        return site;
+    // The update check takes the port apart from the address.
+    const QUrl url(home);
+    site.UpdatePort =
+        static_cast<uint16_t>(url.port(url.scheme().compare(u"http", Qt::CaseInsensitive) == 0 ? 80 : 443));
+    site.UpdatePage = url.adjusted(QUrl::RemovePort).toString() + QLatin1String("/webupdate.html");
+    site.HomePage = home;
+    return site;
+}
+
+TVendorSite BuiltInVendorSite()
+{
+    return VendorSiteAt(QStringLiteral(TESSERA_VENDOR_SITE), QStringLiteral(TESSERA_VENDOR_EMAIL));
+}
 
 const TVendorSite& VendorSite()
 {
@@ -324,7 +348,8 @@ void TdlgAbout::Setup(const QString& productCode, const QString& extraText, TLan
     FLang = language;
     FSite = site;
     const TAboutTexts& texts = Texts(FLang);
-    if (!productCode.isEmpty()) {
+    // Without a page to ask, a check could only fail: there is none, as without a product code.
+    if (!productCode.isEmpty() && !site.UpdatePage.isEmpty()) {
         UpdateCheck = new TUpdateCheck(this);
         UpdateCheck->SetOptions({uoOverwrite});
         UpdateCheck->SetHTTPPort(site.UpdatePort);

@@ -49,7 +49,7 @@ TVersionInfo TesseraVersion()
 
 TVendorSite Site(const LoopbackHttpServer* server)
 {
-    TVendorSite site = TesseraSite;
+    TVendorSite site = ExampleSite();
     if (server) {
         site.UpdatePage = Q(server->Address("/webupdate.html"));
         site.UpdatePort = server->Port();
@@ -365,6 +365,46 @@ TEST_F(AboutDlg, ClosingDuringARunningCheckClosesWithinASecondWhateverTheServerD
             EXPECT_FALSE(dlg.UpdateCheck->Active());
             EXPECT_NE(dlg.lUpdate->text(), QStringLiteral("You use latest version."));
         }
+    }
+}
+
+// A site without an update page (a build that names no vendor site): the box asks nobody and
+// shows no update status, as without a product code.
+TEST_F(AboutDlg, WithoutAnUpdatePageThereIsNoCheckAndNoStatus)
+{
+    TdlgAbout dlg(nullptr);
+    dlg.Setup(QStringLiteral("TESSERA"), QString(), lngEn, VendorSiteAt(QString(), QString()));
+    EXPECT_EQ(dlg.UpdateCheck, nullptr);
+    dlg.show();
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents();
+    for (const QWidget* status :
+         std::initializer_list<const QWidget*>{dlg.lUpdate, dlg.icoWait, dlg.icoOK, dlg.icoWarn})
+        EXPECT_TRUE(status->isHidden()) << status->metaObject()->className();
+    EXPECT_TRUE(dlg.lWWW->text().isEmpty());
+}
+
+TEST(VendorSite, TakesTheUpdatePageAndItsPortFromTheSitesAddress)
+{
+    const struct {
+        const char* Address;
+        const char* UpdatePage;
+        uint16_t Port;
+        const char* HomePage;
+    } cases[] = {
+        {"", "", 443, ""},
+        {"https://tessera.example", "https://tessera.example/webupdate.html", 443, "https://tessera.example"},
+        {"https://tessera.example/", "https://tessera.example/webupdate.html", 443, "https://tessera.example"},
+        {"http://tessera.example:8080/sub/", "http://tessera.example/sub/webupdate.html", 8080,
+         "http://tessera.example:8080/sub"},
+        {"https://127.0.0.1:8443", "https://127.0.0.1/webupdate.html", 8443, "https://127.0.0.1:8443"},
+    };
+    for (const auto& c : cases) {
+        const TVendorSite site = VendorSiteAt(QString::fromLatin1(c.Address), QStringLiteral("mailto:a@b.example"));
+        EXPECT_EQ(site.UpdatePage, QString::fromLatin1(c.UpdatePage)) << c.Address;
+        EXPECT_EQ(site.UpdatePort, c.Port) << c.Address;
+        EXPECT_EQ(site.HomePage, QString::fromLatin1(c.HomePage)) << c.Address;
+        EXPECT_EQ(site.EMail, QStringLiteral("mailto:a@b.example")) << c.Address;
     }
 }
 

@@ -4,7 +4,7 @@
 // writes OUTDIR/main.png, view.png, properties.png and export.png;
 //   window-shots --about UPDATE_PAGE OUTDIR
 // writes OUTDIR/about.png: the about box a click on the icon opens, a few seconds into its update
-// check against UPDATE_PAGE (a page of your own, or "-" for the program's own site).
+// check against UPDATE_PAGE (a page of your own, or "-" for the site the build names, if any).
 // Offscreen by default; run under Xvfb with QT_QPA_PLATFORM=xcb for the real window system's look.
 #include "about/AboutDlg.h"
 #include "about/ProgramVersion.h"
@@ -51,7 +51,7 @@ int ShootAbout(const QString& page)
         SetVendorSite({url.adjusted(QUrl::RemovePort).toString(),
                        static_cast<uint16_t>(url.port(url.scheme() == u"https" ? 443 : 80)),
                        url.adjusted(QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemovePort).toString(),
-                       TesseraSite.EMail});
+                       BuiltInVendorSite().EMail});
     }
     TwndMain window({QStringLiteral("tessera")});
     window.show();
