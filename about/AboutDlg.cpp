@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QFont>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QLabel>
@@ -544,10 +545,13 @@ void TdlgAbout::cmHomepage()
 
 void TdlgAbout::FormMouseDown(const QMouseEvent& event)
 {
-    // The window system moves the window when it can; otherwise the dialog follows the mouse.
-    if (windowHandle() && windowHandle()->startSystemMove())
+    // Wayland lets no client place its own window: the compositor moves it. Elsewhere the dialog
+    // follows the pointer itself, by the pointer's movement since the press; X11 window managers
+    // asked to move it (_NET_WM_MOVERESIZE) were seen to make it jump by its own position.
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")) && windowHandle() &&
+        windowHandle()->startSystemMove())
         return;
-    FDragOffset = event.globalPosition().toPoint() - pos();
+    FDragStart = DragStart{event.globalPosition().toPoint(), pos()};
 }
 
 bool TdlgAbout::eventFilter(QObject* watched, QEvent* event)
@@ -574,10 +578,10 @@ bool TdlgAbout::eventFilter(QObject* watched, QEvent* event)
     }
     if (type == QEvent::MouseButtonPress)
         FormMouseDown(mouse);
-    else if (type == QEvent::MouseMove && FDragOffset)
-        move(mouse.globalPosition().toPoint() - *FDragOffset);
+    else if (type == QEvent::MouseMove && FDragStart)
+        move(FDragStart->Window + (mouse.globalPosition().toPoint() - FDragStart->Pointer));
     else if (type == QEvent::MouseButtonRelease)
-        FDragOffset.reset();
+        FDragStart.reset();
     return true;
 }
 

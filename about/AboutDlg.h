@@ -131,8 +131,12 @@ private:
     TVendorSite FSite;
     // A close asked for while the check ran: done once it has ended.
     std::optional<int> FPendingResult;
-    // Moving the window by hand where the window system cannot move it.
-    std::optional<QPoint> FDragOffset;
+    // Where pointer and window were when a drag of the window began.
+    struct DragStart {
+        QPoint Pointer;
+        QPoint Window;
+    };
+    std::optional<DragStart> FDragStart;
 };
 
 // Builds the dialog, shows it modally over the owner and frees it when it has closed.
