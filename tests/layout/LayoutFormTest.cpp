@@ -13,6 +13,7 @@
 #include <QScreen>
 #include <QStyle>
 #include <QStyleFactory>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -164,6 +165,27 @@ TEST_F(LayoutForm, RestoresAtShowAndSavesWhenDestroyedOnceShown)
         Control(neverShown);
     }
     EXPECT_TRUE(Storage->Writes().isEmpty());
+}
+
+// Closed the way a user closes it (the window's close button), the form saves its whole layout,
+// values included, although Qt takes its native window with the close.
+TEST_F(LayoutForm, AUsersCloseSavesTheWholeLayout)
+{
+    TfrmLayout form;
+    Control(form);
+    form.LayoutManager()->SetValueByName(QStringLiteral("Kept"), 7);
+    form.show();
+    Settle();
+    form.move(50, 60);
+    Settle();
+    Storage->Calls.clear();
+    ASSERT_TRUE(form.windowHandle()->close());
+    Settle();
+    EXPECT_FALSE(form.isVisible());
+    const QStringList writes = Storage->Writes();
+    EXPECT_TRUE(writes.contains(QStringLiteral("WriteString(TfrmLayout#3200x1080x96,Pos,50,60)")))
+        << writes.join(u'\n').toStdString();
+    EXPECT_EQ(writes.filter(QStringLiteral("Kept,7")).size(), 1) << writes.join(u'\n').toStdString();
 }
 
 TEST_F(LayoutForm, TheEndOfAUserMoveSavesTheFormOnly)
