@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <pty.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -12,6 +14,9 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
 
 using namespace testsupport;
 
@@ -53,6 +58,51 @@ TEST(ReportCli, PasswordIsOneLineOfStandardInputAndEndOfInputCancels)
     const RunResult cancelled = RunProgram(Program(), {(dir / "container.pfx").string()});
     EXPECT_EQ(cancelled.ExitCode, 0);
     EXPECT_EQ(cancelled.Out, "");
+}
+
+// Runs tessera-report with no input and its output in a file; its peak resident memory in KiB.
+long PeakMemoryKiB(const std::vector<std::string>& args, const std::filesystem::path& output)
+{
+    std::vector<std::string> argv = {Program().string()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> pointers;
+    for (std::string& a : argv)
+        pointers.push_back(a.data());
+    pointers.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int in = open("/dev/null", O_RDONLY);
+        const int out = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (in < 0 || out < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0)
+            _exit(127);
+        execv(pointers[0], pointers.data());
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    if (pid < 0 || wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return -1;
+    return usage.ru_maxrss;
+}
+
+// A file named as a certificate but far larger than any (250 MB of zeros) is refused without
+// being read into memory.
+TEST(ReportCli, AHugeFileNamedAsACertificateIsNotReadIntoMemory)
+{
+    TempDir dir;
+    for (const char* name : {"huge.cer", "huge.pem"}) {
+        SCOPED_TRACE(name);
+        {
+            // Sparse: no disk is spent on it.
+            std::ofstream file(dir / name, std::ios::binary);
+            file.seekp(250'000'000 - 1);
+            file.put('\0');
+        }
+        const long peak = PeakMemoryKiB({(dir / name).string()}, dir / "report.txt");
+        ASSERT_GT(peak, 0);
+        EXPECT_EQ(ReadText(dir / "report.txt"), "File contains no certificate\n");
+        EXPECT_LT(peak, 64 * 1024) << peak << " KiB";
+    }
 }
 
 // Dates in the user's zone and locale: a year always in four digits (2050 and 2150 never read
