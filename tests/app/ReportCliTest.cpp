@@ -105,6 +105,41 @@ TEST(ReportCli, AHugeFileNamedAsACertificateIsNotReadIntoMemory)
     }
 }
 
+// With one FILE a key container's password is read from standard input in every mode that
+// shows certificates; end of input cancels in each of them.
+TEST(ReportCli, OneContainersPasswordComesFromStandardInputInEveryMode)
+{
+    const std::string container = Fixture("certs/chain.pfx").string();
+    const struct {
+        const char* Mode;
+        std::vector<std::string> Options;
+        const char* Opened;    // in the output once the password opened the container
+        const char* Cancelled; // in the output when the prompt was cancelled
+    } modes[] = {
+        {"plain", {}, "Subject: DE, Tessera Test, leaf.tessera.test", nullptr},
+        {"--all-signatures", {"--all-signatures"}, "Subject: DE, Tessera Test, leaf.tessera.test", nullptr},
+        {"--json", {"--json"}, "\"certificates\":[{", "\"passwordCancelled\":true"},
+    };
+    for (const auto& mode : modes) {
+        SCOPED_TRACE(mode.Mode);
+        std::vector<std::string> args = mode.Options;
+        args.push_back(container);
+        const RunResult typed = RunProgram(Program(), args, "tessera\n");
+        EXPECT_EQ(typed.ExitCode, 0) << typed.Err;
+        EXPECT_NE(typed.Out.find(mode.Opened), std::string::npos) << typed.Out;
+        EXPECT_EQ(typed.Out.find("passwordCancelled\":true"), std::string::npos) << typed.Out;
+        const RunResult cancelled = RunProgram(Program(), args);
+        EXPECT_EQ(cancelled.ExitCode, 0) << cancelled.Err;
+        EXPECT_EQ(cancelled.Out.find(mode.Opened), std::string::npos) << cancelled.Out;
+        if (mode.Cancelled)
+            EXPECT_NE(cancelled.Out.find(mode.Cancelled), std::string::npos) << cancelled.Out;
+    }
+    // Two files: standard input is never read, the prompt counts as cancelled.
+    const RunResult two = RunProgram(Program(), {"--json", container, container}, "tessera\n");
+    EXPECT_EQ(two.ExitCode, 0) << two.Err;
+    EXPECT_EQ(two.Out.find("\"certificates\":[{"), std::string::npos) << two.Out;
+}
+
 // Dates in the user's zone and locale: a year always in four digits (2050 and 2150 never read
 // alike), and the last moment of the calendar for an expiry of 9999 that lies beyond it locally.
 TEST(ReportCli, DatesKeepTheirYearAndTheirEnd)
