@@ -56,7 +56,7 @@ FileResult InspectOne(const QString& path, const TBulkOptions& options)
 {
     FileResult result;
     TextSink sink;
-    TUnattendedHost host(options.Password, options.HavePassword);
+    TUnattendedHost host(options.Password, options.HavePassword, options.AskPassword);
     TInspectionRecord record;
     TInspectionOptions inspection;
     inspection.AllSignatures = options.AllSignatures || options.Json;

@@ -265,8 +265,8 @@ int main(int argc, char** argv)
     OleInitialize(nullptr);
     // One file named and nothing asked of it but its report: the report as the window shows it,
     // line by line, with the password from the terminal.
-    const bool single = bulk.Operands.size() == 1 && !bulk.Json && !bulk.Check &&
-                        !(bulk.Recursive && FolderExists(bulk.Operands.first()));
+    const bool oneFile = bulk.Operands.size() == 1 && !(bulk.Recursive && FolderExists(bulk.Operands.first()));
+    const bool single = oneFile && !bulk.Json && !bulk.Check;
     if (!exportName.isEmpty() && !single)
         return WrongCall("option '--export' takes one FILE and no --json, --check or folder");
     int status = 0;
@@ -295,6 +295,11 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "tessera-report: %s: %s\n", FileNameToBytes(fileName).constData(), reason.c_str());
     } else {
         bulk.Headers = !bulk.Json && !bulk.Check;
+        // One file whose output shows certificates: its key container's password comes from
+        // standard input, as for the plain report.
+        TerminalHost terminal;
+        if (oneFile && bulk.Json && !bulk.HavePassword)
+            bulk.AskPassword = [&terminal](QString& password) { return terminal.PromptPassword(password); };
         status = RunBulkReport(bulk);
     }
     OleUninitialize();

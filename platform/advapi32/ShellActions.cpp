@@ -195,7 +195,8 @@ std::string NemoAction(const Verb& verb)
                        "\nComment=" + EntryValue(verb.Caption) + "\n";
     if (!verb.Icon.empty())
         text += "Icon-Name=" + EntryValue(verb.Icon) + "\n";
-    return text + "Exec=" + ExecLine(verb.Command, "%F") + "\nSelection=s\nExtensions=any;\n";
+    // "nodirs": every file, and no folder, as the verb of "*" has it ("any" takes folders too).
+    return text + "Exec=" + ExecLine(verb.Command, "%F") + "\nSelection=s\nExtensions=nodirs;\n";
 }
 
 std::vector<std::string> GeneratedFiles(const std::string& folder, const char* extension)

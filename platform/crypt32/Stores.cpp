@@ -50,7 +50,7 @@ HCERTSTORE OpenFileStore(LPCWSTR path)
     const auto file = OwnedFile::Open(winstr::ToFileSystem(winstr::View(path)));
     if (!file)
         return FailNull<void>(errno != 0 ? kernel32::ErrorFromErrno(errno) : ERROR_FILE_NOT_FOUND);
-    if (file->source().size() > MaxInputSize)
+    if (file->source().size() > MaxCertificateFileSize)
         return FailNull<void>(CRYPT_E_FILE_ERROR);
     const auto bytes = file->source().ReadRange(0, static_cast<size_t>(file->source().size()));
     if (!bytes)

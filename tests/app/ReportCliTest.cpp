@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -16,6 +18,9 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
 
 using namespace testsupport;
 
@@ -57,6 +62,86 @@ TEST(ReportCli, PasswordIsOneLineOfStandardInputAndEndOfInputCancels)
     const RunResult cancelled = RunProgram(Program(), {(dir / "container.pfx").string()});
     EXPECT_EQ(cancelled.ExitCode, 0);
     EXPECT_EQ(cancelled.Out, "");
+}
+
+// Runs tessera-report with no input and its output in a file; its peak resident memory in KiB.
+long PeakMemoryKiB(const std::vector<std::string>& args, const std::filesystem::path& output)
+{
+    std::vector<std::string> argv = {Program().string()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> pointers;
+    for (std::string& a : argv)
+        pointers.push_back(a.data());
+    pointers.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int in = open("/dev/null", O_RDONLY);
+        const int out = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (in < 0 || out < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0)
+            _exit(127);
+        execv(pointers[0], pointers.data());
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    if (pid < 0 || wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return -1;
+    return usage.ru_maxrss;
+}
+
+// A file named as a certificate but far larger than any (250 MB of zeros) is refused without
+// being read into memory.
+TEST(ReportCli, AHugeFileNamedAsACertificateIsNotReadIntoMemory)
+{
+    TempDir dir;
+    for (const char* name : {"huge.cer", "huge.pem"}) {
+        SCOPED_TRACE(name);
+        {
+            // Sparse: no disk is spent on it.
+            std::ofstream file(dir / name, std::ios::binary);
+            file.seekp(250'000'000 - 1);
+            file.put('\0');
+        }
+        const long peak = PeakMemoryKiB({(dir / name).string()}, dir / "report.txt");
+        ASSERT_GT(peak, 0);
+        EXPECT_EQ(ReadText(dir / "report.txt"), "File contains no certificate\n");
+        EXPECT_LT(peak, 64 * 1024) << peak << " KiB";
+    }
+}
+
+// With one FILE a key container's password is read from standard input in every mode that
+// shows certificates; end of input cancels in each of them.
+TEST(ReportCli, OneContainersPasswordComesFromStandardInputInEveryMode)
+{
+    const std::string container = Fixture("certs/chain.pfx").string();
+    const struct {
+        const char* Mode;
+        std::vector<std::string> Options;
+        const char* Opened;    // in the output once the password opened the container
+        const char* Cancelled; // in the output when the prompt was cancelled
+    } modes[] = {
+        {"plain", {}, "Subject: DE, Tessera Test, leaf.tessera.test", nullptr},
+        {"--all-signatures", {"--all-signatures"}, "Subject: DE, Tessera Test, leaf.tessera.test", nullptr},
+        {"--json", {"--json"}, "\"certificates\":[{", "\"passwordCancelled\":true"},
+    };
+    for (const auto& mode : modes) {
+        SCOPED_TRACE(mode.Mode);
+        std::vector<std::string> args = mode.Options;
+        args.push_back(container);
+        const RunResult typed = RunProgram(Program(), args, "tessera\n");
+        EXPECT_EQ(typed.ExitCode, 0) << typed.Err;
+        EXPECT_NE(typed.Out.find(mode.Opened), std::string::npos) << typed.Out;
+        EXPECT_EQ(typed.Out.find("passwordCancelled\":true"), std::string::npos) << typed.Out;
+        const RunResult cancelled = RunProgram(Program(), args);
+        EXPECT_EQ(cancelled.ExitCode, 0) << cancelled.Err;
+        EXPECT_EQ(cancelled.Out.find(mode.Opened), std::string::npos) << cancelled.Out;
+        if (mode.Cancelled)
+            EXPECT_NE(cancelled.Out.find(mode.Cancelled), std::string::npos) << cancelled.Out;
+    }
+    // Two files: standard input is never read, the prompt counts as cancelled.
+    const RunResult two = RunProgram(Program(), {"--json", container, container}, "tessera\n");
+    EXPECT_EQ(two.ExitCode, 0) << two.Err;
+    EXPECT_EQ(two.Out.find("\"certificates\":[{"), std::string::npos) << two.Out;
 }
 
 // Dates in the user's zone and locale: a year always in four digits (2050 and 2150 never read

@@ -246,7 +246,8 @@ TEST_F(Registry, AVerbForAllFilesBecomesAServiceMenuAndANemoAction)
               "Icon-Name=tessera\n"
               "Exec=\"/opt/tessera/bin/tessera\" %F\n"
               "Selection=s\n"
-              "Extensions=any;\n");
+              // Files only, never a folder.
+              "Extensions=nodirs;\n");
 }
 
 TEST_F(Registry, OnlyVerbsOfAllFilesWithACommandHaveEntriesAndTheyGoWithTheirKeys)
