@@ -1,5 +1,7 @@
 #include "app/Main.h"
 
+#include "support/ControlText.h"
+
 #include "about/AboutDlg.h"
 #include "about/ProgramVersion.h"
 #include "app/PwdDlg.h"
@@ -49,7 +51,8 @@ public:
     }
     void AddLine(const QString& line) override
     {
-        FLines.append(line);
+        // A line is one line, whatever its fields hold.
+        FLines.append(WindowVisible(line));
         if (FBatch == 0)
             Show();
     }

@@ -5,6 +5,7 @@
 #include "cert/KavexCert.h"
 #include "cert/KavexWinCrypt.h"
 #include "platform/include/win/objidl.h"
+#include "support/ControlText.h"
 #include "support/FileName.h"
 
 #include <QCoreApplication>
@@ -55,6 +56,7 @@ constexpr char Usage[] =
     "no valid signature; 2 for a wrong call.\n";
 
 // Standard output as the report: each line as it comes, so that an error follows what was written.
+// On a terminal, the control characters a file's fields hold are shown rather than obeyed.
 class StdoutSink final : public IReportSink {
 public:
     void Clear() override {}
@@ -62,10 +64,15 @@ public:
     void EndBatch() override { FlushOut(); }
     void AddLine(const QString& line) override
     {
-        const QByteArray bytes = line.toUtf8() + '\n';
-        WriteOut(std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())));
+        const QByteArray bytes = line.toUtf8();
+        const std::string_view text(bytes.constData(), static_cast<size_t>(bytes.size()));
+        WriteOut(FTerminal ? TerminalVisible(text) : std::string(text));
+        WriteOut("\n");
     }
     void CaretToTop() override {}
+
+private:
+    const bool FTerminal = isatty(STDOUT_FILENO) == 1;
 };
 
 // The terminal's settings while the password is typed without echo, for the signal handlers.

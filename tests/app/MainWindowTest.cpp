@@ -659,3 +659,17 @@ TEST(Centring, MonitorsAndDesktop)
 }
 
 } // namespace
+
+// A signer's name that holds a line feed is one line of the report in the window, its line feed
+// shown, not obeyed.
+TEST(MainWindow, AFieldsLineEndIsShownNotObeyed)
+{
+    TwndMain w({QStringLiteral("tessera")});
+    qputenv("SSL_CERT_FILE", QByteArray::fromStdString(testsupport::Fixture("trust-tessera.pem").string()));
+    w.OpenFile(Path(testsupport::Fixture("signed/forged-newline.exe")));
+    qputenv("SSL_CERT_FILE", QByteArray::fromStdString(testsupport::Fixture("no-trust.pem").string()));
+    const QStringList lines = w.Memo->toPlainText().split(u'\n');
+    ASSERT_GT(lines.size(), 7);
+    EXPECT_EQ(lines[7], QString::fromUtf16(u"Publisher: Tessera Forged\u240A/srv/incoming/evil.exe: OK Microsoft Windows"));
+    EXPECT_EQ(lines[8], QStringLiteral("Program name: Tessera Test Program"));
+}

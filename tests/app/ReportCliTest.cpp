@@ -18,6 +18,8 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <map>
+#include <sstream>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -521,4 +523,102 @@ TEST(ReportCli, FifosDevicesAndSocketsAreFilesThatCannotBeRead)
     EXPECT_EQ(exported.ExitCode, 1);
     EXPECT_NE(exported.Err.find("Cannot create file \"" + target + "\""), std::string::npos) << exported.Err;
     close(listening);
+}
+
+namespace {
+
+// The output of a program run on a terminal (a pseudo-terminal), with the environment given.
+std::string OnATerminal(const std::vector<std::string>& args, const std::vector<std::string>& environment)
+{
+    int terminal = -1;
+    const std::string program = Program().string();
+    const pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (child < 0)
+        return {};
+    if (child == 0) {
+        for (const std::string& variable : environment)
+            putenv(const_cast<char*>(variable.c_str()));
+        std::vector<char*> argv = {const_cast<char*>(program.c_str())};
+        for (const std::string& arg : args)
+            argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    std::string seen;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < deadline) {
+        pollfd p{terminal, POLLIN, 0};
+        if (poll(&p, 1, 100) <= 0)
+            continue;
+        char buffer[1024];
+        const ssize_t n = read(terminal, buffer, sizeof buffer);
+        if (n <= 0)
+            break; // the program ended and closed its side
+        seen.append(buffer, static_cast<size_t>(n));
+    }
+    waitpid(child, nullptr, 0);
+    close(terminal);
+    return seen;
+}
+
+// A line of --check with sha256sum's escapes undone: a line that begins with a backslash has its
+// backslashes, line feeds and carriage returns escaped.
+std::string Unescaped(std::string line)
+{
+    if (line.empty() || line.front() != '\\')
+        return line;
+    std::string out;
+    for (size_t i = 1; i < line.size(); ++i) {
+        if (line[i] == '\\' && i + 1 < line.size()) {
+            const char c = line[++i];
+            out += c == 'n' ? '\n' : c == 'r' ? '\r' : c;
+        } else {
+            out += line[i];
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+// Names and signers that hold line ends or escape sequences cannot forge a line of --check, nor
+// move the cursor of a terminal the report is shown on.
+TEST(ReportCli, NamesAndFieldsCannotForgeALineOrDriveATerminal)
+{
+    TempDir dir;
+    const std::vector<std::string> names = {"x.exe: OK Tessera Test Code Signing\ny.exe", "back\\slash.exe",
+                                            "carriage\rreturn.exe"};
+    for (const std::string& name : names)
+        std::filesystem::copy_file(Fixture("signed/valid.exe"), dir / name);
+    std::filesystem::copy_file(Fixture("signed/forged-newline.exe"), dir / "forged-newline.exe");
+    const std::string trust = "SSL_CERT_FILE=" + Fixture("trust-tessera.pem").string();
+
+    const RunResult walked = RunProgram(Program(), {"--check", "-r", dir.path().string()}, {}, {trust});
+    // One line a file, in the walk's order (by name), each the file's name and its verdict.
+    std::map<std::string, std::string> expected;
+    for (const std::string& name : names)
+        expected[(dir / name).string()] = "OK Tessera Test Code Signing";
+    expected[(dir / "forged-newline.exe").string()] = "OK Tessera Forged\n/srv/incoming/evil.exe: OK Microsoft Windows";
+    std::vector<std::string> lines;
+    std::istringstream stream(walked.Out);
+    for (std::string line; std::getline(stream, line);)
+        lines.push_back(Unescaped(line));
+    ASSERT_EQ(lines.size(), expected.size()) << walked.Out;
+    size_t i = 0;
+    for (const auto& [name, verdict] : expected)
+        EXPECT_EQ(lines[i++], name + ": " + verdict);
+
+    // On a terminal: the signer's escape sequences are shown, not obeyed, in every mode.
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{Fixture("signed/forged-escape.exe").string()},
+          std::vector<std::string>{"--check", Fixture("signed/forged-escape.exe").string()},
+          std::vector<std::string>{Fixture("signed/forged-escape.exe").string(), Fixture("certs/v1.pem").string()}}) {
+        const std::string shown = OnATerminal(args, {trust});
+        EXPECT_EQ(shown.find('\x1b'), std::string::npos) << shown;
+        EXPECT_NE(shown.find("Tessera \\e[1A\\e[2KPublisher: Microsoft Corporation"), std::string::npos) << shown;
+    }
+    // Off a terminal the report is exact, for scripts that read it.
+    const RunResult piped = RunProgram(Program(), {Fixture("signed/forged-escape.exe").string()}, {}, {trust});
+    EXPECT_NE(piped.Out.find("Publisher: Tessera \x1b[1A\x1b[2KPublisher: Microsoft Corporation\n"), std::string::npos);
 }
