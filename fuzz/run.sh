@@ -38,7 +38,8 @@ runtime=$(clang -print-file-name=libclang_rt.asan-x86_64.so)
 # and cycling that much freed memory made a PKCS #12 import within its derivation bound take over
 # the second an input may take (0.4 s here with 32 MB, up to 3 s with the default). A use of a
 # block freed by the same parser moments before still shows.
-LD_PRELOAD="$runtime" ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1:quarantine_size_mb=32 \
+# Files the targets write go into the work folder, which goes with the run whatever happens.
+TMPDIR="$work" LD_PRELOAD="$runtime" ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1:quarantine_size_mb=32 \
   UBSAN_OPTIONS=print_stacktrace=1 \
   "$bin/$target" -max_total_time="$seconds" -runs="${FUZZ_RUNS:--1}" -timeout=1 -rss_limit_mb=2048 -print_final_stats=1 \
   -dict="$work/all.dict" -artifact_prefix="$artifacts/$target-" "$corpus"
