@@ -5,7 +5,9 @@
 #   CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DTESSERA_FUZZ=ON -DTESSERA_TESTS=OFF
 #   ninja -C build-fuzz fuzz_cert_loaders
 #   fuzz/run.sh build-fuzz/bin fuzz_cert_loaders 600 [CORPUS [ARTIFACTS]]
-# CORPUS keeps what the run learns (a folder of its own otherwise, removed afterwards).
+# CORPUS keeps what the run learns (a folder of its own otherwise, removed afterwards). The run
+# starts from the target's seeds, what earlier campaigns kept in fuzz/corpus/<target>, and with
+# REAL_SEEDS=DIR (fuzz/real-seeds.sh's output) the real files of the kinds fuzz/targets names.
 # The stand-ins are shared libraries, so the sanitizer runtime is too; it must be loaded first.
 set -eu
 bin=$(cd "$1" && pwd)
@@ -16,6 +18,7 @@ repo=$(dirname "$here")
 line=$(grep -E "^$target[[:space:]]" "$here/targets") || { echo "run.sh: $target is not in fuzz/targets" >&2; exit 2; }
 seeds=$(echo "$line" | awk '{print $2}')
 dictionaries=$(echo "$line" | awk '{print $3}')
+real=$(echo "$line" | awk '{print $4}')
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -29,6 +32,14 @@ for seed in $(echo "$seeds" | tr ',' ' '); do
   esac
   find "$folder" -maxdepth 1 -type f -size -1024k -exec cp {} "$corpus" \;
 done
+if [ -d "$here/corpus/$target" ]; then
+  cp "$here/corpus/$target"/* "$corpus" 2>/dev/null || true
+fi
+if [ -n "${REAL_SEEDS:-}" ] && [ "$real" != - ]; then
+  for kind in $(echo "$real" | tr ',' ' '); do
+    cp "$REAL_SEEDS/$kind"/* "$corpus" 2>/dev/null || true
+  done
+fi
 for name in $(echo "$dictionaries" | tr ',' ' '); do
   cat "$here/dictionaries/$name.dict" >> "$work/all.dict"
 done
