@@ -20,8 +20,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <iostream>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <thread>
 
@@ -91,6 +91,32 @@ void RestoreTerminalAndDie(int signal)
 
 constexpr int EndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
+// Far above any password anyone types or keeps in a file; what goes beyond it (a password file
+// that is /dev/zero, a prompt fed from it) is refused rather than read until memory runs out.
+constexpr size_t PasswordLineLimit = 64 * 1024;
+
+enum class LineRead { Line, End, TooLong, Failed };
+
+// One line of file without its line end (LF or CR LF), at most PasswordLineLimit bytes of it.
+// End: the input ended before anything was read.
+LineRead ReadPasswordLine(std::FILE* file, std::string& line)
+{
+    line.clear();
+    int c = 0;
+    while ((c = std::fgetc(file)) != EOF && c != '\n') {
+        if (line.size() == PasswordLineLimit)
+            return LineRead::TooLong;
+        line += static_cast<char>(c);
+    }
+    if (std::ferror(file))
+        return LineRead::Failed;
+    if (c == EOF && line.empty())
+        return LineRead::End;
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    return LineRead::Line;
+}
+
 class TerminalHost final : public IInspectionHost {
 public:
     void ShowFileName(const QString&) override {}
@@ -120,7 +146,7 @@ public:
             std::fflush(stderr);
         }
         std::string line;
-        const bool confirmed = static_cast<bool>(std::getline(std::cin, line));
+        const LineRead read = ReadPasswordLine(stdin, line);
         if (terminal) {
             tcsetattr(STDIN_FILENO, TCSAFLUSH, &SavedTerminal);
             TerminalQuiet = 0;
@@ -128,10 +154,11 @@ public:
                 sigaction(EndingSignals[i], &previous[i], nullptr);
             std::fputc('\n', stderr);
         }
-        if (!confirmed)
+        if (read == LineRead::TooLong)
+            throw std::runtime_error("the password on standard input is longer than " +
+                                     std::to_string(PasswordLineLimit) + " bytes");
+        if (read != LineRead::Line)
             return false;
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
         password = QString::fromLocal8Bit(line);
         return true;
     }
@@ -164,21 +191,17 @@ int WrongCall(const char* message)
     return 2;
 }
 
-} // namespace
-
-// The first line of a file, without its line end; false when it cannot be read.
-bool ReadPasswordFile(const QString& fileName, QString& password)
+// The first line of a file, without its line end (an empty file: the empty password).
+LineRead ReadPasswordFile(const QString& fileName, QString& password)
 {
     std::FILE* file = std::fopen(FileNameToBytes(fileName).constData(), "rb");
     if (!file)
-        return false;
+        return LineRead::Failed;
     std::string line;
-    for (int c; (c = std::fgetc(file)) != EOF && c != '\n';)
-        line += static_cast<char>(c);
-    const bool read = !std::ferror(file);
+    LineRead read = ReadPasswordLine(file, line);
     std::fclose(file);
-    if (!line.empty() && line.back() == '\r')
-        line.pop_back();
+    if (read == LineRead::End)
+        read = LineRead::Line;
     password = QString::fromLocal8Bit(line);
     return read;
 }
@@ -190,6 +213,8 @@ bool ParseJobs(const QString& text, int& jobs)
     jobs = text.toInt(&ok);
     return ok && jobs >= 1 && jobs <= 1024;
 }
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -261,7 +286,14 @@ int main(int argc, char** argv)
     if (bulk.Operands.isEmpty())
         return WrongCall("missing FILE");
     if (!passwordFile.isEmpty()) {
-        if (!ReadPasswordFile(passwordFile, bulk.Password)) {
+        switch (ReadPasswordFile(passwordFile, bulk.Password)) {
+        case LineRead::Line:
+        case LineRead::End: break;
+        case LineRead::TooLong:
+            std::fprintf(stderr, "tessera-report: %s: the password is longer than %zu bytes\n",
+                         FileNameToBytes(passwordFile).constData(), PasswordLineLimit);
+            return 1;
+        case LineRead::Failed:
             std::fprintf(stderr, "tessera-report: %s: %s\n", FileNameToBytes(passwordFile).constData(),
                          UnreadableReason(passwordFile).c_str());
             return 2;

@@ -338,4 +338,40 @@ TEST(BulkReport, KeyContainersTakeThePasswordFileAndNeverReadStandardInput)
     EXPECT_EQ(missing.ExitCode, 2);
 }
 
+// A password line is read up to 64 KiB and refused beyond it, never read until memory runs out:
+// from a file, from the prompt of the plain report and from that of --json.
+TEST(BulkReport, APasswordLineBeyondAnyPasswordIsRefused)
+{
+    TempDir dir;
+    const std::string longest(64 * 1024, 'x');
+    WriteText(dir / "longest", longest + "\n");
+    WriteText(dir / "longer", longest + "x\n");
+
+    const RunResult zero = Report({"--password-file", "/dev/zero", "certs/chain.pfx"});
+    EXPECT_EQ(zero.ExitCode, 1);
+    EXPECT_EQ(zero.Out, "");
+    EXPECT_EQ(zero.Err, "tessera-report: /dev/zero: the password is longer than 65536 bytes\n");
+    const RunResult longer = Report({"--password-file", (dir / "longer").string(), "certs/chain.pfx"});
+    EXPECT_EQ(longer.ExitCode, 1);
+    EXPECT_EQ(longer.Err, "tessera-report: " + (dir / "longer").string() + ": the password is longer than 65536 bytes\n");
+    // The longest line is a password like any other, here a wrong one.
+    const RunResult longest_ = Report({"--password-file", (dir / "longest").string(), "certs/chain.pfx"});
+    EXPECT_EQ(longest_.ExitCode, 0) << longest_.Err;
+    EXPECT_EQ(longest_.Out, "File contains no certificate or password is not valid\n");
+
+    const auto fromZero = [](const std::vector<std::string>& args) {
+        std::vector<std::string> shell = {"-c", "cd \"$0\" && exec \"$@\" < /dev/zero", TESSERA_FIXTURES_DIR,
+                                          Program()};
+        shell.insert(shell.end(), args.begin(), args.end());
+        return RunProgram("/bin/sh", shell, {}, {"SSL_CERT_FILE=" + Fixture("trust-tessera.pem").string()});
+    };
+    const RunResult prompt = fromZero({"certs/chain.pfx"});
+    EXPECT_EQ(prompt.ExitCode, 1);
+    EXPECT_EQ(prompt.Err, "tessera-report: the password on standard input is longer than 65536 bytes\n");
+    const RunResult json = fromZero({"--json", "certs/chain.pfx"});
+    EXPECT_EQ(json.ExitCode, 1);
+    EXPECT_EQ(json.Out, "{\"error\":\"the password on standard input is longer than 65536 bytes\","
+                        "\"path\":\"certs/chain.pfx\"}\n");
+}
+
 } // namespace
