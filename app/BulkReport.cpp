@@ -72,6 +72,8 @@ FileResult InspectOne(const QString& path, const TBulkOptions& options)
     TInspectionRecord record;
     TInspectionOptions inspection;
     inspection.AllSignatures = options.AllSignatures || options.Json;
+    inspection.Explain = options.Explain && !options.Json && !options.Check;
+    inspection.Accounts = options.Json;
     inspection.Record = &record;
     QString password;
     QString error;

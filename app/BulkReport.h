@@ -18,6 +18,7 @@ struct TBulkOptions {
     bool Json = false;
     bool Check = false;
     bool AllSignatures = false;
+    bool Explain = false; // why each verdict is what it is, after it in the report
     bool Headers = false;     // "==> FILE <==" before each text report
     QString Password;         // for key containers, when HavePassword
     bool HavePassword = false;

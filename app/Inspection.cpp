@@ -1,9 +1,11 @@
 #include "app/Inspection.h"
 
+#include "app/ReportExplain.h"
 #include "cert/KavexCert.h"
 #include "cert/KavexWinCrypt.h"
 #include "fileinfo/KavexRoutines.h"
 #include "platform/include/win/objidl.h"
+#include "platform/include/win/winbase.h"
 #include "platform/include/win/shellapi.h"
 #include "storage/KavexSS.h"
 #include "support/ComPtr.h"
@@ -42,14 +44,29 @@ public:
     HCERTSTORE Store = nullptr;
 };
 
+TDateTime NowUtc()
+{
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    return ConvertFileTime(now, false);
+}
+
 // The verdict on the file's signature, and the signer's details when it holds; executables also
 // name the program and its links. With every signature asked for, each nested one follows.
 void WriteSignature(const QString& fileName, IReportSink& report, bool programInfo, const TInspectionOptions& options)
 {
-    std::vector<TSignatureVerdict> verdicts = VerifyFileSignatures(fileName, options.AllSignatures);
+    std::vector<TSignatureVerdict> verdicts =
+        VerifyFileSignatures(fileName, options.AllSignatures, options.Explain || options.Accounts);
+    const auto explain = [&](const TSignatureVerdict& verdict) {
+        if (options.Explain && verdict.Account)
+            for (const QString& line : ExplainSignature(*verdict.Account, NowUtc()))
+                report.AddLine(line);
+    };
     const TSignatureVerdict& primary = verdicts.front();
     if (primary.Result != 0) {
-        report.AddLineAndBlank(QStringLiteral("ERROR: ") + TrustErrorText(primary.Result));
+        report.AddLine(QStringLiteral("ERROR: ") + TrustErrorText(primary.Result));
+        explain(primary);
+        report.AddBlank();
     } else {
         report.AddLine(QStringLiteral("Publisher: ") + primary.Publisher);
         if (programInfo) {
@@ -59,6 +76,7 @@ void WriteSignature(const QString& fileName, IReportSink& report, bool programIn
         }
         if (primary.SigningDate > 0)
             report.AddLine(QStringLiteral("Signing date: ") + DateTimeToText(primary.SigningDate));
+        explain(primary);
         report.AddBlank();
     }
     for (size_t i = 1; i < verdicts.size(); ++i) {
@@ -72,6 +90,7 @@ void WriteSignature(const QString& fileName, IReportSink& report, bool programIn
             report.AddLine(QStringLiteral("Signing date: ") + DateTimeToText(nested.SigningDate));
         if (!nested.TimeStampKind.isEmpty())
             report.AddLine(QStringLiteral("Time stamp: ") + nested.TimeStampKind);
+        explain(nested);
         report.AddBlank();
     }
     if (options.Record)

@@ -75,6 +75,11 @@ struct TInspectionRecord {
 struct TInspectionOptions {
     // Judges the signatures nested in the primary one too, and adds each to the report.
     bool AllSignatures = false;
+    // Writes after each verdict why it is what it is (the chain as judged, the moment, the time
+    // stamp, revocation, the digest).
+    bool Explain = false;
+    // Keeps each verdict's account in the record (for programs), without writing it.
+    bool Accounts = false;
     // Filled as the report is written, when given.
     TInspectionRecord* Record = nullptr;
 };

@@ -66,6 +66,111 @@ QJsonObject VersionToJson(const TVersionInfo& v)
     };
 }
 
+QString SourceName(DWORD source)
+{
+    switch (source) {
+    case TESSERA_CERT_SOURCE_SIGNATURE: return QStringLiteral("signature");
+    case TESSERA_CERT_SOURCE_SYSTEM_STORE: return QStringLiteral("systemStore");
+    case TESSERA_CERT_SOURCE_CERT_FILE: return QStringLiteral("certFile");
+    case TESSERA_CERT_SOURCE_CERT_DIR: return QStringLiteral("certDir");
+    case TESSERA_CERT_SOURCE_BUILT_IN: return QStringLiteral("builtIn");
+    case TESSERA_CERT_SOURCE_ROOT_LIST: return QStringLiteral("rootList");
+    default: return {};
+    }
+}
+
+QString RevocationName(HRESULT result)
+{
+    switch (result) {
+    case S_OK: return QStringLiteral("good");
+    case CRYPT_E_REVOKED: return QStringLiteral("revoked");
+    case CRYPT_E_NO_REVOCATION_CHECK: return QStringLiteral("noList");
+    default: return QStringLiteral("offline");
+    }
+}
+
+QJsonArray ChainToJson(const TChainAccount& chain)
+{
+    QJsonArray elements;
+    for (const TCertAccount& c : chain.Elements) {
+        QJsonValue revocation = QJsonValue::Null;
+        if (c.Revocation)
+            revocation = QJsonObject{
+                {QStringLiteral("result"), RevocationName(c.Revocation->Result)},
+                {QStringLiteral("revokedAt"), IsoTime(c.Revocation->RevokedAtUtc)},
+                {QStringLiteral("reason"), c.Revocation->Result == CRYPT_E_REVOKED ? QJsonValue(static_cast<int>(c.Revocation->Reason))
+                                                                                    : QJsonValue(QJsonValue::Null)},
+            };
+        elements.append(QJsonObject{
+            {QStringLiteral("subject"), TextOrNull(c.Subject)},
+            {QStringLiteral("issuer"), TextOrNull(c.Issuer)},
+            {QStringLiteral("sha1"), TextOrNull(c.Sha1)},
+            {QStringLiteral("sha256"), TextOrNull(c.Sha256)},
+            {QStringLiteral("notBefore"), IsoTime(c.NotBeforeUtc)},
+            {QStringLiteral("notAfter"), IsoTime(c.NotAfterUtc)},
+            {QStringLiteral("source"), TextOrNull(SourceName(c.Source))},
+            {QStringLiteral("trustedRoot"), c.TrustedRoot},
+            {QStringLiteral("status"), QJsonArray::fromStringList(ChainStatusNames(c.Status.dwErrorStatus))},
+            {QStringLiteral("revocation"), revocation},
+        });
+    }
+    return elements;
+}
+
+QString JudgedAtReasonName(TJudgedAtReason reason)
+{
+    switch (reason) {
+    case TJudgedAtReason::TimeStamp: return QStringLiteral("timeStamp");
+    case TJudgedAtReason::NoTimeStamp: return QStringLiteral("noTimeStamp");
+    case TJudgedAtReason::TimeStampFailed: return QStringLiteral("timeStampFailed");
+    case TJudgedAtReason::LifetimeSigning: return QStringLiteral("lifetimeSigning");
+    }
+    return {};
+}
+
+// The signer chain's revocation answers, the certificates by name under each answer; null when
+// revocation was not checked.
+QJsonValue RevocationToJson(const TChainAccount& chain)
+{
+    QJsonObject answers{{QStringLiteral("good"), QJsonArray()},
+                        {QStringLiteral("revoked"), QJsonArray()},
+                        {QStringLiteral("offline"), QJsonArray()},
+                        {QStringLiteral("noList"), QJsonArray()}};
+    bool checked = false;
+    for (const TCertAccount& c : chain.Elements) {
+        if (!c.Revocation)
+            continue;
+        checked = true;
+        const QString key = RevocationName(c.Revocation->Result);
+        QJsonArray names = answers.value(key).toArray();
+        names.append(c.Subject);
+        answers.insert(key, names);
+    }
+    return checked ? QJsonValue(answers) : QJsonValue(QJsonValue::Null);
+}
+
+QJsonValue TimeStampToJson(const TSignatureVerdict& s)
+{
+    if (!s.Account || !s.Account->TimeStamp) {
+        // Without the account (not asked for), the kind the signature carries.
+        if (s.TimeStampKind.isEmpty())
+            return QJsonValue::Null;
+        return QJsonObject{{QStringLiteral("kind"), s.TimeStampKind}};
+    }
+    const TTimeStampAccount& t = *s.Account->TimeStamp;
+    const auto code = static_cast<uint32_t>(t.Result);
+    return QJsonObject{
+        {QStringLiteral("kind"), TextOrNull(t.Kind)},
+        {QStringLiteral("signer"), TextOrNull(t.Signer)},
+        {QStringLiteral("time"), IsoTime(t.TimeUtc)},
+        {QStringLiteral("valid"), t.Result == 0},
+        {QStringLiteral("resultHex"), Hex32(code)},
+        {QStringLiteral("resultName"), TextOrNull(TrustErrorName(t.Result))},
+        {QStringLiteral("chain"), ChainToJson(t.Chain)},
+        {QStringLiteral("chainStatus"), QJsonArray::fromStringList(ChainStatusNames(t.Chain.Status.dwErrorStatus))},
+    };
+}
+
 QJsonObject SignatureToJson(const TSignatureVerdict& s)
 {
     const auto code = static_cast<uint32_t>(s.Result);
@@ -82,11 +187,24 @@ QJsonObject SignatureToJson(const TSignatureVerdict& s)
         {QStringLiteral("publisherLink"), TextOrNull(s.PublisherLink)},
         {QStringLiteral("moreInfoLink"), TextOrNull(s.MoreInfoLink)},
         {QStringLiteral("signingDate"), IsoTime(s.SigningDateUtc)},
-        {QStringLiteral("timeStamp"), TextOrNull(s.TimeStampKind)},
+        {QStringLiteral("timeStamp"), TimeStampToJson(s)},
         {QStringLiteral("digestAlgorithm"), TextOrNull(s.DigestAlgorithm)},
         {QStringLiteral("digestAlgorithmOid"), TextOrNull(s.DigestAlgorithmOid)},
         {QStringLiteral("rootName"), TextOrNull(s.RootName)},
     };
+    // Why the verdict is what it is.
+    if (const std::optional<TSignatureAccount>& a = s.Account) {
+        o.insert(QStringLiteral("chain"), ChainToJson(a->Chain));
+        o.insert(QStringLiteral("chainStatus"), QJsonArray::fromStringList(ChainStatusNames(a->Chain.Status.dwErrorStatus)));
+        o.insert(QStringLiteral("judgedAt"), IsoTime(a->JudgedAtUtc));
+        o.insert(QStringLiteral("judgedAtReason"), JudgedAtReasonName(a->JudgedAtReason));
+        o.insert(QStringLiteral("revocation"), RevocationToJson(a->Chain));
+        o.insert(QStringLiteral("digest"), a->Digest ? QJsonValue(QJsonObject{{QStringLiteral("algorithm"), a->Digest->Algorithm},
+                                                                            {QStringLiteral("file"), a->Digest->File},
+                                                                            {QStringLiteral("signed"), a->Digest->Signed},
+                                                                            {QStringLiteral("match"), a->Digest->Match}})
+                                                     : QJsonValue(QJsonValue::Null));
+    }
     return o;
 }
 

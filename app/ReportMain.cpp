@@ -279,12 +279,16 @@ int main(int argc, char** argv)
             bulk.Check = true;
         } else if (argument == u"--all-signatures") {
             bulk.AllSignatures = true;
+        } else if (argument == u"--explain") {
+            bulk.Explain = true;
         } else {
             return WrongCall(("unknown option '" + FileNameToBytes(argument).toStdString() + "'").c_str());
         }
     }
     if (bulk.Operands.isEmpty())
         return WrongCall("missing FILE");
+    if (bulk.Explain && bulk.Check)
+        return WrongCall("option '--explain' cannot go with --check, whose lines are one a file");
     if (!passwordFile.isEmpty()) {
         switch (ReadPasswordFile(passwordFile, bulk.Password)) {
         case LineRead::Line:
@@ -317,6 +321,7 @@ int main(int argc, char** argv)
         QString password;
         TInspectionOptions options;
         options.AllSignatures = bulk.AllSignatures;
+        options.Explain = bulk.Explain;
         try {
             InspectFile(fileName, password, report, bulk.HavePassword ? static_cast<IInspectionHost&>(given) : host,
                         options);

@@ -740,8 +740,9 @@ QString TimeStampKindOf(HANDLE state)
 }
 
 // One WinVerifyTrust call on the signature of the given index; the state is closed again. Its
-// count of nested signatures goes to secondary when asked for.
-TSignatureVerdict VerifyOneSignature(const QString& fileName, HANDLE file, DWORD index, DWORD* secondary)
+// count of nested signatures goes to secondary when asked for; with accounts, the verdict's
+// account is read before.
+TSignatureVerdict VerifyOneSignature(const QString& fileName, HANDLE file, DWORD index, DWORD* secondary, bool accounts)
 {
     TSignatureVerdict verdict;
     verdict.Index = index;
@@ -766,6 +767,8 @@ TSignatureVerdict VerifyOneSignature(const QString& fileName, HANDLE file, DWORD
         GetSignerProgramInfo(state, verdict.ProgramName, verdict.PublisherLink, verdict.MoreInfoLink);
         verdict.TimeStampKind = TimeStampKindOf(state);
         verdict.RootName = RootNameOf(state);
+        if (accounts)
+            verdict.Account = ReadSignatureAccount(state, verdict.TimeStampKind);
         if (CRYPT_PROVIDER_SGNR* signer = FirstSigner(state);
             signer && signer->psSigner && signer->psSigner->HashAlgorithm.pszObjId) {
             verdict.DigestAlgorithmOid = QString::fromLatin1(signer->psSigner->HashAlgorithm.pszObjId);
@@ -785,15 +788,15 @@ TDateTime GetSigningTime(HANDLE state)
     return SigningFileTime(state, time) ? ConvertFileTime(time, true) : 0;
 }
 
-std::vector<TSignatureVerdict> VerifyFileSignatures(const QString& fileName, bool nested)
+std::vector<TSignatureVerdict> VerifyFileSignatures(const QString& fileName, bool nested, bool accounts)
 {
     const FileHandle file(CreateFileW(WStr(fileName), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD secondary = 0;
     std::vector<TSignatureVerdict> verdicts;
-    verdicts.push_back(VerifyOneSignature(fileName, file.get(), 0, nested ? &secondary : nullptr));
+    verdicts.push_back(VerifyOneSignature(fileName, file.get(), 0, nested ? &secondary : nullptr, accounts));
     for (DWORD index = 1; nested && index <= secondary; ++index)
-        verdicts.push_back(VerifyOneSignature(fileName, file.get(), index, nullptr));
+        verdicts.push_back(VerifyOneSignature(fileName, file.get(), index, nullptr, accounts));
     return verdicts;
 }
 

@@ -7,6 +7,7 @@
 // context handed back belongs to the caller (CertCloseStore / CertFreeCertificateContext).
 #pragma once
 
+#include "cert/KavexTrustAccount.h"
 #include "platform/include/win/wincrypt.h"
 #include "support/DateTime.h"
 #include "support/Streams.h"
@@ -123,11 +124,15 @@ struct TSignatureVerdict {
     QString DigestAlgorithm;      // the signer's digest algorithm ("sha256") and its OID
     QString DigestAlgorithmOid;
     QString RootName; // the trusted root the chain ends in, by its friendly name; empty without one
+    // Why the verdict is what it is; read when asked for (it costs a little per certificate).
+    std::optional<TSignatureAccount> Account;
 };
 // The file's primary signature and, when nested is true, each signature nested in it, judged one
 // by one as WinVerifyTrust judges them. The primary's verdict comes first, even for a file
 // without any signature.
-[[nodiscard]] std::vector<TSignatureVerdict> VerifyFileSignatures(const QString& fileName, bool nested);
+// With accounts, each verdict carries its account.
+[[nodiscard]] std::vector<TSignatureVerdict> VerifyFileSignatures(const QString& fileName, bool nested,
+                                                                  bool accounts = false);
 
 // Export and viewing.
 bool SaveStoreToStream(HCERTSTORE store, TMemoryStream& stream);

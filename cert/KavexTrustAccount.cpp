@@ -107,6 +107,31 @@ TChainAccount ChainOf(const CRYPT_PROVIDER_SGNR& signer)
     return chain;
 }
 
+QString HexOf(const CRYPT_DATA_BLOB& blob)
+{
+    if (!blob.pbData)
+        return {};
+    return QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(blob.pbData), static_cast<int>(blob.cbData)).toHex());
+}
+
+// The digest check the trust provider keeps as its private data; none when it never got to compare.
+std::optional<TDigestAccount> DigestOf(CRYPT_PROVIDER_DATA* data)
+{
+    GUID id = TESSERA_DIGEST_CHECK_ID;
+    const CRYPT_PROVIDER_PRIVDATA* privateData = WTHelperGetProvPrivateDataFromChain(data, &id);
+    if (!privateData || !privateData->pvProvData || privateData->cbProvData < sizeof(TESSERA_DIGEST_CHECK))
+        return std::nullopt;
+    const auto& check = *static_cast<const TESSERA_DIGEST_CHECK*>(privateData->pvProvData);
+    TDigestAccount digest;
+    const QString oid = QString::fromLatin1(check.pszAlgorithmOid ? check.pszAlgorithmOid : "");
+    const QString name = OidToName(oid);
+    digest.Algorithm = name.toLower();
+    digest.File = HexOf(check.FileDigest);
+    digest.Signed = HexOf(check.SignedDigest);
+    digest.Match = !digest.File.isEmpty() && digest.File == digest.Signed;
+    return digest;
+}
+
 } // namespace
 
 std::optional<TSignatureAccount> ReadSignatureAccount(HANDLE state, const QString& timeStampKind)
@@ -145,10 +170,11 @@ std::optional<TSignatureAccount> ReadSignatureAccount(HANDLE state, const QStrin
         account.JudgedAtReason = TJudgedAtReason::TimeStampFailed;
     else
         account.JudgedAtReason = TJudgedAtReason::TimeStamp;
+    account.Digest = DigestOf(data);
     return account;
 }
 
-QStringList TrustErrorNames(DWORD errorStatus)
+QStringList ChainStatusNames(DWORD errorStatus)
 {
     static const std::array<std::pair<DWORD, const char*>, 25> Names = {{
         {CERT_TRUST_IS_NOT_TIME_VALID, "CERT_TRUST_IS_NOT_TIME_VALID"},

@@ -77,4 +77,4 @@ struct TSignatureAccount {
 
 // The chain engine's names of the flags set in errorStatus ("CERT_TRUST_IS_NOT_TIME_VALID", ...),
 // from the lowest bit up; an unnamed one as its hex value.
-[[nodiscard]] QStringList TrustErrorNames(DWORD errorStatus);
+[[nodiscard]] QStringList ChainStatusNames(DWORD errorStatus);

@@ -38,4 +38,10 @@ CRYPT_PROVIDER_CERT* WINAPI WTHelperGetProvCertFromChain(CRYPT_PROVIDER_SGNR* a,
                                                                         nullptr, a, b);
 }
 
+CRYPT_PROVIDER_PRIVDATA* WINAPI WTHelperGetProvPrivateDataFromChain(CRYPT_PROVIDER_DATA* a, GUID* b)
+{
+    return Forward<&WTHelperGetProvPrivateDataFromChain, CRYPT_PROVIDER_PRIVDATA*>(
+        Module, "WTHelperGetProvPrivateDataFromChain", nullptr, a, b);
+}
+
 } // extern "C"

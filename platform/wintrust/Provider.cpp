@@ -1,5 +1,6 @@
 #include "platform/wintrust/Provider.h"
 
+#include <cstring>
 #include <map>
 #include <mutex>
 
@@ -229,6 +230,32 @@ void ProviderState::SetSigners(std::vector<SignerFinding> signers)
     FData.pasSigners = FSigners.empty() ? nullptr : FSigners.data();
 }
 
+void ProviderState::SetDigestCheck(std::string algorithmOid, Bytes fileDigest, Bytes signedDigest)
+{
+    FDigestOid = std::move(algorithmOid);
+    FFileDigest = std::move(fileDigest);
+    FSignedDigest = std::move(signedDigest);
+    FDigestCheck.cbStruct = sizeof(TESSERA_DIGEST_CHECK);
+    FDigestCheck.pszAlgorithmOid = FDigestOid.c_str();
+    FDigestCheck.FileDigest = {static_cast<DWORD>(FFileDigest.size()), FFileDigest.empty() ? nullptr : FFileDigest.data()};
+    FDigestCheck.SignedDigest = {static_cast<DWORD>(FSignedDigest.size()),
+                                 FSignedDigest.empty() ? nullptr : FSignedDigest.data()};
+    FPrivateData.cbStruct = sizeof(CRYPT_PROVIDER_PRIVDATA);
+    FPrivateData.gProviderID = TESSERA_DIGEST_CHECK_ID;
+    FPrivateData.cbProvData = sizeof(TESSERA_DIGEST_CHECK);
+    FPrivateData.pvProvData = &FDigestCheck;
+    FData.csProvPrivData = 1;
+    FData.pasProvPrivData = &FPrivateData;
+}
+
+CRYPT_PROVIDER_PRIVDATA* ProviderState::PrivateData(const GUID& id)
+{
+    for (DWORD i = 0; i < FData.csProvPrivData; ++i)
+        if (std::memcmp(&FData.pasProvPrivData[i].gProviderID, &id, sizeof(GUID)) == 0)
+            return &FData.pasProvPrivData[i];
+    return nullptr;
+}
+
 bool ProviderState::Owns(const CRYPT_PROVIDER_SGNR* signer) const
 {
     for (size_t i = 0; i < FSigners.size(); ++i) {
@@ -290,6 +317,16 @@ CRYPT_PROVIDER_SGNR* SignerOf(CRYPT_PROVIDER_DATA* data, DWORD index, bool count
             return signer;
         return counterIndex < signer->csCounterSigners ? &signer->pasCounterSigners[counterIndex] : nullptr;
     }
+    return nullptr;
+}
+
+CRYPT_PROVIDER_PRIVDATA* PrivateDataOf(CRYPT_PROVIDER_DATA* data, const GUID& id)
+{
+    Registry& registry = TheRegistry();
+    const std::lock_guard lock(registry.Lock);
+    for (auto& [handle, state] : registry.Live)
+        if (state->Data() == data)
+            return state->PrivateData(id);
     return nullptr;
 }
 

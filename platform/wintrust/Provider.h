@@ -10,6 +10,7 @@
 
 #include <array>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace wintrust {
@@ -47,6 +48,9 @@ public:
     void AdoptMessage(HCRYPTMSG message);
     void SetSigners(std::vector<SignerFinding> signers);
     void SetResult(HRESULT result) { FData.dwFinalError = static_cast<DWORD>(result); }
+    // Keeps the digest check as the provider's private data (TESSERA_DIGEST_CHECK_ID).
+    void SetDigestCheck(std::string algorithmOid, Bytes fileDigest, Bytes signedDigest);
+    [[nodiscard]] CRYPT_PROVIDER_PRIVDATA* PrivateData(const GUID& id);
 
     [[nodiscard]] bool Owns(const CRYPT_PROVIDER_SGNR* signer) const;
 
@@ -78,6 +82,12 @@ private:
 
     GUID FAction;
     CRYPT_PROVIDER_DATA FData{};
+    // The digest check and what it points to.
+    std::string FDigestOid;
+    Bytes FFileDigest;
+    Bytes FSignedDigest;
+    TESSERA_DIGEST_CHECK FDigestCheck{};
+    CRYPT_PROVIDER_PRIVDATA FPrivateData{};
     HCERTSTORE FMessageStore = nullptr;
     std::vector<CRYPT_PROVIDER_SGNR> FSigners; // contiguous
     std::vector<SignerSlot> FSlots;            // parallel to FSigners
@@ -92,5 +102,6 @@ bool CloseState(HANDLE handle);
 [[nodiscard]] CRYPT_PROVIDER_SGNR* SignerOf(CRYPT_PROVIDER_DATA* data, DWORD index, bool counterSigner,
                                             DWORD counterIndex);
 [[nodiscard]] CRYPT_PROVIDER_CERT* CertificateOf(CRYPT_PROVIDER_SGNR* signer, DWORD index);
+[[nodiscard]] CRYPT_PROVIDER_PRIVDATA* PrivateDataOf(CRYPT_PROVIDER_DATA* data, const GUID& id);
 
 } // namespace wintrust

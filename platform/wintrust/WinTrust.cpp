@@ -37,6 +37,12 @@ using namespace wintrust;
 
 namespace {
 
+// The OID of a digest algorithm, as CryptoAPI names algorithms.
+std::string OidOf(const EVP_MD* md)
+{
+    return OidText(OBJ_nid2obj(EVP_MD_get_type(md)));
+}
+
 // Time stamps looked at in one signature at most; further ones are ignored.
 constexpr size_t MaxTimeStamps = 8;
 // Signatures nested in the primary one that are counted and can be judged; further ones are not.
@@ -186,6 +192,7 @@ HRESULT VerifyFile(const WINTRUST_DATA& request, ProviderState& state)
         Bytes digest;
         if (SUCCEEDED(subject->Digest(md, digest)) && digest == message->FileDigest())
             digestResult = S_OK;
+        state.SetDigestCheck(OidOf(md), std::move(digest), message->FileDigest());
     }
 
     X509* cert = FindSignerCertificate(signer, message->Certificates());
@@ -297,6 +304,12 @@ WINAPI_EXPORT CRYPT_PROVIDER_SGNR* WINAPI WTHelperGetProvSignerFromChain(CRYPT_P
 WINAPI_EXPORT CRYPT_PROVIDER_CERT* WINAPI WTHelperGetProvCertFromChain(CRYPT_PROVIDER_SGNR* pSgnr, DWORD idxCert)
 {
     return CertificateOf(pSgnr, idxCert);
+}
+
+WINAPI_EXPORT CRYPT_PROVIDER_PRIVDATA* WINAPI WTHelperGetProvPrivateDataFromChain(CRYPT_PROVIDER_DATA* pProvData,
+                                                                                 GUID* pgProviderID)
+{
+    return pProvData && pgProviderID ? PrivateDataOf(pProvData, *pgProviderID) : nullptr;
 }
 
 } // extern "C"

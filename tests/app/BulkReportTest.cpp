@@ -83,7 +83,7 @@ TEST(BulkReport, ReportsOfSeveralFilesUnderTheirNames)
         const RunResult r = Report(c.Args);
         EXPECT_EQ(r.ExitCode, 0) << c.Golden << r.Err;
         EXPECT_EQ(r.Err, "") << c.Golden;
-        const std::string difference = CompareGolden(r.Out, Golden(c.Golden));
+        const std::string difference = CompareGolden(MaskJudgedNow(r.Out), Golden(c.Golden));
         EXPECT_TRUE(difference.empty()) << c.Golden << ": " << difference;
     }
     // One file and no option: the report as ever, without a header.
@@ -192,7 +192,8 @@ TEST(BulkReport, JobsInParallelKeepTheOrderOfTheFiles)
         const RunResult serial = Report(one);
         const RunResult parallel = Report(two);
         EXPECT_EQ(parallel.ExitCode, serial.ExitCode) << mode;
-        EXPECT_EQ(parallel.Out, serial.Out) << mode;
+        // The same, but for the moment "now" a signature without a time stamp is judged at.
+        EXPECT_EQ(MaskJudgedNow(parallel.Out), MaskJudgedNow(serial.Out)) << mode;
         // Each file in its place.
         size_t at = 0;
         for (const std::string& file : files) {

@@ -37,7 +37,7 @@ struct GoldenCase {
 };
 
 // The report, with a last line "!! <message>" when an error left the inspection.
-std::string Report(const fs::path& file, const char* password)
+std::string Report(const fs::path& file, const char* password, const TInspectionOptions& options = {})
 {
     RecordingSink report;
     RecordingHost host;
@@ -46,7 +46,7 @@ std::string Report(const fs::path& file, const char* password)
     QString entered;
     std::string error;
     try {
-        InspectFile(QString::fromStdString(file.string()), entered, report, host);
+        InspectFile(QString::fromStdString(file.string()), entered, report, host, options);
     } catch (const std::exception& e) {
         error = std::string("!! ") + e.what() + "\n";
     }
@@ -91,6 +91,7 @@ TEST_P(GoldenReport, ItsJsonFollowsTheSchemaAndTheReport)
     TInspectionRecord record;
     TInspectionOptions options;
     options.AllSignatures = true;
+    options.Accounts = true;
     options.Record = &record;
     QString entered;
     try {
@@ -322,6 +323,26 @@ const GoldenCase SignedFiles[] = {
     {"signed/valid-untrusted", "signed/valid.exe"},
     {"signed/msi-ts-untrusted", "signed/msi-ts.msi"},
 };
+
+// With the explanation: every signature's chain as judged, its moment, time stamp, revocation and
+// digest, after its verdict (tests/golden/explain).
+class GoldenExplanation : public ::testing::TestWithParam<GoldenCase> {};
+
+TEST_P(GoldenExplanation, MatchesTheGoldenFile)
+{
+    const GoldenCase& c = GetParam();
+    const std::string trust = Fixture(c.Trusted ? "trust-tessera.pem" : "no-trust.pem").string();
+    setenv("SSL_CERT_FILE", trust.c_str(), 1);
+    TInspectionOptions options;
+    options.AllSignatures = true;
+    options.Explain = true;
+    const std::string name = fs::path(c.Golden).filename().string();
+    const std::string difference = CompareGolden(MaskJudgedNow(Report(Fixture(c.Fixture), c.Password, options)),
+                                                 fs::path(TESSERA_SOURCE_DIR) / "tests/golden/explain" / (name + ".txt"));
+    EXPECT_TRUE(difference.empty()) << difference;
+}
+
+INSTANTIATE_TEST_SUITE_P(SignedFiles, GoldenExplanation, ::testing::ValuesIn(SignedFiles), CaseName);
 
 INSTANTIATE_TEST_SUITE_P(CertificateFiles, GoldenReport, ::testing::ValuesIn(CertificateFiles), CaseName);
 INSTANTIATE_TEST_SUITE_P(KeyContainers, GoldenReport, ::testing::ValuesIn(KeyContainers), CaseName);

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <poll.h>
+#include <regex>
 #include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -202,6 +203,14 @@ std::string CompareGolden(const std::string& actual, const fs::path& golden)
             return golden.string() + ":" + std::to_string(line) + ": expected \"" + (ge ? le : "<end>") +
                    "\", got \"" + (ga ? la : "<end>") + "\"";
     }
+}
+
+std::string MaskJudgedNow(const std::string& text)
+{
+    static const std::regex explained(R"(judged at \d{4}-\d\d-\d\d \d\d:\d\d:\d\d UTC, now)");
+    static const std::regex json(R"re("judgedAt":"[^"]*","judgedAtReason":"(noTimeStamp|timeStampFailed|lifetimeSigning)")re");
+    const std::string masked = std::regex_replace(text, explained, "judged at (now), now");
+    return std::regex_replace(masked, json, R"re("judgedAt":"(now)","judgedAtReason":"$1")re");
 }
 
 } // namespace testsupport

@@ -79,4 +79,8 @@ RunResult RunProgram(const std::filesystem::path& program, const std::vector<std
 // the golden file instead. Returns a description of the first difference, or empty when equal.
 std::string CompareGolden(const std::string& actual, const std::filesystem::path& golden);
 
+// The moments a signature was judged at that are "now" (no time stamp, a refused one, Lifetime
+// Signing), replaced by "(now)" in a report's explanation and in JSON, so that goldens hold.
+std::string MaskJudgedNow(const std::string& text);
+
 } // namespace testsupport

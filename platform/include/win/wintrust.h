@@ -113,6 +113,24 @@ struct CRYPT_PROVIDER_SGNR {
     PCCERT_CHAIN_CONTEXT pChainContext;
 };
 
+// What a trust provider keeps for itself in the provider data, found by its ID.
+struct CRYPT_PROVIDER_PRIVDATA {
+    DWORD cbStruct;
+    GUID gProviderID;
+    DWORD cbProvData;
+    void* pvProvData;
+};
+
+// Tessera's trust provider keeps the digest check of the signature it judged as private data
+// under this ID: {965AA79E-24BA-4B72-9322-6932C8483755}.
+inline constexpr GUID TESSERA_DIGEST_CHECK_ID = {0x965AA79E, 0x24BA, 0x4B72, {0x93, 0x22, 0x69, 0x32, 0xC8, 0x48, 0x37, 0x55}};
+struct TESSERA_DIGEST_CHECK {
+    DWORD cbStruct;
+    LPCSTR pszAlgorithmOid;       // the digest algorithm the signature names
+    CRYPT_HASH_BLOB FileDigest;   // the file's, as its subject package hashes it; empty when it could not be
+    CRYPT_HASH_BLOB SignedDigest; // the one the signature holds
+};
+
 // The part of the provider data that callers read; the trust provider keeps more behind it.
 struct CRYPT_PROVIDER_DATA {
     DWORD cbStruct;
@@ -129,6 +147,8 @@ struct CRYPT_PROVIDER_DATA {
     HCRYPTMSG hMsg;
     DWORD csSigners;
     CRYPT_PROVIDER_SGNR* pasSigners;
+    DWORD csProvPrivData;
+    CRYPT_PROVIDER_PRIVDATA* pasProvPrivData;
     DWORD dwFinalError;
 };
 
@@ -140,5 +160,6 @@ CRYPT_PROVIDER_DATA* WINAPI WTHelperProvDataFromStateData(HANDLE hStateData);
 CRYPT_PROVIDER_SGNR* WINAPI WTHelperGetProvSignerFromChain(CRYPT_PROVIDER_DATA* pProvData, DWORD idxSigner,
                                                            BOOL fCounterSigner, DWORD idxCounterSigner);
 CRYPT_PROVIDER_CERT* WINAPI WTHelperGetProvCertFromChain(CRYPT_PROVIDER_SGNR* pSgnr, DWORD idxCert);
+CRYPT_PROVIDER_PRIVDATA* WINAPI WTHelperGetProvPrivateDataFromChain(CRYPT_PROVIDER_DATA* pProvData, GUID* pgProviderID);
 
 } // extern "C"
