@@ -3,6 +3,7 @@
 #include "cert/KavexCert.h"
 #include "cert/KavexWinCrypt.h"
 #include "fileinfo/KavexRoutines.h"
+#include "platform/include/win/mssip.h"
 #include "platform/include/win/objidl.h"
 #include "platform/include/win/shellapi.h"
 #include "storage/KavexSS.h"
@@ -107,6 +108,33 @@ void WriteExecutable(const QString& fileName, IReportSink& report, HCERTSTORE& s
         report.AddLineAndBlank(QStringLiteral("File is not signed"));
 }
 
+// The signed container the trust service's packages take the file for, if any.
+std::optional<TInspectedKind> SignedContainerKind(const QString& fileName)
+{
+    GUID subject{};
+    if (!FileSubjectType(fileName, subject))
+        return std::nullopt;
+    if (subject == CRYPT_SUBJTYPE_CABINET_IMAGE)
+        return TInspectedKind::Cabinet;
+    if (subject == CRYPT_SUBJTYPE_CATALOG_IMAGE)
+        return TInspectedKind::Catalog;
+    if (subject == SUBJTYPE_APPX_PACKAGE || subject == SUBJTYPE_APPX_BUNDLE)
+        return TInspectedKind::AppPackage;
+    if (subject == SUBJTYPE_POWERSHELL_SCRIPT)
+        return TInspectedKind::Script;
+    return std::nullopt;
+}
+
+// A signed container: the executable's report without its version block.
+void WriteSignedContainer(const QString& fileName, IReportSink& report, HCERTSTORE& store,
+                          const TInspectionOptions& options)
+{
+    if (OpenSubjectSignatureStore(fileName, store) && store)
+        WriteSignature(fileName, report, true, options);
+    else
+        report.AddLineAndBlank(QStringLiteral("File is not signed"));
+}
+
 void WriteCertificateBlock(const TCertContextInfo& c, IReportSink& report)
 {
     report.AddLine(QStringLiteral("Certificate %1 version %2").arg(c.Encoding).arg(c.Version));
@@ -169,7 +197,8 @@ void InspectFile(const QString& fileName, QString& password, IReportSink& report
     const auto kind = [&](TInspectedKind k) {
         if (record) {
             record->Kind = k;
-            record->Signable = k == TInspectedKind::Compound || k == TInspectedKind::Executable;
+            record->Signable = k != TInspectedKind::Certificates && k != TInspectedKind::KeyContainer &&
+                               k != TInspectedKind::Unsupported;
         }
     };
 
@@ -200,6 +229,9 @@ void InspectFile(const QString& fileName, QString& password, IReportSink& report
                     : QStringLiteral("File contains no certificate or password is not valid"));
             return;
         }
+    } else if (const std::optional<TInspectedKind> container = SignedContainerKind(fileName)) {
+        kind(*container);
+        WriteSignedContainer(fileName, report, store.Store, options);
     } else {
         kind(TInspectedKind::Unsupported);
         say(QStringLiteral("File type is not supported"));
@@ -232,7 +264,14 @@ HCERTSTORE OpenInspectedFileStore(const QString& fileName, const QString& passwo
         OpenCertificateFileStore(fileName, store);
     else if (IsListedExtension(extension, KeyContainerExtensions))
         OpenPfxFileStore(fileName, password, store);
+    else if (SignedContainerKind(fileName))
+        OpenSubjectSignatureStore(fileName, store);
     return store;
+}
+
+bool IsSignedContainer(const QString& fileName)
+{
+    return SignedContainerKind(fileName).has_value();
 }
 
 bool OpenCompoundSignatureStore(const QString& fileName, HCERTSTORE& store)

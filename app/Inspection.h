@@ -53,8 +53,19 @@ struct TSummaryProperty {
     QString Text;
 };
 
-// What kind of file the inspection took a file for.
-enum class TInspectedKind { Compound, Executable, Certificates, KeyContainer, Unsupported };
+// What kind of file the inspection took a file for. Cabinets, catalogs, app packages and scripts
+// are the signed containers that a subject interface package of the trust service claims.
+enum class TInspectedKind {
+    Compound,
+    Executable,
+    Certificates,
+    KeyContainer,
+    Cabinet,
+    Catalog,
+    AppPackage,
+    Script,
+    Unsupported
+};
 
 // Everything the report shows of a file, for programs that read it rather than a person.
 struct TInspectionRecord {
@@ -63,7 +74,7 @@ struct TInspectionRecord {
     QString TypeName;
     std::vector<TSummaryProperty> Summary;   // compound files
     std::optional<TVersionInfo> Version;     // executables
-    bool Signable = false;                   // compound files and executables
+    bool Signable = false;                   // compound files, executables and signed containers
     // The primary signature first, then the nested ones when they were asked for; empty for a
     // signable file without a signature.
     std::vector<TSignatureVerdict> Signatures;
@@ -95,6 +106,9 @@ inline constexpr char16_t KeyContainerExtensions[] = u".pfx.p12";
 // the signature of a compound file or an executable, a certificate file, or a key container opened
 // with the password given. Null when there is none; the caller closes it.
 [[nodiscard]] HCERTSTORE OpenInspectedFileStore(const QString& fileName, const QString& password);
+
+// A cabinet, catalog, app package or script: a file that a subject interface package claims.
+[[nodiscard]] bool IsSignedContainer(const QString& fileName);
 
 // The compound file's signature stream as a certificate store; the store is null first.
 bool OpenCompoundSignatureStore(const QString& fileName, HCERTSTORE& store);

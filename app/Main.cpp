@@ -320,6 +320,8 @@ void TwndMain::bViewClick()
         ViewCertificateFile(owner, fileName);
     else if (IsListedExtension(extension, KeyContainerExtensions))
         ViewPfxCertificate(owner, fileName, FPwd);
+    else if (IsSignedContainer(fileName))
+        ViewFileSigner(fileName, owner);
 }
 
 void TwndMain::bPropsClick()

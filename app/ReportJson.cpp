@@ -13,6 +13,10 @@ QString KindName(TInspectedKind kind)
     case TInspectedKind::Executable: return QStringLiteral("executable");
     case TInspectedKind::Certificates: return QStringLiteral("certificates");
     case TInspectedKind::KeyContainer: return QStringLiteral("keyContainer");
+    case TInspectedKind::Cabinet: return QStringLiteral("cabinet");
+    case TInspectedKind::Catalog: return QStringLiteral("catalog");
+    case TInspectedKind::AppPackage: return QStringLiteral("appPackage");
+    case TInspectedKind::Script: return QStringLiteral("script");
     case TInspectedKind::Unsupported: break;
     }
     return QStringLiteral("unsupported");

@@ -450,6 +450,39 @@ bool OpenSignatureStreamStore(TStream& stream, HCERTSTORE& store)
     return OpenPkcs7Store(bytes, store);
 }
 
+bool FileSubjectType(const QString& fileName, GUID& subject)
+{
+    subject = GUID{};
+    const FileHandle file(CreateFileW(WStr(fileName), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file.valid() && CryptSIPRetrieveSubjectGuid(WStr(fileName), file.get(), &subject);
+}
+
+bool OpenSubjectSignatureStore(const QString& fileName, HCERTSTORE& store)
+{
+    store = nullptr;
+    const FileHandle file(CreateFileW(WStr(fileName), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    GUID subjectType{};
+    if (!file.valid() || !CryptSIPRetrieveSubjectGuid(WStr(fileName), file.get(), &subjectType))
+        return false;
+    SIP_SUBJECTINFO subject{};
+    subject.cbSize = sizeof subject;
+    subject.pgSubjectType = &subjectType;
+    subject.hFile = file.get();
+    subject.pwsFileName = WStr(fileName);
+    subject.dwEncodingType = CertEncoding;
+    DWORD encoding = 0;
+    DWORD size = 0;
+    if (!CryptSIPGetSignedDataMsg(&subject, &encoding, 0, &size, nullptr) || size == 0)
+        return false;
+    QByteArray message(static_cast<qsizetype>(size), Qt::Uninitialized);
+    if (!CryptSIPGetSignedDataMsg(&subject, &encoding, 0, &size, reinterpret_cast<BYTE*>(message.data())))
+        return false;
+    message.resize(static_cast<qsizetype>(std::min<DWORD>(size, static_cast<DWORD>(message.size()))));
+    return OpenPkcs7Store(message, store);
+}
+
 bool OpenPkcs7Store(const QByteArray& bytes, HCERTSTORE& store)
 {
     CRYPT_DATA_BLOB message{static_cast<DWORD>(bytes.size()),

@@ -20,6 +20,16 @@ HRESULT WINAPI WinVerifyTrustEx(HWND a, GUID* b, WINTRUST_DATA* c)
     return Forward<&WinVerifyTrustEx, HRESULT>(Module, "WinVerifyTrustEx", TRUST_E_PROVIDER_UNKNOWN, a, b, c);
 }
 
+BOOL WINAPI CryptSIPRetrieveSubjectGuid(LPCWSTR a, HANDLE b, GUID* c)
+{
+    return Forward<&CryptSIPRetrieveSubjectGuid, BOOL>(Module, "CryptSIPRetrieveSubjectGuid", FALSE, a, b, c);
+}
+
+BOOL WINAPI CryptSIPGetSignedDataMsg(SIP_SUBJECTINFO* a, DWORD* b, DWORD c, DWORD* d, BYTE* e)
+{
+    return Forward<&CryptSIPGetSignedDataMsg, BOOL>(Module, "CryptSIPGetSignedDataMsg", FALSE, a, b, c, d, e);
+}
+
 CRYPT_PROVIDER_DATA* WINAPI WTHelperProvDataFromStateData(HANDLE a)
 {
     return Forward<&WTHelperProvDataFromStateData, CRYPT_PROVIDER_DATA*>(Module, "WTHelperProvDataFromStateData",

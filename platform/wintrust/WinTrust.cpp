@@ -1,8 +1,9 @@
 // WinVerifyTrust for the generic Authenticode action, and the helpers that read its state.
 //
 // The policy, in the order its verdicts take precedence:
-//   1. the file is a PE image or a compound file, and carries a signature that decodes;
-//   2. the file's digest is the one the signature claims (TRUST_E_BAD_DIGEST);
+//   1. a subject interface package claims the file (an executable, a compound file, a cabinet,
+//      an app package, a script or a catalog), and finds a signature there that decodes;
+//   2. the file is what the signature says, as its package checks it (TRUST_E_BAD_DIGEST);
 //   3. the signer's certificate is in the message (TRUST_E_NO_SIGNER_CERT) and its signature
 //      over the authenticated attributes holds, with a messageDigest that matches
 //      (TRUST_E_BAD_DIGEST);
@@ -23,6 +24,7 @@
 #include "platform/common/FileSource.h"
 #include "platform/common/SignatureTrust.h"
 #include "platform/common/WinStr.h"
+#include "platform/include/win/mssip.h"
 #include "platform/kernel32/Handles.h"
 
 #include <cerrno>
@@ -59,20 +61,21 @@ struct MessageCloser {
 };
 using MessagePtr = std::unique_ptr<void, MessageCloser>;
 
-// The file the request names: its handle when that is a readable file, else its path.
+// The file a request names: its handle when that is a readable file, else its path.
 class RequestFile {
 public:
-    HRESULT Open(const WINTRUST_FILE_INFO& info)
+    HRESULT Open(HANDLE handle, LPCWSTR path)
     {
-        const int fd = kernel32::DescriptorFromHandle(info.hFile);
+        FPath = winstr::View(path);
+        const int fd = kernel32::DescriptorFromHandle(handle);
         if (fd >= 0)
             FSource = FileSource::FromDescriptor(fd);
         if (FSource)
             return S_OK;
-        if (!info.pcwszFilePath || *info.pcwszFilePath == 0)
+        if (FPath.empty())
             return HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE);
         errno = 0;
-        auto opened = OwnedFile::Open(winstr::ToFileSystem(winstr::View(info.pcwszFilePath)));
+        auto opened = OwnedFile::Open(winstr::ToFileSystem(FPath));
         if (!opened)
             return HRESULT_FROM_WIN32(kernel32::ErrorFromErrno(errno != 0 ? errno : EACCES));
         FOwned.emplace(std::move(*opened));
@@ -80,8 +83,11 @@ public:
         return S_OK;
     }
     [[nodiscard]] const FileSource& source() const { return *FSource; }
+    // The name it was asked by: packages that claim files by their extension look at it.
+    [[nodiscard]] std::u16string_view path() const { return FPath; }
 
 private:
+    std::u16string_view FPath;
     std::optional<OwnedFile> FOwned;
     std::optional<FileSource> FSource;
 };
@@ -132,19 +138,20 @@ WINTRUST_SIGNATURE_SETTINGS* SignatureSettingsOf(const WINTRUST_DATA& request)
 HRESULT VerifyFile(const WINTRUST_DATA& request, ProviderState& state)
 {
     RequestFile file;
-    HRESULT hr = file.Open(*request.pFile);
+    HRESULT hr = file.Open(request.pFile->hFile, request.pFile->pcwszFilePath);
     if (FAILED(hr))
         return hr;
     std::unique_ptr<Subject> subject;
-    hr = OpenSubject(file.source(), subject);
+    hr = OpenSubject(file.source(), file.path(), subject);
     if (FAILED(hr))
         return hr;
     Bytes der;
     hr = subject->Signature(der);
     if (FAILED(hr))
         return hr;
+    const bool trustList = subject->SignsTrustList();
     std::unique_ptr<SignedMessage> message;
-    hr = SignedMessage::Decode(der, message);
+    hr = SignedMessage::Decode(der, message, trustList);
     if (FAILED(hr))
         return hr;
     der.clear();
@@ -161,7 +168,7 @@ HRESULT VerifyFile(const WINTRUST_DATA& request, ProviderState& state)
         settings->dwVerifiedSigIndex = index;
         if (index > 0) {
             std::unique_ptr<SignedMessage> chosen;
-            hr = SignedMessage::Decode(nested[index - 1], chosen);
+            hr = SignedMessage::Decode(nested[index - 1], chosen, trustList);
             if (FAILED(hr))
                 return hr;
             message = std::move(chosen);
@@ -180,12 +187,9 @@ HRESULT VerifyFile(const WINTRUST_DATA& request, ProviderState& state)
     SignerFinding finding;
     finding.SignerInfo = SignerInfoOfMessage(state.Data()->hMsg, 0);
 
-    HRESULT digestResult = TRUST_E_BAD_DIGEST;
-    if (const EVP_MD* md = message->FileDigestAlgorithm()) {
-        Bytes digest;
-        if (SUCCEEDED(subject->Digest(md, digest)) && digest == message->FileDigest())
-            digestResult = S_OK;
-    }
+    // A catalog's signature must sign a trust list, any other file's a digest of it.
+    const bool rightContent = (message->ContentType() == SignedContentType::TrustList) == trustList;
+    const HRESULT digestResult = rightContent ? subject->CheckDigest(*message) : TRUST_E_BAD_DIGEST;
 
     X509* cert = FindSignerCertificate(signer, message->Certificates());
     const HRESULT signerResult = cert ? VerifySignerInfo(signer, cert, message->SignedContent()) : TRUST_E_NO_SIGNER_CERT;
@@ -277,6 +281,67 @@ WINAPI_EXPORT HRESULT WINAPI WinVerifyTrustEx(HWND hwnd, GUID* pgActionID, WINTR
 WINAPI_EXPORT LONG WINAPI WinVerifyTrust(HWND hwnd, GUID* pgActionID, LPVOID pWVTData)
 {
     return WinVerifyTrustEx(hwnd, pgActionID, static_cast<WINTRUST_DATA*>(pWVTData));
+}
+
+WINAPI_EXPORT BOOL WINAPI CryptSIPRetrieveSubjectGuid(LPCWSTR FileName, HANDLE hFileIn, GUID* pgSubject)
+{
+    if (!pgSubject) {
+        SetLastError(static_cast<DWORD>(E_INVALIDARG));
+        return FALSE;
+    }
+    *pgSubject = GUID{};
+    RequestFile file;
+    HRESULT hr = file.Open(hFileIn, FileName);
+    std::unique_ptr<Subject> subject;
+    if (SUCCEEDED(hr))
+        hr = OpenSubject(file.source(), file.path(), subject);
+    // A damaged image or compound file is still claimed by its package.
+    if (hr == TRUST_E_NOSIGNATURE)
+        hr = S_OK;
+    if (FAILED(hr) || !subject) {
+        SetLastError(static_cast<DWORD>(FAILED(hr) ? hr : TRUST_E_SUBJECT_FORM_UNKNOWN));
+        return FALSE;
+    }
+    *pgSubject = subject->Type();
+    return TRUE;
+}
+
+WINAPI_EXPORT BOOL WINAPI CryptSIPGetSignedDataMsg(SIP_SUBJECTINFO* pSubjectInfo, DWORD* pdwEncodingType, DWORD dwIndex,
+                                                   DWORD* pcbSignedDataMsg, BYTE* pbSignedDataMsg)
+{
+    if (!pSubjectInfo || pSubjectInfo->cbSize < offsetof(SIP_SUBJECTINFO, pwsDisplayName) || !pcbSignedDataMsg) {
+        SetLastError(static_cast<DWORD>(E_INVALIDARG));
+        return FALSE;
+    }
+    RequestFile file;
+    HRESULT hr = file.Open(pSubjectInfo->hFile, pSubjectInfo->pwsFileName);
+    std::unique_ptr<Subject> subject;
+    if (SUCCEEDED(hr))
+        hr = OpenSubject(file.source(), file.path(), subject);
+    if (SUCCEEDED(hr) && pSubjectInfo->pgSubjectType && !(*pSubjectInfo->pgSubjectType == subject->Type()))
+        hr = TRUST_E_SUBJECT_FORM_UNKNOWN;
+    Bytes der;
+    if (SUCCEEDED(hr))
+        hr = dwIndex == 0 ? subject->Signature(der) : TRUST_E_NOSIGNATURE;
+    if (FAILED(hr)) {
+        SetLastError(static_cast<DWORD>(hr));
+        return FALSE;
+    }
+    if (pdwEncodingType)
+        *pdwEncodingType = Encoding;
+    const auto size = static_cast<DWORD>(der.size());
+    if (!pbSignedDataMsg) {
+        *pcbSignedDataMsg = size;
+        return TRUE;
+    }
+    if (*pcbSignedDataMsg < size) {
+        *pcbSignedDataMsg = size;
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    std::copy(der.begin(), der.end(), pbSignedDataMsg);
+    *pcbSignedDataMsg = size;
+    return TRUE;
 }
 
 WINAPI_EXPORT CRYPT_PROVIDER_DATA* WINAPI WTHelperProvDataFromStateData(HANDLE hStateData)
