@@ -296,6 +296,9 @@ Block FindBlock(const FileSource& file, bool utf16, uint64_t textStart, const Co
     while (lines.Next(line))
         if (!line.Head.empty())
             block.TextAfter = true;
+    // An odd last byte of UTF-16 is no character, but still something no digest covers.
+    if (utf16 && file.size() % 2 != 0)
+        block.TextAfter = true;
 
     const auto decoded = QByteArray::fromBase64Encoding(base64, QByteArray::AbortOnBase64DecodingErrors);
     if (!decoded || decoded.decoded.isEmpty()) {

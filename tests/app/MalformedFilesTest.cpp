@@ -47,6 +47,9 @@ bool BeginsAsPrescribed(const fs::path& file, const std::string& out, int exitCo
                first.rfind("Certificate X509", 0) == 0;
     if (ext == ".cer" || ext == ".der" || ext == ".pem" || ext == ".p7b" || ext == ".crt" || ext == ".p7c")
         return first == "File contains no certificate" || first.rfind("Certificate X509", 0) == 0;
+    // Signed containers: their verdict comes first.
+    if (ext == ".cab" || ext == ".ps1" || ext == ".msix" || ext == ".cat")
+        return first == "File is not signed" || first.rfind("ERROR: ", 0) == 0;
     // Compound files: the summary properties ("Name: value") or none, then the verdict.
     return ext == ".msi" || ext == ".cfb" || ext == ".doc";
 }
