@@ -104,7 +104,8 @@ TEST_P(GoldenReport, ItsJsonFollowsTheSchemaAndTheReport)
     const QStringList problems = ValidateJson(json, schema);
     EXPECT_TRUE(problems.isEmpty()) << problems.join(u'\n').toStdString();
 
-    const std::string text = report.Text();
+    // A line break before the report: a signed container's report begins with its verdict.
+    const std::string text = "\n" + report.Text();
     const QJsonArray certificates = json.value(u"certificates").toArray();
     size_t blocks = 0;
     for (size_t at = text.find("Thumbprint: "); at != std::string::npos; at = text.find("Thumbprint: ", at + 1)) {
@@ -323,10 +324,41 @@ const GoldenCase SignedFiles[] = {
     {"signed/msi-ts-untrusted", "signed/msi-ts.msi"},
 };
 
+// The signed containers: the executable's report without its version block.
+const GoldenCase Containers[] = {
+    {"containers/cab-valid", "containers/cab/valid.cab", nullptr, nullptr, true},
+    {"containers/cab-ts", "containers/cab/ts.cab", nullptr, nullptr, true},
+    {"containers/cab-nested", "containers/cab/nested.cab", nullptr, nullptr, true},
+    {"containers/cab-bad-digest", "containers/cab/bad-digest.cab", nullptr, nullptr, true},
+    {"containers/cab-unsigned", "containers/cab/unsigned.cab", nullptr, nullptr, true},
+    {"containers/cab-valid-untrusted", "containers/cab/valid.cab"},
+    {"containers/script-valid", "containers/script/valid.ps1", nullptr, nullptr, true},
+    {"containers/script-ts", "containers/script/ts.ps1", nullptr, nullptr, true},
+    {"containers/script-nested", "containers/script/nested.ps1", nullptr, nullptr, true},
+    {"containers/script-utf16", "containers/script/utf16.ps1", nullptr, nullptr, true},
+    {"containers/script-module", "containers/script/module.psm1", nullptr, nullptr, true},
+    {"containers/script-types", "containers/script/types.ps1xml", nullptr, nullptr, true},
+    {"containers/script-bad-digest", "containers/script/bad-digest.ps1", nullptr, nullptr, true},
+    {"containers/script-text-after", "containers/script/text-after.ps1", nullptr, nullptr, true},
+    {"containers/script-unsigned", "containers/script/unsigned.ps1", nullptr, nullptr, true},
+    // A script is one by its name: the same text under another name is not.
+    {"containers/script-as-txt", "containers/script/valid.ps1", "script.txt", nullptr, true},
+    {"containers/appx-valid", "containers/appx/valid.msix", nullptr, nullptr, true},
+    {"containers/appx-ts", "containers/appx/ts.msix", nullptr, nullptr, true},
+    {"containers/appx-code-integrity", "containers/appx/code-integrity.msix", nullptr, nullptr, true},
+    {"containers/appx-bundle", "containers/appx/valid.msixbundle", nullptr, nullptr, true},
+    {"containers/appx-as-appx", "containers/appx/valid.msix", "package.APPX", nullptr, true},
+    {"containers/appx-bad-digest", "containers/appx/bad-digest.msix", nullptr, nullptr, true},
+    {"containers/appx-block-map-lies", "containers/appx/block-map-lies.msix", nullptr, nullptr, true},
+    {"containers/appx-unsigned", "containers/appx/unsigned.msix", nullptr, nullptr, true},
+    {"containers/appx-not-zip", "pe/text.txt", "package.msix", nullptr, true},
+};
+
 INSTANTIATE_TEST_SUITE_P(CertificateFiles, GoldenReport, ::testing::ValuesIn(CertificateFiles), CaseName);
 INSTANTIATE_TEST_SUITE_P(KeyContainers, GoldenReport, ::testing::ValuesIn(KeyContainers), CaseName);
 INSTANTIATE_TEST_SUITE_P(Executables, GoldenReport, ::testing::ValuesIn(Executables), CaseName);
 INSTANTIATE_TEST_SUITE_P(CompoundFiles, GoldenReport, ::testing::ValuesIn(CompoundFiles), CaseName);
 INSTANTIATE_TEST_SUITE_P(SignedFiles, GoldenReport, ::testing::ValuesIn(SignedFiles), CaseName);
+INSTANTIATE_TEST_SUITE_P(Containers, GoldenReport, ::testing::ValuesIn(Containers), CaseName);
 
 } // namespace
