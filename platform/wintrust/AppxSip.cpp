@@ -31,8 +31,9 @@ constexpr std::array<std::array<char, 4>, 5> Tags = {TagRecords, TagDirectory, T
                                                      TagCodeIntegrity};
 
 constexpr uint64_t BlockSize = 64 * 1024;
-// The package's own XML and catalog are read whole; none comes near this.
-constexpr uint64_t MaxMetadataSize = 64ull * 1024 * 1024;
+// The package's own XML and catalog are read whole; the block map of a package of 10 GB does not
+// come near this.
+constexpr uint64_t MaxMetadataSize = 16ull * 1024 * 1024;
 constexpr uint32_t EndSignature = 0x06054B50;
 constexpr uint32_t Zip64EndSignature = 0x06064B50;
 constexpr uint32_t LocatorSignature = 0x07064B50;

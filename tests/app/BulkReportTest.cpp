@@ -157,6 +157,12 @@ TEST(BulkReport, CheckGivesALineAFileAndTheVerdictAsExitStatus)
         {{"pe/gui.exe"}, 1, "pe/gui.exe: not signed\n"},
         {{"compound/one-file.msi"}, 1, "compound/one-file.msi: not signed\n"},
         {{"certs/root.pem"}, 1, "certs/root.pem: not supported\n"},
+        // The signed containers: cabinets, scripts, app packages.
+        {{"containers/cab/ts.cab", "containers/script/utf16.ps1", "containers/appx/valid.msixbundle"}, 0,
+         "containers/cab/ts.cab: OK Tessera Test Code Signing\ncontainers/script/utf16.ps1: OK Tessera Test Code "
+         "Signing\ncontainers/appx/valid.msixbundle: OK Tessera Test Code Signing\n"},
+        {{"containers/script/text-after.ps1", "containers/appx/unsigned.msix"}, 1,
+         "containers/script/text-after.ps1: ERROR Error 80096010\ncontainers/appx/unsigned.msix: not signed\n"},
         {{"missing.exe"}, 1, "missing.exe: not supported\n"},
     };
     for (const auto& c : cases) {

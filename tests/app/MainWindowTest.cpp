@@ -305,6 +305,40 @@ TEST(MainWindow, ExportFollowsTheSaveDialogsFilter)
     EXPECT_EQ(proposal, Path(dir / "three.der"));
 }
 
+// A cabinet, a script and an app package as an executable: View shows the signer, Export writes
+// the signature's certificates, and the report of what was written is their blocks.
+TEST(MainWindow, SignedContainersViewTheirSignerAndExportItsCertificates)
+{
+    for (const char* fixture : {"containers/cab/ts.cab", "containers/script/valid.ps1", "containers/appx/valid.msix"}) {
+        TempDir dir;
+        const std::filesystem::path file = dir / std::filesystem::path(fixture).filename();
+        std::filesystem::copy_file(Fixture(fixture), file);
+        TwndMain w({QStringLiteral("tessera")});
+        w.OpenFile(Path(file));
+        ASSERT_TRUE(w.bView->isEnabled()) << fixture;
+        ASSERT_TRUE(w.bExport->isEnabled()) << fixture;
+        EXPECT_TRUE(w.bProps->isEnabled()) << fixture;
+
+        QString title;
+        WhenModal([&](QWidget* modal) {
+            title = modal->windowTitle();
+            qobject_cast<QDialog*>(modal)->reject();
+        });
+        w.bView->click();
+        EXPECT_EQ(title, QStringLiteral("Digital Signature Details")) << fixture;
+
+        WhenModal([&](QWidget* modal) { QMetaObject::invokeMethod(modal, "accept", Qt::DirectConnection); });
+        w.bExport->click();
+        const QStringList report = w.ReportLines();
+        const qsizetype blocks = report.indexOf(QStringLiteral("Certificate X509 version 3"));
+        ASSERT_GT(blocks, 0) << fixture;
+        const std::filesystem::path exported = std::filesystem::path(file).replace_extension(".pem");
+        ASSERT_TRUE(std::filesystem::exists(exported)) << fixture;
+        w.OpenFile(Path(exported));
+        EXPECT_EQ(w.ReportLines(), report.mid(blocks)) << fixture;
+    }
+}
+
 // The check box of the context-menu entry, over a temporary system root and with the product
 // name the program would read from itself.
 class ShellIntegration : public ::testing::Test {
