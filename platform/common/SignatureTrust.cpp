@@ -1,5 +1,7 @@
 #include "platform/common/SignatureTrust.h"
 
+#include "platform/common/RootProgram.h"
+
 #include <openssl/core_names.h>
 #include <openssl/err.h>
 #include <openssl/pem.h>
@@ -10,34 +12,11 @@
 #include <cstring>
 #include <mutex>
 #include <string>
-
-// The text of windows-roots.pem, generated into the build tree.
-extern const char TesseraWindowsRootsPem[];
+#include <vector>
 
 namespace trust {
 
 namespace {
-
-using BioPtr = std::unique_ptr<BIO, ossl::OsslFree<BIO_free>>;
-
-// The roots, owned here and freed when the module that holds them is unloaded.
-struct Roots {
-    Roots()
-    {
-        const BioPtr bio(
-            BIO_new_mem_buf(TesseraWindowsRootsPem, static_cast<int>(std::strlen(TesseraWindowsRootsPem))));
-        while (bio) {
-            X509* cert = PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr);
-            if (!cert)
-                break;
-            Owned.emplace_back(cert);
-            View.push_back(cert);
-        }
-        ERR_clear_error(); // the end of the text reads as "no start line"
-    }
-    std::vector<ossl::X509Ptr> Owned;
-    std::vector<X509*> View;
-};
 
 // OpenSSL's own issuer check, which ours adds to: it is only reachable as a context's default.
 X509_STORE_CTX_check_issued_fn DefaultCheckIssued()
@@ -95,18 +74,85 @@ int CheckIssued(X509_STORE_CTX* ctx, X509* subject, X509* issuer)
     return 1;
 }
 
+// The root program a store was made with, kept in the store for its lookups.
+int ProgramIndex()
+{
+    static const int index = X509_STORE_get_ex_new_index(
+        0, nullptr, nullptr, nullptr, [](void*, void* data, CRYPTO_EX_DATA*, int, long, void*) {
+            delete static_cast<std::shared_ptr<const RootProgram>*>(data);
+        });
+    return index;
+}
+
+const RootProgram* ProgramOf(X509_STORE_CTX* ctx)
+{
+    const auto* held = static_cast<const std::shared_ptr<const RootProgram>*>(
+        X509_STORE_get_ex_data(X509_STORE_CTX_get0_store(ctx), ProgramIndex()));
+    return held ? held->get() : nullptr;
+}
+
+struct X509StackFree {
+    void operator()(STACK_OF(X509) * s) const { sk_X509_pop_free(s, X509_free); }
+};
+using X509StackPtr = std::unique_ptr<STACK_OF(X509), X509StackFree>;
+
+// The certificates named name: those of the store (the system's, loaded as its lookups load
+// them) and the root program's, which are decoded only when a chain asks for their name.
+STACK_OF(X509) * LookupCerts(X509_STORE_CTX* ctx, const X509_NAME* name)
+{
+    X509StackPtr found(X509_STORE_CTX_get1_certs(ctx, const_cast<X509_NAME*>(name)));
+    ERR_clear_error();
+    const RootProgram* program = ProgramOf(ctx);
+    const std::vector<X509*> roots = program ? program->RootsNamed(name) : std::vector<X509*>();
+    if (roots.empty())
+        return found.release();
+    if (!found)
+        found.reset(sk_X509_new_null());
+    for (X509* root : roots) {
+        bool held = false;
+        for (int i = 0; found && !held && i < sk_X509_num(found.get()); ++i)
+            held = X509_cmp(sk_X509_value(found.get(), i), root) == 0;
+        if (found && !held && X509_up_ref(root) == 1 && !sk_X509_push(found.get(), root))
+            X509_free(root);
+    }
+    return found.release();
+}
+
+// The issuer of x among LookupCerts: as OpenSSL chooses, the first that issued it and is valid at
+// the verification's time, else the first that issued it.
+int GetIssuer(X509** issuer, X509_STORE_CTX* ctx, X509* x)
+{
+    *issuer = nullptr;
+    const X509StackPtr candidates(LookupCerts(ctx, X509_get_issuer_name(x)));
+    const X509_STORE_CTX_check_issued_fn checkIssued = X509_STORE_CTX_get_check_issued(ctx);
+    const X509_VERIFY_PARAM* param = X509_STORE_CTX_get0_param(ctx);
+    time_t when = (X509_VERIFY_PARAM_get_flags(param) & X509_V_FLAG_USE_CHECK_TIME) != 0 ? X509_VERIFY_PARAM_get_time(param)
+                                                                                        : time(nullptr);
+    X509* chosen = nullptr;
+    for (int i = 0; i < sk_X509_num(candidates.get()); ++i) {
+        X509* candidate = sk_X509_value(candidates.get(), i);
+        if (!checkIssued(ctx, x, candidate))
+            continue;
+        const bool current = X509_cmp_time(X509_get0_notBefore(candidate), &when) <= 0 &&
+                             X509_cmp_time(X509_get0_notAfter(candidate), &when) >= 0;
+        if (!chosen || current)
+            chosen = candidate;
+        if (current)
+            break;
+    }
+    ERR_clear_error();
+    if (!chosen || X509_up_ref(chosen) != 1)
+        return 0;
+    *issuer = chosen;
+    return 1;
+}
+
 } // namespace
 
 bool BundledRootsEnabled()
 {
     const char* value = std::getenv(SystemOnlyVariable);
     return !value || *value == '\0' || std::strcmp(value, "0") == 0;
-}
-
-const std::vector<X509*>& BundledRoots()
-{
-    static const Roots roots;
-    return roots.View;
 }
 
 ossl::X509StorePtr NewSignatureStore()
@@ -116,9 +162,13 @@ ossl::X509StorePtr NewSignatureStore()
         return store;
     // A missing SSL_CERT_FILE or SSL_CERT_DIR leaves the system's part empty.
     X509_STORE_set_default_paths(store.get());
-    if (BundledRootsEnabled())
-        for (X509* root : BundledRoots())
-            X509_STORE_add_cert(store.get(), root); // one the system holds already is kept once
+    if (std::shared_ptr<const RootProgram> program = RootProgram::Current()) {
+        auto* held = new std::shared_ptr<const RootProgram>(std::move(program));
+        if (X509_STORE_set_ex_data(store.get(), ProgramIndex(), held) != 1)
+            delete held;
+        X509_STORE_set_lookup_certs(store.get(), LookupCerts);
+        X509_STORE_set_get_issuer(store.get(), GetIssuer);
+    }
     X509_STORE_set_check_issued(store.get(), CheckIssued);
     ERR_clear_error();
     return store;
@@ -148,7 +198,8 @@ std::string StoreSourcesKey()
     add(dir);
     addFile(file ? file : X509_get_default_cert_file());
     addFile(dir ? dir : X509_get_default_cert_dir());
-    key += BundledRootsEnabled() ? '1' : '0';
+    // The root program in force, which a dropped-in list can change.
+    key += std::to_string(reinterpret_cast<uintptr_t>(RootProgram::Current().get()));
     return key;
 }
 
@@ -171,6 +222,29 @@ ossl::X509StorePtr SharedSignatureStore()
     if (X509_STORE_up_ref(store.get()) != 1)
         return nullptr;
     return ossl::X509StorePtr(store.get());
+}
+
+std::shared_ptr<const RootProgram> RootProgramOf(X509_STORE* store)
+{
+    const auto* held = store ? static_cast<const std::shared_ptr<const RootProgram>*>(X509_STORE_get_ex_data(store, ProgramIndex()))
+                             : nullptr;
+    return held ? *held : nullptr;
+}
+
+RootVerdict JudgeRoot(X509_STORE* store, X509* root, X509* end, std::string_view purpose, int64_t when)
+{
+    const std::shared_ptr<const RootProgram> program = RootProgramOf(store);
+    const RootRules* rules = program && root ? program->RulesOf(root) : nullptr;
+    if (!rules)
+        return RootVerdict::Trusted;
+    int days = 0;
+    int seconds = 0;
+    const ossl::Asn1TimePtr epoch(ASN1_TIME_set(nullptr, 0));
+    const ASN1_TIME* notBefore = end ? X509_get0_notBefore(end) : nullptr;
+    const bool dated = epoch && notBefore && ASN1_TIME_diff(&days, &seconds, epoch.get(), notBefore) == 1;
+    ERR_clear_error();
+    const int64_t endNotBefore = dated ? static_cast<int64_t>(days) * 86400 + seconds : when;
+    return Judge(*rules, purpose, when, endNotBefore);
 }
 
 bool PreferVerifyingIssuers(X509_STORE_CTX* ctx)

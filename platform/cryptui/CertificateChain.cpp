@@ -26,6 +26,13 @@ public:
         if (it == FByDepth.end() || Rank(problem.Status) > Rank(it->second.Status))
             FByDepth[depth] = problem;
     }
+    // A problem of our own rather than OpenSSL's.
+    void Set(int depth, CertStatus status)
+    {
+        const auto it = FByDepth.find(depth);
+        if (it == FByDepth.end() || Rank(status) > Rank(it->second.Status))
+            FByDepth[depth] = Problem{status, {}};
+    }
     [[nodiscard]] const Problem* At(int depth) const
     {
         const auto it = FByDepth.find(depth);
@@ -66,6 +73,8 @@ private:
         case CertStatus::IssuerNotFound: return 3;
         case CertStatus::UntrustedRoot: return 4;
         case CertStatus::BadSignature: return 5;
+        case CertStatus::WrongUsage: return 1;
+        case CertStatus::Distrusted: return 4;
         }
         return 0;
     }
@@ -105,6 +114,14 @@ QString ChainText(CertStatus status, bool atCertificate, const QString& detail)
     case CertStatus::Invalid:
         return atCertificate ? StatusText(status, detail)
                              : QStringLiteral("A certificate in this certificate's chain is not valid: %1.").arg(detail);
+    case CertStatus::WrongUsage:
+        return atCertificate ? StatusText(status)
+                             : QStringLiteral("The root certificate of this certificate's chain is not trusted for "
+                                              "this purpose.");
+    case CertStatus::Distrusted:
+        return atCertificate ? StatusText(status)
+                             : QStringLiteral("The root certificate of this certificate's chain is no longer trusted: "
+                                              "Windows' root program has withdrawn its trust.");
     }
     return {};
 }
@@ -123,6 +140,11 @@ QString StatusText(CertStatus status, const QString& detail)
     case CertStatus::Invalid:
         return detail.isEmpty() ? QStringLiteral("This certificate is not valid.")
                                 : QStringLiteral("This certificate is not valid: %1.").arg(detail);
+    case CertStatus::WrongUsage:
+        return QStringLiteral("This root certificate is not trusted for this purpose.");
+    case CertStatus::Distrusted:
+        return QStringLiteral("This root certificate is no longer trusted: Windows' root program has withdrawn its "
+                              "trust.");
     }
     return {};
 }
@@ -159,7 +181,8 @@ Pass RunVerify(X509_STORE* trust, X509* certificate, STACK_OF(X509) * untrusted,
 
 } // namespace
 
-CertificateChain BuildChain(X509* certificate, const std::vector<X509Ptr>& others, std::optional<time_t> at)
+CertificateChain BuildChain(X509* certificate, const std::vector<X509Ptr>& others, std::optional<time_t> at,
+                            std::string_view purpose)
 {
     CertificateChain chain;
     if (!certificate)
@@ -197,6 +220,17 @@ CertificateChain BuildChain(X509* certificate, const std::vector<X509Ptr>& other
         if (trust::HasExplicitCurveParameters(element))
             problems.Add(static_cast<int>(chain.Elements.size()), X509_V_ERR_EC_KEY_EXPLICIT_PARAMS);
         chain.Elements.push_back({X509Ptr(element), {}, CertStatus::Ok, {}});
+    }
+
+    // A chain that ends in a root of Windows' root program is held to that root's rules.
+    if (!chain.Elements.empty() && !problems.Any(CertStatus::UntrustedRoot) && !problems.Any(CertStatus::IssuerNotFound)) {
+        const int top = static_cast<int>(chain.Elements.size()) - 1;
+        switch (trust::JudgeRoot(trust.get(), chain.Elements.back().Certificate.get(), certificate, purpose,
+                                 at.value_or(std::time(nullptr)))) {
+        case trust::RootVerdict::Trusted: break;
+        case trust::RootVerdict::NotValidForUsage: problems.Set(top, CertStatus::WrongUsage); break;
+        case trust::RootVerdict::Distrusted: problems.Set(top, CertStatus::Distrusted); break;
+        }
     }
 
     // Without a chain from OpenSSL the certificate still stands on its own.

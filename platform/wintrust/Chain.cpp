@@ -257,6 +257,19 @@ ChainResult TrustStore::Verify(X509* leaf, STACK_OF(X509) * helpers, STACK_OF(X5
                 element.RevokedReason = RevocationReason(element.Cert.get(), lists.get());
         }
     }
+    // A chain that ends in a root of Windows' root program is held to that root's rules: the
+    // purposes it is trusted for, and the dates from which it is not.
+    if (count > 0 && result.Elements.back().TrustedRoot) {
+        ChainElement& root = result.Elements.back();
+        if (const auto program = trust::RootProgramOf(FStore.get()))
+            root.RootEntry = program->EntryOf(root.Cert.get());
+        const char* purpose = usage == Usage::CodeSigning ? szOID_PKIX_KP_CODE_SIGNING : szOID_PKIX_KP_TIMESTAMP_SIGNING;
+        switch (trust::JudgeRoot(FStore.get(), root.Cert.get(), leaf, purpose, when)) {
+        case trust::RootVerdict::Trusted: break;
+        case trust::RootVerdict::NotValidForUsage: root.Error = MoreSerious(root.Error, CERT_E_WRONG_USAGE); break;
+        case trust::RootVerdict::Distrusted: root.Error = MoreSerious(root.Error, TRUST_E_EXPLICIT_DISTRUST); break;
+        }
+    }
     // A key with explicit curve parameters is refused for what it is, whatever else its
     // certificate shows; the chain as a whole keeps its most serious problem.
     for (ChainElement& element : result.Elements) {

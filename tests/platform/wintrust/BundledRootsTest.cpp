@@ -1,6 +1,6 @@
-// The Windows roots that travel with the program: all of them load, a real Microsoft signature's
-// certificates chain to one of them with no settings at all, and the switch to the system's
-// store alone takes them away.
+// Windows' root program built into the program: its list verifies and names its roots, a real
+// Microsoft signature's certificates chain to one of them with no settings at all, and the switch to
+// the system's store alone takes them away.
 #include "platform/common/SignatureTrust.h"
 
 #include "tests/platform/wintrust/WinTrustTestSupport.h"
@@ -19,30 +19,6 @@ using namespace wintrusttest;
 namespace {
 
 using Pkcs7Ptr = std::unique_ptr<PKCS7, ossl::OsslFree<PKCS7_free>>;
-
-// Sets an environment variable for the life of the object.
-class Variable {
-public:
-    Variable(const char* name, const char* value) : FName(name)
-    {
-        if (const char* previous = std::getenv(name))
-            FPrevious = previous;
-        setenv(name, value, 1);
-    }
-    ~Variable()
-    {
-        if (FPrevious)
-            setenv(FName, FPrevious->c_str(), 1);
-        else
-            unsetenv(FName);
-    }
-    Variable(const Variable&) = delete;
-    Variable& operator=(const Variable&) = delete;
-
-private:
-    const char* FName;
-    std::optional<std::string> FPrevious;
-};
 
 struct Verified {
     int Error = X509_V_ERR_UNSPECIFIED;
@@ -84,16 +60,16 @@ Verified VerifyMicrosoftSigner()
     return verified;
 }
 
-TEST(BundledRoots, EveryRootOfTheFileLoads)
+TEST(BundledRoots, TheBuiltInListVerifiesAndNamesItsRoots)
 {
-    const std::string pem = testsupport::ReadText(std::filesystem::path(TESSERA_SOURCE_DIR) /
-                                                  "platform/common/windows-roots.pem");
-    size_t blocks = 0;
-    for (size_t at = pem.find("-----BEGIN CERTIFICATE-----"); at != std::string::npos;
-         at = pem.find("-----BEGIN CERTIFICATE-----", at + 1))
-        ++blocks;
-    EXPECT_EQ(blocks, 17u);
-    EXPECT_EQ(trust::BundledRoots().size(), blocks);
+    const auto program = trust::RootProgram::Current();
+    ASSERT_TRUE(program);
+    ASSERT_TRUE(program->List()) << "the built-in root list does not verify";
+    EXPECT_GT(program->List()->pCtlInfo->cCTLEntry, 400u);
+    // Microsoft Root Certificate Authority 2010, under which the list itself is signed.
+    const trust::Sha1 microsoft2010 = {0x3B, 0x1E, 0xFD, 0x3A, 0x66, 0xEA, 0x28, 0xB1, 0x66, 0x97,
+                                       0x39, 0x47, 0x03, 0xA7, 0x2C, 0xA3, 0x40, 0xA0, 0x5B, 0xD5};
+    EXPECT_TRUE(program->EntryOf(microsoft2010));
 }
 
 TEST(BundledRoots, AMicrosoftSignatureChainsToOneWithoutSettings)
@@ -106,13 +82,13 @@ TEST(BundledRoots, AMicrosoftSignatureChainsToOneWithoutSettings)
         EXPECT_NE(verified.Top.find("CN=Microsoft Root Certificate Authority 2010"), std::string::npos) << verified.Top;
     }
     for (const char* value : {"1", "yes"}) {
-        const Variable systemOnly(trust::SystemOnlyVariable, value);
+        const testsupport::ScopedVariable systemOnly(trust::SystemOnlyVariable, value);
         const Verified verified = VerifyMicrosoftSigner();
         EXPECT_EQ(verified.Error, X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY) << value;
     }
     // Set but empty, or "0": the roots stay.
     for (const char* value : {"", "0"}) {
-        const Variable systemOnly(trust::SystemOnlyVariable, value);
+        const testsupport::ScopedVariable systemOnly(trust::SystemOnlyVariable, value);
         EXPECT_EQ(VerifyMicrosoftSigner().Error, X509_V_OK) << '"' << value << '"';
     }
 }
