@@ -60,6 +60,7 @@ FileResult InspectOne(const QString& path, const TBulkOptions& options)
     TInspectionRecord record;
     TInspectionOptions inspection;
     inspection.AllSignatures = options.AllSignatures || options.Json;
+    inspection.Catalogs = options.Catalogs;
     inspection.Record = &record;
     QString password;
     QString error;

@@ -15,6 +15,7 @@ struct TBulkOptions {
     bool Json = false;
     bool Check = false;
     bool AllSignatures = false;
+    QStringList Catalogs;     // judge files without a signature by these; none: by those beside them
     bool Headers = false;     // "==> FILE <==" before each text report
     QString Password;         // for key containers, when HavePassword
     bool HavePassword = false;

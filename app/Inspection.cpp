@@ -43,25 +43,31 @@ public:
     HCERTSTORE Store = nullptr;
 };
 
-// The verdict on the file's signature, and the signer's details when it holds; executables also
-// name the program and its links. With every signature asked for, each nested one follows.
+// The verdict's lines: the error, or the signer's details; executables and the signed
+// containers also name the program and its links.
+void WriteVerdict(const TSignatureVerdict& verdict, IReportSink& report, bool programInfo)
+{
+    if (verdict.Result != 0) {
+        report.AddLine(QStringLiteral("ERROR: ") + TrustErrorText(verdict.Result));
+        return;
+    }
+    report.AddLine(QStringLiteral("Publisher: ") + verdict.Publisher);
+    if (programInfo) {
+        report.AddLine(QStringLiteral("Program name: ") + verdict.ProgramName);
+        report.AddLine(QStringLiteral("Publisher link: ") + verdict.PublisherLink);
+        report.AddLine(QStringLiteral("More info link: ") + verdict.MoreInfoLink);
+    }
+    if (verdict.SigningDate > 0)
+        report.AddLine(QStringLiteral("Signing date: ") + DateTimeToText(verdict.SigningDate));
+}
+
+// The verdict on the file's signature, and the signer's details when it holds. With every
+// signature asked for, each nested one follows.
 void WriteSignature(const QString& fileName, IReportSink& report, bool programInfo, const TInspectionOptions& options)
 {
     std::vector<TSignatureVerdict> verdicts = VerifyFileSignatures(fileName, options.AllSignatures);
-    const TSignatureVerdict& primary = verdicts.front();
-    if (primary.Result != 0) {
-        report.AddLineAndBlank(QStringLiteral("ERROR: ") + TrustErrorText(primary.Result));
-    } else {
-        report.AddLine(QStringLiteral("Publisher: ") + primary.Publisher);
-        if (programInfo) {
-            report.AddLine(QStringLiteral("Program name: ") + primary.ProgramName);
-            report.AddLine(QStringLiteral("Publisher link: ") + primary.PublisherLink);
-            report.AddLine(QStringLiteral("More info link: ") + primary.MoreInfoLink);
-        }
-        if (primary.SigningDate > 0)
-            report.AddLine(QStringLiteral("Signing date: ") + DateTimeToText(primary.SigningDate));
-        report.AddBlank();
-    }
+    WriteVerdict(verdicts.front(), report, programInfo);
+    report.AddBlank();
     for (size_t i = 1; i < verdicts.size(); ++i) {
         const TSignatureVerdict& nested = verdicts[i];
         report.AddLine(QStringLiteral("Nested signature %1: %2").arg(nested.Index).arg(nested.DigestAlgorithm));
@@ -79,14 +85,51 @@ void WriteSignature(const QString& fileName, IReportSink& report, bool programIn
         options.Record->Signatures = std::move(verdicts);
 }
 
+// A file name as a line of the report shows it: what is no text as U+FFFD, and so is every control
+// character, so that no name can end the line or speak to a terminal.
+QString NameForLine(const QString& fileName)
+{
+    QString name = DisplayFileName(fileName);
+    for (QChar& c : name)
+        if (c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() < 0xA0))
+            c = QChar(0xFFFD);
+    return name;
+}
+
+// A file without a signature of its own that a catalog lists, as Windows judges the files of a
+// driver package: the catalog's verdict, then the catalog's name, and the catalog's certificates
+// in the store. False (nothing written) when no catalog lists it.
+bool WriteCatalogSignature(const QString& fileName, IReportSink& report, HCERTSTORE& store, bool programInfo,
+                           const TInspectionOptions& options)
+{
+    TSignatureVerdict verdict;
+    if (!VerifyCatalogSignature(fileName, CatalogsFor(fileName, options.Catalogs), verdict, NoOwnerWindow))
+        return false;
+    WriteVerdict(verdict, report, programInfo);
+    report.AddLineAndBlank(QStringLiteral("Catalog: ") + NameForLine(ExtractFileName(verdict.Catalog)));
+    OpenSubjectSignatureStore(verdict.Catalog, store);
+    if (options.Record)
+        options.Record->Signatures = {std::move(verdict)};
+    return true;
+}
+
+// A signable file's verdict: its own signature's when its store could be opened, else, for a file
+// that carries none (no store was left either), a catalog's, else none.
+void WriteSignatureOrCatalog(const QString& fileName, IReportSink& report, HCERTSTORE& store, bool ownSignature,
+                             bool programInfo, const TInspectionOptions& options)
+{
+    if (ownSignature && store)
+        WriteSignature(fileName, report, programInfo, options);
+    else if (store || !WriteCatalogSignature(fileName, report, store, programInfo, options))
+        report.AddLineAndBlank(QStringLiteral("File is not signed"));
+}
+
 void WriteCompoundFile(const QString& fileName, IReportSink& report, HCERTSTORE& store, const TInspectionOptions& options)
 {
     ListSummaryInformation(fileName, report, options.Record ? &options.Record->Summary : nullptr);
     report.AddBlank();
-    if (OpenCompoundSignatureStore(fileName, store) && store)
-        WriteSignature(fileName, report, false, options);
-    else
-        report.AddLineAndBlank(QStringLiteral("File is not signed"));
+    const bool signature = OpenCompoundSignatureStore(fileName, store);
+    WriteSignatureOrCatalog(fileName, report, store, signature, false, options);
 }
 
 void WriteExecutable(const QString& fileName, IReportSink& report, HCERTSTORE& store, const TInspectionOptions& options)
@@ -102,10 +145,8 @@ void WriteExecutable(const QString& fileName, IReportSink& report, HCERTSTORE& s
     report.AddBlank();
     if (options.Record)
         options.Record->Version = version;
-    if (OpenSignedFileStore(fileName, store) && store)
-        WriteSignature(fileName, report, true, options);
-    else
-        report.AddLineAndBlank(QStringLiteral("File is not signed"));
+    const bool signature = OpenSignedFileStore(fileName, store);
+    WriteSignatureOrCatalog(fileName, report, store, signature, true, options);
 }
 
 // The signed container the trust service's packages take the file for, if any.
@@ -125,14 +166,22 @@ std::optional<TInspectedKind> SignedContainerKind(const QString& fileName)
     return std::nullopt;
 }
 
-// A signed container: the executable's report without its version block.
-void WriteSignedContainer(const QString& fileName, IReportSink& report, HCERTSTORE& store,
+// A signed container: the executable's report without its version block. A catalog is not signed
+// by catalogs, and lists its members for programs.
+void WriteSignedContainer(const QString& fileName, TInspectedKind kind, IReportSink& report, HCERTSTORE& store,
                           const TInspectionOptions& options)
 {
-    if (OpenSubjectSignatureStore(fileName, store) && store)
+    const bool signature = OpenSubjectSignatureStore(fileName, store);
+    if (kind != TInspectedKind::Catalog) {
+        WriteSignatureOrCatalog(fileName, report, store, signature, true, options);
+        return;
+    }
+    if (signature && store)
         WriteSignature(fileName, report, true, options);
     else
         report.AddLineAndBlank(QStringLiteral("File is not signed"));
+    if (TInspectionRecord* record = options.Record)
+        ListCatalogMembers(fileName, MaxListedCatalogMembers, record->CatalogMembers, record->CatalogMemberCount);
 }
 
 void WriteCertificateBlock(const TCertContextInfo& c, IReportSink& report)
@@ -231,7 +280,10 @@ void InspectFile(const QString& fileName, QString& password, IReportSink& report
         }
     } else if (const std::optional<TInspectedKind> container = SignedContainerKind(fileName)) {
         kind(*container);
-        WriteSignedContainer(fileName, report, store.Store, options);
+        WriteSignedContainer(fileName, *container, report, store.Store, options);
+    } else if (WriteCatalogSignature(fileName, report, store.Store, true, options)) {
+        // Any file a catalog lists is signed by it: a driver package's setup information too.
+        kind(TInspectedKind::CatalogMember);
     } else {
         kind(TInspectedKind::Unsupported);
         say(QStringLiteral("File type is not supported"));
@@ -252,20 +304,29 @@ void InspectFile(const QString& fileName, QString& password, IReportSink& report
     report.CaretToTop();
 }
 
-HCERTSTORE OpenInspectedFileStore(const QString& fileName, const QString& password)
+HCERTSTORE OpenInspectedFileStore(const QString& fileName, const QString& password, const QStringList& catalogs)
 {
     HCERTSTORE store = nullptr;
     const QString extension = InspectedExtension(fileName);
-    if (StgIsStorageFile(WStr(fileName)) == S_OK)
+    bool signable = true;
+    if (StgIsStorageFile(WStr(fileName)) == S_OK) {
         OpenCompoundSignatureStore(fileName, store);
-    else if (IsExecutableFile(fileName))
+    } else if (IsExecutableFile(fileName)) {
         OpenSignedFileStore(fileName, store); // a store left without certificates still counts
-    else if (IsListedExtension(extension, CertificateFileExtensions))
+    } else if (IsListedExtension(extension, CertificateFileExtensions)) {
         OpenCertificateFileStore(fileName, store);
-    else if (IsListedExtension(extension, KeyContainerExtensions))
+        signable = false;
+    } else if (IsListedExtension(extension, KeyContainerExtensions)) {
         OpenPfxFileStore(fileName, password, store);
-    else if (SignedContainerKind(fileName))
+        signable = false;
+    } else if (const auto kind = SignedContainerKind(fileName)) {
         OpenSubjectSignatureStore(fileName, store);
+        signable = kind != TInspectedKind::Catalog;
+    }
+    // Without a signature of its own, the certificates of the catalog that signs the file.
+    TSignatureVerdict verdict;
+    if (!store && signable && VerifyCatalogSignature(fileName, CatalogsFor(fileName, catalogs), verdict, NoOwnerWindow))
+        OpenSubjectSignatureStore(verdict.Catalog, store);
     return store;
 }
 

@@ -8,6 +8,7 @@
 #include "platform/include/win/wincrypt.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 #include <vector>
@@ -64,6 +65,7 @@ enum class TInspectedKind {
     Catalog,
     AppPackage,
     Script,
+    CatalogMember, // of no other kind, and signed by a catalog that lists it
     Unsupported
 };
 
@@ -81,11 +83,19 @@ struct TInspectionRecord {
     QString Message;                         // the report's line when there is nothing else to show
     bool Cancelled = false;                  // the password prompt was cancelled
     TCertStoreInfo Certificates;
+    std::vector<TCatalogMember> CatalogMembers; // catalogs: the first members
+    size_t CatalogMemberCount = 0;              // and how many it lists in all
 };
+
+// Members of a catalog listed for programs at most; the count says how many there are.
+inline constexpr size_t MaxListedCatalogMembers = 100000;
 
 struct TInspectionOptions {
     // Judges the signatures nested in the primary one too, and adds each to the report.
     bool AllSignatures = false;
+    // The catalogs that may sign a file without a signature of its own; when none are given, the
+    // catalogs in the file's folder (the layout of a driver package).
+    QStringList Catalogs;
     // Filled as the report is written, when given.
     TInspectionRecord* Record = nullptr;
 };
@@ -103,9 +113,11 @@ inline constexpr char16_t KeyContainerExtensions[] = u".pfx.p12";
 [[nodiscard]] QString InspectedExtension(const QString& fileName);
 
 // The store of a file, decided as the inspection decides but without a prompt or a report line:
-// the signature of a compound file or an executable, a certificate file, or a key container opened
-// with the password given. Null when there is none; the caller closes it.
-[[nodiscard]] HCERTSTORE OpenInspectedFileStore(const QString& fileName, const QString& password);
+// the signature of a compound file, an executable or a signed container (or of the catalog that
+// signs it, among catalogs as the inspection's option), a certificate file, or a key container
+// opened with the password given. Null when there is none; the caller closes it.
+[[nodiscard]] HCERTSTORE OpenInspectedFileStore(const QString& fileName, const QString& password,
+                                                const QStringList& catalogs = {});
 
 // A cabinet, catalog, app package or script: a file that a subject interface package claims.
 [[nodiscard]] bool IsSignedContainer(const QString& fileName);

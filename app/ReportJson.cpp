@@ -17,6 +17,7 @@ QString KindName(TInspectedKind kind)
     case TInspectedKind::Catalog: return QStringLiteral("catalog");
     case TInspectedKind::AppPackage: return QStringLiteral("appPackage");
     case TInspectedKind::Script: return QStringLiteral("script");
+    case TInspectedKind::CatalogMember: return QStringLiteral("catalogMember");
     case TInspectedKind::Unsupported: break;
     }
     return QStringLiteral("unsupported");
@@ -90,6 +91,7 @@ QJsonObject SignatureToJson(const TSignatureVerdict& s)
         {QStringLiteral("digestAlgorithm"), TextOrNull(s.DigestAlgorithm)},
         {QStringLiteral("digestAlgorithmOid"), TextOrNull(s.DigestAlgorithmOid)},
         {QStringLiteral("rootName"), TextOrNull(s.RootName)},
+        {QStringLiteral("catalog"), TextOrNull(DisplayFileName(s.Catalog))},
     };
     return o;
 }
@@ -185,6 +187,17 @@ QJsonObject InspectionToJson(const TInspectionRecord& record, const QString& pat
         for (const TSignatureVerdict& s : record.Signatures)
             signatures.append(SignatureToJson(s));
         o.insert(QStringLiteral("signatures"), signatures);
+    }
+    if (record.Kind == TInspectedKind::Catalog) {
+        QJsonArray members;
+        for (const TCatalogMember& m : record.CatalogMembers)
+            members.append(QJsonObject{{QStringLiteral("tag"), m.Tag},
+                                       {QStringLiteral("fileName"), TextOrNull(m.FileName)},
+                                       {QStringLiteral("hashAlgorithm"), TextOrNull(m.HashAlgorithm)},
+                                       {QStringLiteral("hashAlgorithmOid"), TextOrNull(m.HashAlgorithmOid)},
+                                       {QStringLiteral("hash"), m.Hash}});
+        o.insert(QStringLiteral("members"), members);
+        o.insert(QStringLiteral("memberCount"), static_cast<double>(record.CatalogMemberCount));
     }
     QJsonArray certificates;
     for (const TCertContextInfo& c : record.Certificates)

@@ -13,6 +13,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <vector>
 
@@ -128,11 +129,33 @@ struct TSignatureVerdict {
     QString DigestAlgorithm;      // the signer's digest algorithm ("sha256") and its OID
     QString DigestAlgorithmOid;
     QString RootName; // the trusted root the chain ends in, by its friendly name; empty without one
+    QString Catalog;  // the catalog whose signature this is, for a file signed by a catalog; else empty
 };
 // The file's primary signature and, when nested is true, each signature nested in it, judged one
 // by one as WinVerifyTrust judges them. The primary's verdict comes first, even for a file
 // without any signature.
 [[nodiscard]] std::vector<TSignatureVerdict> VerifyFileSignatures(const QString& fileName, bool nested);
+
+// Catalog signing, as Windows checks the files of a driver package. The catalogs a file without a
+// signature of its own may be signed by: those given, or else the catalogs (.cat) in its folder.
+[[nodiscard]] QStringList CatalogsFor(const QString& fileName, const QStringList& given);
+// The file judged by the first of the catalogs that lists it (by the file's hash as catalogs hold
+// it, SHA-256 or SHA-1): true and the verdict, whose Catalog names the catalog; false when none
+// lists it. The owner window, when not NoOwnerWindow, gets the catalog's signer dialog.
+bool VerifyCatalogSignature(const QString& fileName, const QStringList& catalogs, TSignatureVerdict& verdict,
+                            HWND ownerWindow);
+
+// One member of a catalog.
+struct TCatalogMember {
+    QString Tag;
+    QString FileName; // what its "File" attribute names; empty without
+    QString HashAlgorithm; // by name ("sha256") and OID
+    QString HashAlgorithmOid;
+    QString Hash; // lower-case hex
+};
+// The first max members of a catalog file, in its order, and how many it has in all; false when
+// the file is no catalog.
+bool ListCatalogMembers(const QString& fileName, size_t max, std::vector<TCatalogMember>& members, size_t& total);
 
 // Export and viewing.
 bool SaveStoreToStream(HCERTSTORE store, TMemoryStream& stream);

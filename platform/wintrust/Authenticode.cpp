@@ -246,22 +246,37 @@ HRESULT SignedMessage::Decode(std::span<const uint8_t> der, std::unique_ptr<Sign
     if (isTrustList) {
         result->FContentType = SignedContentType::TrustList;
     } else {
-        const unsigned char* q = contentDer->data();
-        const IndirectDataPtr indirect(reinterpret_cast<SpcIndirectDataContent*>(ASN1_item_d2i(
-            nullptr, &q, static_cast<long>(contentDer->size()), ASN1_ITEM_rptr(SpcIndirectDataContent))));
-        ERR_clear_error();
-        if (!indirect || q != contentDer->data() + contentDer->size())
+        IndirectData indirect;
+        if (!ReadIndirectData(*contentDer, indirect))
             return DIGSIG_E_DECODE;
-        result->FIndirectType = OidText(indirect->data->type);
-        result->FFileMd = AuthenticodeDigest(indirect->messageDigest->digestAlgorithm->algorithm);
-        const auto digest = StringBytes(indirect->messageDigest->digest);
-        result->FFileDigest.assign(digest.begin(), digest.end());
+        result->FIndirectType = std::move(indirect.DataType);
+        result->FFileMd = indirect.Md;
+        result->FFileDigest = std::move(indirect.Digest);
     }
     result->FDer.assign(der.data(), der.data() + decodedDer.Used);
     result->FMessage = std::move(decoded);
     result->FSignedContent.assign(signedContent->begin(), signedContent->end());
     message = std::move(result);
     return S_OK;
+}
+
+bool ReadIndirectData(std::span<const uint8_t> der, IndirectData& data)
+{
+    data = IndirectData();
+    if (der.empty() || der.size() > static_cast<size_t>(LONG_MAX))
+        return false;
+    const unsigned char* p = der.data();
+    const IndirectDataPtr indirect(reinterpret_cast<SpcIndirectDataContent*>(
+        ASN1_item_d2i(nullptr, &p, static_cast<long>(der.size()), ASN1_ITEM_rptr(SpcIndirectDataContent))));
+    ERR_clear_error();
+    if (!indirect || p != der.data() + der.size())
+        return false;
+    data.DataType = OidText(indirect->data->type);
+    data.DigestOid = OidText(indirect->messageDigest->digestAlgorithm->algorithm);
+    data.Md = AuthenticodeDigest(indirect->messageDigest->digestAlgorithm->algorithm);
+    const auto digest = StringBytes(indirect->messageDigest->digest);
+    data.Digest.assign(digest.begin(), digest.end());
+    return true;
 }
 
 int SignedMessage::SignerCount() const

@@ -64,6 +64,16 @@ private:
     Bytes FSignedContent;
 };
 
+// What an SpcIndirectDataContent says: the type of its data and the digest it holds.
+struct IndirectData {
+    std::string DataType;
+    std::string DigestOid;
+    const EVP_MD* Md = nullptr; // null for an algorithm Authenticode does not name
+    Bytes Digest;
+};
+// The SpcIndirectDataContent that der is exactly; false for anything else.
+[[nodiscard]] bool ReadIndirectData(std::span<const uint8_t> der, IndirectData& data);
+
 // The certificate that issued a SignerInfo (issuer and serial number) among certs, or null.
 [[nodiscard]] X509* FindSignerCertificate(PKCS7_SIGNER_INFO* signer, STACK_OF(X509) * certs);
 

@@ -1,6 +1,7 @@
 #include "platform/wintrust/Subject.h"
 #include "platform/wintrust/AppxSip.h"
 #include "platform/wintrust/CabinetSip.h"
+#include "platform/wintrust/CatalogSip.h"
 #include "platform/wintrust/ScriptSip.h"
 
 #include "platform/common/PeImage.h"
@@ -384,6 +385,11 @@ HRESULT OpenSubject(const FileSource& file, std::u16string_view path, std::uniqu
         return S_OK;
     }
     const std::u16string extension = ExtensionOf(path);
+    // A catalog by its name and by what it holds: a certificate trust list of catalog members.
+    if (IsCatalogExtension(extension)) {
+        subject = OpenCatalogSubject(file);
+        return subject ? S_OK : TRUST_E_SUBJECT_FORM_UNKNOWN;
+    }
     if (IsAppxExtension(extension)) {
         subject = OpenAppxSubject(file, extension);
         return S_OK;

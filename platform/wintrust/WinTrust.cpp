@@ -15,8 +15,12 @@
 //      signing, with revocation of the whole chain (CERT_E_*).
 // Every step runs whatever the earlier ones found, so the state always shows all there is.
 // The signature judged is the primary one, or the one nested in it that the caller's signature
-// settings name (WSS_VERIFY_SPECIFIC); each is judged in full, as a signature of its own.
+// settings name (WSS_VERIFY_SPECIFIC); each is judged in full, as a signature of its own. A file a
+// catalog lists (WTD_CHOICE_CATALOG) is judged by the catalog's signature, once the file is found
+// to be the member the catalog lists (TRUST_E_NOSIGNATURE when it lists no such member,
+// TRUST_E_BAD_DIGEST when the file is not what it lists).
 #include "platform/wintrust/Authenticode.h"
+#include "platform/wintrust/CatalogSip.h"
 #include "platform/wintrust/Chain.h"
 #include "platform/wintrust/Provider.h"
 #include "platform/wintrust/Subject.h"
@@ -30,6 +34,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <ctime>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <optional>
@@ -135,29 +140,18 @@ WINTRUST_SIGNATURE_SETTINGS* SignatureSettingsOf(const WINTRUST_DATA& request)
     return settings;
 }
 
-HRESULT VerifyFile(const WINTRUST_DATA& request, ProviderState& state)
+// Judges a signature the same way whatever signs what: the primary one, or the nested one the
+// caller names, each on its own as a whole signature over the same subject. checkDigest says
+// whether the subject is what a message signs; trustList whether the messages must sign a trust
+// list (a catalog's) rather than a file's digest.
+HRESULT JudgeSignature(const WINTRUST_DATA& request, ProviderState& state, std::span<const uint8_t> der, bool trustList,
+                       const std::function<HRESULT(const SignedMessage&)>& checkDigest)
 {
-    RequestFile file;
-    HRESULT hr = file.Open(request.pFile->hFile, request.pFile->pcwszFilePath);
-    if (FAILED(hr))
-        return hr;
-    std::unique_ptr<Subject> subject;
-    hr = OpenSubject(file.source(), file.path(), subject);
-    if (FAILED(hr))
-        return hr;
-    Bytes der;
-    hr = subject->Signature(der);
-    if (FAILED(hr))
-        return hr;
-    const bool trustList = subject->SignsTrustList();
     std::unique_ptr<SignedMessage> message;
-    hr = SignedMessage::Decode(der, message, trustList);
+    HRESULT hr = SignedMessage::Decode(der, message, trustList);
     if (FAILED(hr))
         return hr;
-    der.clear();
 
-    // The primary signature, or the nested one the caller names: each is judged on its own, as a
-    // whole signature over the same file.
     if (WINTRUST_SIGNATURE_SETTINGS* settings = SignatureSettingsOf(request)) {
         const std::vector<Bytes> nested = NestedSignatures(message->Signer(0), MaxNestedSignatures);
         if (settings->dwFlags & WSS_GET_SECONDARY_SIG_COUNT)
@@ -189,7 +183,7 @@ HRESULT VerifyFile(const WINTRUST_DATA& request, ProviderState& state)
 
     // A catalog's signature must sign a trust list, any other file's a digest of it.
     const bool rightContent = (message->ContentType() == SignedContentType::TrustList) == trustList;
-    const HRESULT digestResult = rightContent ? subject->CheckDigest(*message) : TRUST_E_BAD_DIGEST;
+    const HRESULT digestResult = rightContent ? checkDigest(*message) : TRUST_E_BAD_DIGEST;
 
     X509* cert = FindSignerCertificate(signer, message->Certificates());
     const HRESULT signerResult = cert ? VerifySignerInfo(signer, cert, message->SignedContent()) : TRUST_E_NO_SIGNER_CERT;
@@ -237,6 +231,68 @@ HRESULT VerifyFile(const WINTRUST_DATA& request, ProviderState& state)
     return FirstFailure({digestResult, signerResult, stampResult, chainResult});
 }
 
+HRESULT VerifyFile(const WINTRUST_DATA& request, ProviderState& state)
+{
+    RequestFile file;
+    HRESULT hr = file.Open(request.pFile->hFile, request.pFile->pcwszFilePath);
+    if (FAILED(hr))
+        return hr;
+    std::unique_ptr<Subject> subject;
+    hr = OpenSubject(file.source(), file.path(), subject);
+    if (FAILED(hr))
+        return hr;
+    Bytes der;
+    hr = subject->Signature(der);
+    if (FAILED(hr))
+        return hr;
+    return JudgeSignature(request, state, der, subject->SignsTrustList(),
+                          [&](const SignedMessage& message) { return subject->CheckDigest(message); });
+}
+
+// A file signed by a catalog that lists it: the member found by its tag, else by the file's hash;
+// the file must have the hash the member holds (the caller's, or computed here with the member's
+// algorithm); then the catalog's own signature is judged.
+HRESULT VerifyCatalogMember(const WINTRUST_DATA& request, ProviderState& state)
+{
+    const WINTRUST_CATALOG_INFO& info = *request.pCatalog;
+    RequestFile catalogFile;
+    HRESULT hr = catalogFile.Open(INVALID_HANDLE_VALUE, info.pcwszCatalogFilePath);
+    if (FAILED(hr))
+        return hr;
+    const std::unique_ptr<Catalog> catalog = Catalog::Read(catalogFile.source());
+    if (!catalog)
+        return TRUST_E_SUBJECT_FORM_UNKNOWN;
+    if (!catalog->Signed())
+        return TRUST_E_NOSIGNATURE;
+
+    const bool haveHash = Holds(info.cbStruct, offsetof(WINTRUST_CATALOG_INFO, cbCalculatedFileHash), sizeof(DWORD)) &&
+                          info.pbCalculatedFileHash && info.cbCalculatedFileHash > 0;
+    const std::span<const uint8_t> given =
+        haveHash ? std::span<const uint8_t>(info.pbCalculatedFileHash, info.cbCalculatedFileHash)
+                 : std::span<const uint8_t>();
+    std::optional<size_t> index = info.pcwszMemberTag ? catalog->FindByTag(winstr::View(info.pcwszMemberTag))
+                                                      : std::nullopt;
+    if (!index && haveHash)
+        index = catalog->FindByDigest(given);
+    IndirectData member;
+    if (!index || !catalog->MemberDigest(*index, member) || !member.Md)
+        return TRUST_E_NOSIGNATURE;
+
+    HRESULT memberResult = TRUST_E_BAD_DIGEST;
+    if (haveHash) {
+        if (std::equal(given.begin(), given.end(), member.Digest.begin(), member.Digest.end()))
+            memberResult = S_OK;
+    } else {
+        RequestFile memberFile;
+        Bytes hash;
+        if (SUCCEEDED(memberFile.Open(info.hMemberFile, info.pcwszMemberFilePath)) &&
+            SUCCEEDED(CatalogFileHash(memberFile.source(), member.Md, hash)) && hash == member.Digest)
+            memberResult = S_OK;
+    }
+    return JudgeSignature(request, state, catalog->Message(), true,
+                          [&](const SignedMessage&) { return memberResult; });
+}
+
 HRESULT Dispatch(HWND hwnd, GUID* action, WINTRUST_DATA* request)
 {
     if (!request || request->cbStruct < sizeof(DWORD))
@@ -254,13 +310,18 @@ HRESULT Dispatch(HWND hwnd, GUID* action, WINTRUST_DATA* request)
         return TRUST_E_ACTION_UNKNOWN;
     if (!Holds(request->cbStruct, StateHandleEnd, 0))
         return E_INVALIDARG;
-    if (request->dwUnionChoice != WTD_CHOICE_FILE)
+    const bool byCatalog = request->dwUnionChoice == WTD_CHOICE_CATALOG;
+    if (request->dwUnionChoice != WTD_CHOICE_FILE && !byCatalog)
         return TRUST_E_SUBJECT_FORM_UNKNOWN;
-    if (!request->pFile || !Holds(request->pFile->cbStruct, offsetof(WINTRUST_FILE_INFO, hFile), sizeof(HANDLE)))
+    if (!byCatalog &&
+        (!request->pFile || !Holds(request->pFile->cbStruct, offsetof(WINTRUST_FILE_INFO, hFile), sizeof(HANDLE))))
+        return E_INVALIDARG;
+    if (byCatalog && (!request->pCatalog ||
+                      !Holds(request->pCatalog->cbStruct, offsetof(WINTRUST_CATALOG_INFO, hMemberFile), sizeof(HANDLE))))
         return E_INVALIDARG;
 
     auto state = std::make_unique<ProviderState>(request, *action);
-    const HRESULT result = VerifyFile(*request, *state);
+    const HRESULT result = byCatalog ? VerifyCatalogMember(*request, *state) : VerifyFile(*request, *state);
     state->SetResult(result);
     if (request->dwStateAction == WTD_STATEACTION_VERIFY)
         request->hWVTStateData = RegisterState(std::move(state));
