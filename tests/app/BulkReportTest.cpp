@@ -177,6 +177,49 @@ TEST(BulkReport, CheckGivesALineAFileAndTheVerdictAsExitStatus)
     EXPECT_EQ(wrong.Out, "");
 }
 
+// Catalog signing: the files of a driver package are signed by the catalog beside them, or by one
+// named with --catalog; a catalog lists its members in JSON.
+TEST(BulkReport, CatalogsSignTheFilesTheyList)
+{
+    const RunResult folder = Report({"--check", "-r", "containers/driver-changed"});
+    EXPECT_EQ(folder.ExitCode, 1);
+    EXPECT_EQ(folder.Out, "containers/driver-changed/tessera.cat: OK Tessera Test Code Signing\n"
+                          "containers/driver-changed/tessera.dll: OK Tessera Test Code Signing\n"
+                          "containers/driver-changed/tessera.inf: OK Tessera Test Code Signing\n"
+                          "containers/driver-changed/tessera.sys: not signed\n");
+
+    const RunResult given =
+        Report({"--check", "--catalog", "containers/driver/tessera.cat", "pe/console64.exe", "pe/gui.exe"});
+    EXPECT_EQ(given.ExitCode, 1);
+    EXPECT_EQ(given.Out, "pe/console64.exe: OK Tessera Test Code Signing\npe/gui.exe: not signed\n");
+    const RunResult one = Report({"--catalog=containers/driver/tessera.cat", "pe/console64.exe"});
+    EXPECT_EQ(one.ExitCode, 0);
+    EXPECT_NE(one.Out.find("\nPublisher: Tessera Test Code Signing\n"), std::string::npos) << one.Out;
+    EXPECT_NE(one.Out.find("\nCatalog: tessera.cat\n\nCertificate X509 version 3\n"), std::string::npos) << one.Out;
+
+    const RunResult json = Report({"--json", "--catalog", "containers/driver/tessera.cat", "pe/console64.exe",
+                                   "containers/driver/tessera.cat"});
+    EXPECT_EQ(json.ExitCode, 0) << json.Err;
+    const std::vector<std::string> lines = Lines(json.Out);
+    ASSERT_EQ(lines.size(), 2u);
+    const QJsonObject member = ParseLine(lines[0]);
+    EXPECT_EQ(member.value(u"kind").toString(), QStringLiteral("executable"));
+    EXPECT_EQ(member.value(u"signatures").toArray().first().toObject().value(u"catalog").toString(),
+              QStringLiteral("containers/driver/tessera.cat"));
+    const QJsonObject catalog = ParseLine(lines[1]);
+    EXPECT_EQ(catalog.value(u"kind").toString(), QStringLiteral("catalog"));
+    EXPECT_EQ(catalog.value(u"memberCount").toInt(), 3);
+    QStringList names;
+    for (const QJsonValue m : catalog.value(u"members").toArray()) {
+        names.append(m.toObject().value(u"fileName").toString());
+        EXPECT_EQ(m.toObject().value(u"hashAlgorithm").toString(), QStringLiteral("sha256"));
+        EXPECT_EQ(m.toObject().value(u"tag").toString().toLower(), m.toObject().value(u"hash").toString());
+    }
+    EXPECT_EQ(names, (QStringList{QStringLiteral("tessera.dll"), QStringLiteral("tessera.inf"), QStringLiteral("tessera.sys")}));
+
+    EXPECT_EQ(Report({"--catalog"}).ExitCode, 2);
+}
+
 TEST(BulkReport, JobsInParallelKeepTheOrderOfTheFiles)
 {
     std::vector<std::string> files;

@@ -352,6 +352,22 @@ const GoldenCase Containers[] = {
     {"containers/appx-block-map-lies", "containers/appx/block-map-lies.msix", nullptr, nullptr, true},
     {"containers/appx-unsigned", "containers/appx/unsigned.msix", nullptr, nullptr, true},
     {"containers/appx-not-zip", "pe/text.txt", "package.msix", nullptr, true},
+    // Catalogs: their own signature, and the files of a driver package that a catalog beside them
+    // signs; a changed driver is in no catalog.
+    {"containers/catalog-valid", "containers/catalog/valid.cat", nullptr, nullptr, true},
+    {"containers/catalog-ts", "containers/driver/tessera.cat", nullptr, nullptr, true},
+    {"containers/catalog-bad-digest", "containers/catalog/bad-digest.cat", nullptr, nullptr, true},
+    {"containers/catalog-unsigned", "containers/catalog/unsigned.cat", nullptr, nullptr, true},
+    {"containers/catalog-not-catalog", "certs/three.p7b", "bundle.cat", nullptr, true},
+    {"containers/driver-sys", "containers/driver/tessera.sys", nullptr, nullptr, true},
+    {"containers/driver-dll", "containers/driver/tessera.dll", nullptr, nullptr, true},
+    {"containers/driver-inf", "containers/driver/tessera.inf", nullptr, nullptr, true},
+    {"containers/driver-sys-untrusted", "containers/driver/tessera.sys"},
+    {"containers/driver-changed-sys", "containers/driver-changed/tessera.sys", nullptr, nullptr, true},
+    {"containers/driver-changed-inf", "containers/driver-changed/tessera.inf", nullptr, nullptr, true},
+    {"containers/driver-sha1-sys", "containers/driver-sha1/tessera.sys", nullptr, nullptr, true},
+    // The same executable away from its catalog is not signed.
+    {"containers/driver-sys-alone", "containers/driver/tessera.sys", "tessera.sys", nullptr, true},
 };
 
 INSTANTIATE_TEST_SUITE_P(CertificateFiles, GoldenReport, ::testing::ValuesIn(CertificateFiles), CaseName);

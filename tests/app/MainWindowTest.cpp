@@ -339,6 +339,40 @@ TEST(MainWindow, SignedContainersViewTheirSignerAndExportItsCertificates)
     }
 }
 
+// A driver package: the executable without a signature of its own shows the signer of the catalog
+// beside it, and exports the catalog's certificates; away from the catalog it has none.
+TEST(MainWindow, ACatalogSignedFileViewsAndExportsTheCatalogsSignature)
+{
+    TempDir dir;
+    for (const char* name : {"tessera.sys", "tessera.cat"})
+        std::filesystem::copy_file(Fixture(std::string("containers/driver/") + name), dir / name);
+    TwndMain w({QStringLiteral("tessera")});
+    w.OpenFile(Path(dir / "tessera.sys"));
+    EXPECT_TRUE(w.ReportLines().contains(QStringLiteral("Catalog: tessera.cat")));
+    ASSERT_TRUE(w.bView->isEnabled());
+    ASSERT_TRUE(w.bExport->isEnabled());
+
+    QString title;
+    WhenModal([&](QWidget* modal) {
+        title = modal->windowTitle();
+        qobject_cast<QDialog*>(modal)->reject();
+    });
+    w.bView->click();
+    EXPECT_EQ(title, QStringLiteral("Digital Signature Details"));
+
+    WhenModal([&](QWidget* modal) { QMetaObject::invokeMethod(modal, "accept", Qt::DirectConnection); });
+    w.bExport->click();
+    w.OpenFile(Path(dir / "tessera.cat"));
+    const QStringList catalogReport = w.ReportLines();
+    w.OpenFile(Path(dir / "tessera.pem"));
+    EXPECT_EQ(w.ReportLines(), catalogReport.mid(catalogReport.indexOf(QStringLiteral("Certificate X509 version 3"))));
+
+    std::filesystem::remove(dir / "tessera.cat");
+    w.OpenFile(Path(dir / "tessera.sys"));
+    EXPECT_TRUE(w.ReportLines().contains(QStringLiteral("File is not signed")));
+    EXPECT_FALSE(w.bView->isEnabled());
+}
+
 // The check box of the context-menu entry, over a temporary system root and with the product
 // name the program would read from itself.
 class ShellIntegration : public ::testing::Test {

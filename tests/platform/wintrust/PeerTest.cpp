@@ -8,6 +8,7 @@
 #include <regex>
 #include <set>
 #include <string_view>
+#include <vector>
 
 using namespace wintrusttest;
 
@@ -58,8 +59,8 @@ TEST(PeerTest, OsslsigncodeAgreesOnContainers)
     const std::filesystem::path peer = FindProgram("osslsigncode");
     ASSERT_FALSE(peer.empty()) << "the peer comes with the osslsigncode package";
     // The fixtures were made with osslsigncode 2.9. Older releases verify fewer formats: app
-    // packages since 2.7 (cabinet signing was mended then too), scripts since 2.8; Debian 12's
-    // own 2.5 knows neither, and its rows are not compared.
+    // packages since 2.7 (cabinet signing was mended then too), scripts and catalogs since 2.8;
+    // Debian 12's own 2.5 knows none of these, and their rows are not compared.
     const int version = PeerVersion(peer);
     struct Row {
         const char* File; // under tests/fixtures/containers
@@ -83,14 +84,46 @@ TEST(PeerTest, OsslsigncodeAgreesOnContainers)
         // osslsigncode checks the block map's own hash but not the blocks it lists.
         {"appx/block-map-lies.msix", 207, true},
     };
+    // Catalogs since 2.8 (their own signature, and the files they list with -catalog).
+    const Row catalogs[] = {
+        {"catalog/valid.cat", 208, false},      {"catalog/bad-digest.cat", 208, false},
+        {"catalog/unsigned.cat", 208, false},   {"driver/tessera.cat", 208, false},
+        {"driver-sha1/tessera-sha1.cat", 208, false},
+    };
+    struct Member {
+        const char* Catalog;
+        const char* File;
+    };
+    const Member members[] = {
+        {"driver/tessera.cat", "driver/tessera.sys"},
+        {"driver/tessera.cat", "driver/tessera.dll"},
+        {"driver/tessera.cat", "driver-changed/tessera.sys"},
+        {"driver/tessera.cat", "driver-changed/tessera.dll"},
+        {"driver-sha1/tessera-sha1.cat", "driver-sha1/tessera.sys"},
+        {"driver-sha1/tessera-sha1.cat", "driver/tessera.dll"},
+    };
     const TrustAnchors anchors(Anchors::Root);
     const std::string trusted = anchors.file().string();
     int compared = 0;
-    for (const Row& row : rows) {
+    const auto container = [](const char* name) { return testsupport::Fixture(std::string("containers/") + name); };
+    if (version >= 208) {
+        for (const Member& m : members) {
+            ++compared;
+            const HRESULT ours = VerifyByCatalog(container(m.Catalog), container(m.File));
+            const testsupport::RunResult theirs = testsupport::RunProgram(
+                peer, {"verify", "-CAfile", trusted, "-TSA-CAfile", trusted, "-catalog", container(m.Catalog).string(),
+                       "-in", container(m.File).string()});
+            EXPECT_EQ(ours == S_OK, theirs.ExitCode == 0)
+                << m.File << " in " << m.Catalog << " ours " << Hex(ours) << "\n" << theirs.Out;
+        }
+    }
+    std::vector<Row> all(std::begin(rows), std::end(rows));
+    all.insert(all.end(), std::begin(catalogs), std::end(catalogs));
+    for (const Row& row : all) {
         if (version < row.Since)
             continue;
         ++compared;
-        const std::filesystem::path file = testsupport::Fixture(std::string("containers/") + row.File);
+        const std::filesystem::path file = container(row.File);
         const Verification ours(file);
         const testsupport::RunResult theirs =
             testsupport::RunProgram(peer, {"verify", "-CAfile", trusted, "-TSA-CAfile", trusted, "-in", file.string()});
