@@ -11,6 +11,8 @@
 #include "platform/include/win/mscat.h"
 #include "platform/kernel32/Handles.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstring>
 #include <map>
@@ -19,6 +21,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 using namespace wintrust;
@@ -153,12 +156,63 @@ private:
 };
 
 // ---------------------------------------------------------------------------------------------
-// The administrator: its algorithm and its database, the catalogs added to it with the hashes
-// their members hold for that algorithm, sorted for the look-up.
+// The hashes a catalog's members hold, by algorithm, sorted for the look-up. A catalog is read
+// once while it stays the same file: a driver package's files each ask for the catalogs beside
+// them, and Windows too keeps its catalog database indexed rather than reading catalogs per file.
+
+struct CatalogIndex {
+    std::map<int, std::vector<Bytes>> HashesByAlgorithm; // by the digest's OpenSSL type
+};
+
+std::shared_ptr<const CatalogIndex> IndexCatalog(const FileSource& file)
+{
+    struct Key {
+        dev_t Device;
+        ino_t Inode;
+        off_t Size;
+        int64_t Modified;
+        bool operator<(const Key& o) const
+        {
+            return std::tie(Device, Inode, Size, Modified) < std::tie(o.Device, o.Inode, o.Size, o.Modified);
+        }
+    };
+    // A scan of a folder of catalogs keeps what it reads; more than this and it starts over.
+    constexpr size_t MaxIndexed = 256;
+    static std::mutex lock;
+    static std::map<Key, std::shared_ptr<const CatalogIndex>> indexes;
+
+    struct stat info {};
+    if (fstat(file.descriptor(), &info) != 0)
+        return nullptr;
+    const Key key{info.st_dev, info.st_ino, info.st_size, info.st_mtim.tv_sec * 1000000000ll + info.st_mtim.tv_nsec};
+    {
+        const std::lock_guard guard(lock);
+        if (const auto found = indexes.find(key); found != indexes.end())
+            return found->second;
+    }
+    const std::unique_ptr<Catalog> catalog = Catalog::Read(file);
+    if (!catalog)
+        return nullptr;
+    auto index = std::make_shared<CatalogIndex>();
+    IndirectData indirect;
+    for (size_t i = 0; i < catalog->MemberCount(); ++i)
+        if (catalog->MemberDigest(i, indirect) && indirect.Md)
+            index->HashesByAlgorithm[EVP_MD_get_type(indirect.Md)].push_back(std::move(indirect.Digest));
+    for (auto& [algorithm, hashes] : index->HashesByAlgorithm)
+        std::sort(hashes.begin(), hashes.end());
+    const std::lock_guard guard(lock);
+    if (indexes.size() >= MaxIndexed)
+        indexes.clear();
+    indexes[key] = index;
+    return index;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The administrator: its algorithm and its database, the catalogs added to it.
 
 struct CatalogRecord {
     std::u16string Path;
-    std::vector<Bytes> Hashes;
+    std::shared_ptr<const CatalogIndex> Index;
 };
 
 struct CatalogInfo;
@@ -306,29 +360,21 @@ WINAPI_EXPORT BOOL WINAPI CryptCATAdminReleaseContext(HCATADMIN hCatAdmin, DWORD
 
 WINAPI_EXPORT HCATINFO WINAPI CryptCATAdminAddCatalog(HCATADMIN hCatAdmin, LPCWSTR pwszCatalogFile, LPCWSTR, DWORD)
 {
-    const EVP_MD* md = nullptr;
     {
         Tables& tables = TheTables();
         const std::lock_guard guard(tables.Lock);
-        Administrator* admin = Live(tables.Admins, hCatAdmin);
-        if (!admin)
+        if (!Live(tables.Admins, hCatAdmin))
             return Fail<HCATINFO>(ERROR_INVALID_HANDLE, nullptr);
-        md = admin->Md;
     }
     // Read outside the lock: a large catalog takes a while.
     NamedFile file;
     if (!pwszCatalogFile || !file.Open(INVALID_HANDLE_VALUE, pwszCatalogFile))
         return Fail<HCATINFO>(ERROR_FILE_NOT_FOUND, nullptr);
-    const std::unique_ptr<Catalog> catalog = Catalog::Read(file.source());
-    if (!catalog)
-        return Fail<HCATINFO>(static_cast<DWORD>(TRUST_E_SUBJECT_FORM_UNKNOWN), nullptr);
     CatalogRecord record;
+    record.Index = IndexCatalog(file.source());
+    if (!record.Index)
+        return Fail<HCATINFO>(static_cast<DWORD>(TRUST_E_SUBJECT_FORM_UNKNOWN), nullptr);
     record.Path = winstr::View(pwszCatalogFile);
-    IndirectData indirect;
-    for (size_t i = 0; i < catalog->MemberCount(); ++i)
-        if (catalog->MemberDigest(i, indirect) && indirect.Md && EVP_MD_get_type(indirect.Md) == EVP_MD_get_type(md))
-            record.Hashes.push_back(std::move(indirect.Digest));
-    std::sort(record.Hashes.begin(), record.Hashes.end());
 
     Tables& tables = TheTables();
     const std::lock_guard guard(tables.Lock);
@@ -389,9 +435,11 @@ WINAPI_EXPORT HCATINFO WINAPI CryptCATAdminEnumCatalogFromHash(HCATADMIN hCatAdm
         *phPrevCatInfo = nullptr;
     }
     const Bytes hash(pbHash, pbHash + cbHash);
+    const int algorithm = EVP_MD_get_type(admin->Md);
     for (size_t i = start; i < admin->Database.size(); ++i) {
-        const std::vector<Bytes>& hashes = admin->Database[i].Hashes;
-        if (std::binary_search(hashes.begin(), hashes.end(), hash))
+        const auto& byAlgorithm = admin->Database[i].Index->HashesByAlgorithm;
+        const auto hashes = byAlgorithm.find(algorithm);
+        if (hashes != byAlgorithm.end() && std::binary_search(hashes->second.begin(), hashes->second.end(), hash))
             return NewInfo(tables, *admin, i);
     }
     return Fail<HCATINFO>(ERROR_NOT_FOUND, nullptr);
