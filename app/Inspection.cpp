@@ -85,17 +85,6 @@ void WriteSignature(const QString& fileName, IReportSink& report, bool programIn
         options.Record->Signatures = std::move(verdicts);
 }
 
-// A file name as a line of the report shows it: what is no text as U+FFFD, and so is every control
-// character, so that no name can end the line or speak to a terminal.
-QString NameForLine(const QString& fileName)
-{
-    QString name = DisplayFileName(fileName);
-    for (QChar& c : name)
-        if (c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() < 0xA0))
-            c = QChar(0xFFFD);
-    return name;
-}
-
 // A file without a signature of its own that a catalog lists, as Windows judges the files of a
 // driver package: the catalog's verdict, then the catalog's name, and the catalog's certificates
 // in the store. False (nothing written) when no catalog lists it.
@@ -106,7 +95,7 @@ bool WriteCatalogSignature(const QString& fileName, IReportSink& report, HCERTST
     if (!VerifyCatalogSignature(fileName, CatalogsFor(fileName, options.Catalogs), verdict, NoOwnerWindow))
         return false;
     WriteVerdict(verdict, report, programInfo);
-    report.AddLineAndBlank(QStringLiteral("Catalog: ") + NameForLine(ExtractFileName(verdict.Catalog)));
+    report.AddLineAndBlank(QStringLiteral("Catalog: ") + DisplayFileName(ExtractFileName(verdict.Catalog)));
     OpenSubjectSignatureStore(verdict.Catalog, store);
     if (options.Record)
         options.Record->Signatures = {std::move(verdict)};

@@ -21,9 +21,10 @@
 
 namespace {
 
-// Files this unit reads whole (PEM text, key containers) are small; a larger one is refused
-// rather than copied into memory.
-constexpr int64_t WholeFileLimit = 64LL * 1024 * 1024;
+// Files this unit reads whole (a single armoured certificate, key containers) are small; a larger
+// one is refused rather than copied into memory (its text would be held twice more). The same
+// bound as the file stores' keeps any certificate file within 64 MiB.
+constexpr int64_t WholeFileLimit = 4LL * 1024 * 1024;
 
 struct StoreCloser {
     void operator()(void* store) const { CertCloseStore(store, 0); }

@@ -6,17 +6,18 @@ set -eu
 # Build and run.
 packages="cmake ninja-build g++ pkg-config qt6-base-dev libssl-dev libcurl4-openssl-dev
   shared-mime-info fonts-dejavu-core"
-# Tests: GoogleTest, the peers the tests compare against, a display server for screenshots,
+# Tests: GoogleTest, the peers the tests compare against, a display server for screenshots and
+# for the test that drags a window on X11 (with the X client library it speaks to it through),
 # a D-Bus daemon for the private session bus of the properties tests, the checkers of the
 # installed desktop entry and manual pages, and what the package test builds the package with.
 case "${1:-}" in
   --test)
-    packages="$packages libgtest-dev libgmock-dev openssl osslsigncode msitools xvfb xauth dbus tzdata ca-certificates
-      desktop-file-utils dpkg-dev groff-base" ;;
+    packages="$packages libgtest-dev libgmock-dev openssl osslsigncode msitools xvfb xauth libxcb1-dev dbus tzdata
+      ca-certificates desktop-file-utils dpkg-dev groff-base" ;;
   # The sanitizer build and the fuzz targets (make sanitize): the test packages and clang.
   --sanitize)
-    packages="$packages libgtest-dev libgmock-dev openssl osslsigncode msitools xvfb xauth dbus tzdata ca-certificates
-      desktop-file-utils dpkg-dev groff-base clang libclang-rt-14-dev" ;;
+    packages="$packages libgtest-dev libgmock-dev openssl osslsigncode msitools xvfb xauth libxcb1-dev dbus tzdata
+      ca-certificates desktop-file-utils dpkg-dev groff-base clang libclang-rt-14-dev" ;;
   # The Debian package: dpkg-shlibdeps computes its dependencies.
   --deb)
     packages="$packages dpkg-dev" ;;

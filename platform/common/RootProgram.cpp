@@ -1,7 +1,5 @@
 #include "platform/common/RootProgram.h"
 
-#include "platform/common/ByteReader.h"
-#include "platform/common/RootPack.h"
 #include "platform/common/SignatureTrust.h"
 
 #include <openssl/err.h>
@@ -74,17 +72,6 @@ X509Ptr DecodeCert(std::span<const uint8_t> der)
         return nullptr;
     }
     return cert;
-}
-
-std::optional<uint32_t> SubjectHash(const X509_NAME* name)
-{
-    int ok = 0;
-    const unsigned long hash = X509_NAME_hash_ex(name, nullptr, nullptr, &ok);
-    if (ok != 1) {
-        ERR_clear_error();
-        return std::nullopt;
-    }
-    return static_cast<uint32_t>(hash);
 }
 
 int64_t UnixTimeOf(const FILETIME& time)
@@ -258,105 +245,6 @@ bool ListHolds(PCCTL_CONTEXT list, const std::vector<X509Ptr>& anchors)
 
 // ---------------------------------------------------------------------------------------------
 
-struct RootProgram::Roots {
-    struct Entry {
-        uint32_t SubjectHash = 0;
-        std::span<const uint8_t> Der;
-        Sha1 Thumbprint{};
-    };
-    std::vector<Entry> Index; // sorted by SubjectHash
-    Bytes Owned;              // the DER the index points into, for roots read from a file
-    std::mutex Lock;
-    std::map<size_t, X509Ptr> Decoded; // by index position
-
-    // The built-in pack; null when it is malformed.
-    static std::unique_ptr<Roots> FromPack(std::span<const uint8_t> pack, std::span<const uint8_t>& list)
-    {
-        const ByteReader reader(pack);
-        const auto magic = reader.Bytes(0, 4);
-        const auto version = reader.U32(4);
-        const auto listSize = reader.U32(8);
-        if (!magic || !std::equal(magic->begin(), magic->end(), rootpack::Magic) || version != rootpack::Version ||
-            !listSize)
-            return nullptr;
-        const auto listBytes = reader.Bytes(rootpack::HeaderSize, *listSize);
-        const size_t countAt = rootpack::HeaderSize + *listSize;
-        const auto count = reader.U32(countAt);
-        if (!listBytes || !count || *count > reader.size() / rootpack::IndexEntrySize)
-            return nullptr;
-        auto roots = std::make_unique<Roots>();
-        roots->Index.reserve(*count);
-        for (uint32_t i = 0; i < *count; ++i) {
-            const size_t at = countAt + 4 + static_cast<size_t>(i) * rootpack::IndexEntrySize;
-            const auto hash = reader.U32(at);
-            const auto offset = reader.U32(at + 4);
-            const auto size = reader.U32(at + 8);
-            const auto thumbprint = reader.Bytes(at + 12, 20);
-            const auto der = offset && size ? reader.Bytes(*offset, *size) : std::nullopt;
-            if (!hash || !der || !thumbprint)
-                return nullptr;
-            Entry entry{*hash, *der, {}};
-            std::copy(thumbprint->begin(), thumbprint->end(), entry.Thumbprint.begin());
-            roots->Index.push_back(entry);
-        }
-        if (!std::is_sorted(roots->Index.begin(), roots->Index.end(),
-                            [](const Entry& a, const Entry& b) { return a.SubjectHash < b.SubjectHash; }))
-            return nullptr;
-        list = *listBytes;
-        return roots;
-    }
-
-    // The certificates of a roots.pem, indexed as the pack is.
-    static std::unique_ptr<Roots> FromPemFile(const std::string& path)
-    {
-        Bytes text;
-        if (!ReadWholeFile(path, text))
-            return nullptr;
-        const BioPtr bio(BIO_new_mem_buf(text.data(), static_cast<int>(text.size())));
-        auto roots = std::make_unique<Roots>();
-        std::vector<std::pair<size_t, size_t>> spans;
-        while (bio) {
-            const X509Ptr cert(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
-            if (!cert)
-                break;
-            const auto hash = SubjectHash(X509_get_subject_name(cert.get()));
-            const auto thumbprint = ThumbprintOf(cert.get());
-            const int size = i2d_X509(cert.get(), nullptr);
-            if (!hash || !thumbprint || size <= 0)
-                continue;
-            const size_t at = roots->Owned.size();
-            roots->Owned.resize(at + static_cast<size_t>(size));
-            unsigned char* p = roots->Owned.data() + at;
-            i2d_X509(cert.get(), &p);
-            roots->Index.push_back({*hash, {}, *thumbprint});
-            spans.emplace_back(at, static_cast<size_t>(size));
-        }
-        ERR_clear_error(); // the end of the text reads as "no start line"
-        for (size_t i = 0; i < roots->Index.size(); ++i)
-            roots->Index[i].Der = std::span<const uint8_t>(roots->Owned).subspan(spans[i].first, spans[i].second);
-        std::stable_sort(roots->Index.begin(), roots->Index.end(),
-                         [](const Entry& a, const Entry& b) { return a.SubjectHash < b.SubjectHash; });
-        return roots;
-    }
-
-    X509* At(size_t position)
-    {
-        const std::lock_guard guard(Lock);
-        X509Ptr& slot = Decoded[position];
-        if (!slot)
-            slot = DecodeCert(Index[position].Der);
-        return slot.get();
-    }
-
-    [[nodiscard]] X509Ptr ByThumbprint(const Sha1& thumbprint) const
-    {
-        for (const Entry& entry : Index)
-            if (entry.Thumbprint == thumbprint)
-                return DecodeCert(entry.Der);
-        return nullptr;
-    }
-};
-
 RootVerdict Judge(const RootRules& rules, std::string_view purpose, int64_t when, int64_t endNotBefore)
 {
     // A rule with a list of purposes holds for those; without one, for every purpose. A chain
@@ -395,7 +283,7 @@ std::shared_ptr<const RootProgram> RootProgram::Load()
     program->FOwnRules.Purposes = std::vector<std::string>{szOID_PKIX_KP_CODE_SIGNING, szOID_PKIX_KP_TIMESTAMP_SIGNING};
 
     std::span<const uint8_t> builtInList;
-    std::unique_ptr<Roots> builtInRoots = Roots::FromPack(
+    std::unique_ptr<CertIndex> builtInRoots = CertIndex::FromPack(
         std::span<const uint8_t>(tessera_authroot_pack, static_cast<size_t>(tessera_authroot_pack_end - tessera_authroot_pack)),
         builtInList);
 
@@ -414,7 +302,7 @@ std::shared_ptr<const RootProgram> RootProgram::Load()
     }
 
     CtlContextPtr chosen;
-    std::unique_ptr<Roots> chosenRoots;
+    std::unique_ptr<CertIndex> chosenRoots;
     Bytes chosenBytes;
     if (builtInRoots && !builtInList.empty()) {
         CtlContextPtr list(CertCreateCTLContext(Encoding, builtInList.data(), static_cast<DWORD>(builtInList.size())));
@@ -452,7 +340,7 @@ std::shared_ptr<const RootProgram> RootProgram::Load()
             continue;
         }
         const std::string folder = path.substr(0, path.find_last_of('/') + 1);
-        auto roots = Roots::FromPemFile((folder.empty() ? std::string("./") : folder) + "roots.pem");
+        auto roots = CertIndex::FromPemFile((folder.empty() ? std::string("./") : folder) + "roots.pem");
         if (!roots) {
             SayOnce(path, "there is no roots.pem beside it");
             continue;
@@ -559,19 +447,12 @@ std::vector<X509*> RootProgram::RootsNamed(const X509_NAME* name) const
     for (const X509Ptr& own : FOwnRoots)
         if (X509_NAME_cmp(X509_get_subject_name(own.get()), name) == 0)
             found.push_back(own.get());
-    const auto hash = SubjectHash(name);
-    if (!FRoots || !hash)
+    if (!FRoots)
         return found;
-    const auto& index = FRoots->Index;
-    auto it = std::lower_bound(index.begin(), index.end(), *hash,
-                               [](const Roots::Entry& entry, uint32_t value) { return entry.SubjectHash < value; });
-    for (; it != index.end() && it->SubjectHash == *hash; ++it) {
-        if (!FEntries.contains(it->Thumbprint))
-            continue; // a certificate the list does not name is not one of its roots
-        X509* cert = FRoots->At(static_cast<size_t>(it - index.begin()));
-        if (cert && X509_NAME_cmp(X509_get_subject_name(cert), name) == 0)
-            found.push_back(cert);
-    }
+    // A certificate the list does not name is not one of its roots.
+    const std::vector<X509*> listed =
+        FRoots->Named(name, [this](const CertIndex::Entry& entry) { return FEntries.contains(entry.Thumbprint); });
+    found.insert(found.end(), listed.begin(), listed.end());
     return found;
 }
 

@@ -12,6 +12,7 @@
 // Service Root) are built in beside it, trusted for code signing and time stamping.
 #pragma once
 
+#include "platform/common/CertIndex.h"
 #include "platform/common/OsslPtr.h"
 
 #include "platform/include/win/wincrypt.h"
@@ -36,8 +37,6 @@ namespace trust {
 inline constexpr char ListSigningRootVariable[] = "TESSERA_AUTHROOT_SIGNING_ROOT";
 // A newer list to use instead of the built-in one, with roots.pem beside it.
 inline constexpr char ListFileVariable[] = "TESSERA_AUTHROOT";
-
-using Sha1 = std::array<uint8_t, 20>;
 
 // What the root program says of one root, read from the certificate properties of its entry.
 struct RootRules {
@@ -85,8 +84,6 @@ public:
 
     [[nodiscard]] PCCTL_CONTEXT List() const { return FList; }
 
-    struct Roots; // where the root certificates come from: the built-in pack or a roots.pem
-
 private:
     RootProgram() = default;
     static std::shared_ptr<const RootProgram> Load();
@@ -94,7 +91,7 @@ private:
     PCCTL_CONTEXT FList = nullptr;
     std::vector<uint8_t> FListBytes; // a dropped-in list's bytes (the built-in one is in the program)
     std::map<Sha1, PCTL_ENTRY> FEntries;
-    std::unique_ptr<Roots> FRoots;
+    std::unique_ptr<CertIndex> FRoots; // the built-in pack's, or the roots.pem beside the list
     std::vector<ossl::X509Ptr> FOwnRoots; // built in beside the list
     RootRules FOwnRules;
     mutable std::mutex FLock;

@@ -1,5 +1,6 @@
 #include "platform/common/SignatureTrust.h"
 
+#include "platform/common/CertIndex.h"
 #include "platform/common/RootProgram.h"
 
 #include <openssl/core_names.h>
@@ -31,6 +32,12 @@ X509_STORE_CTX_check_issued_fn DefaultCheckIssued()
         return found;
     }();
     return check;
+}
+
+int AvoidanceIndex()
+{
+    static const int index = X509_STORE_CTX_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
+    return index;
 }
 
 int VerifyingIssuersIndex()
@@ -74,21 +81,24 @@ int CheckIssued(X509_STORE_CTX* ctx, X509* subject, X509* issuer)
     return 1;
 }
 
-// The root program a store was made with, kept in the store for its lookups.
-int ProgramIndex()
+// What a store of NewSignatureStore finds certificates in besides its own lookups: the system's
+// trust file, indexed by subject, and the root program. Kept in the store.
+struct StoreSources {
+    std::unique_ptr<CertIndex> SystemFile;
+    std::shared_ptr<const RootProgram> Program;
+};
+
+int SourcesIndex()
 {
     static const int index = X509_STORE_get_ex_new_index(
-        0, nullptr, nullptr, nullptr, [](void*, void* data, CRYPTO_EX_DATA*, int, long, void*) {
-            delete static_cast<std::shared_ptr<const RootProgram>*>(data);
-        });
+        0, nullptr, nullptr, nullptr,
+        [](void*, void* data, CRYPTO_EX_DATA*, int, long, void*) { delete static_cast<StoreSources*>(data); });
     return index;
 }
 
-const RootProgram* ProgramOf(X509_STORE_CTX* ctx)
+const StoreSources* SourcesOf(X509_STORE* store)
 {
-    const auto* held = static_cast<const std::shared_ptr<const RootProgram>*>(
-        X509_STORE_get_ex_data(X509_STORE_CTX_get0_store(ctx), ProgramIndex()));
-    return held ? held->get() : nullptr;
+    return store ? static_cast<const StoreSources*>(X509_STORE_get_ex_data(store, SourcesIndex())) : nullptr;
 }
 
 struct X509StackFree {
@@ -96,14 +106,22 @@ struct X509StackFree {
 };
 using X509StackPtr = std::unique_ptr<STACK_OF(X509), X509StackFree>;
 
-// The certificates named name: those of the store (the system's, loaded as its lookups load
-// them) and the root program's, which are decoded only when a chain asks for their name.
+// The certificates named name: those of the store (the system's hashed folders, loaded as its
+// lookup loads them), of the system's trust file and of the root program, the last two decoded only
+// when a chain asks for their name.
 STACK_OF(X509) * LookupCerts(X509_STORE_CTX* ctx, const X509_NAME* name)
 {
     X509StackPtr found(X509_STORE_CTX_get1_certs(ctx, const_cast<X509_NAME*>(name)));
     ERR_clear_error();
-    const RootProgram* program = ProgramOf(ctx);
-    const std::vector<X509*> roots = program ? program->RootsNamed(name) : std::vector<X509*>();
+    std::vector<X509*> roots;
+    if (const StoreSources* sources = SourcesOf(X509_STORE_CTX_get0_store(ctx))) {
+        if (sources->SystemFile)
+            roots = sources->SystemFile->Named(name);
+        if (sources->Program) {
+            const std::vector<X509*> listed = sources->Program->RootsNamed(name);
+            roots.insert(roots.end(), listed.begin(), listed.end());
+        }
+    }
     if (roots.empty())
         return found.release();
     if (!found)
@@ -128,10 +146,14 @@ int GetIssuer(X509** issuer, X509_STORE_CTX* ctx, X509* x)
     const X509_VERIFY_PARAM* param = X509_STORE_CTX_get0_param(ctx);
     time_t when = (X509_VERIFY_PARAM_get_flags(param) & X509_V_FLAG_USE_CHECK_TIME) != 0 ? X509_VERIFY_PARAM_get_time(param)
                                                                                         : time(nullptr);
+    const auto* avoidance = static_cast<const RootAvoidance*>(X509_STORE_CTX_get_ex_data(ctx, AvoidanceIndex()));
     X509* chosen = nullptr;
     for (int i = 0; i < sk_X509_num(candidates.get()); ++i) {
         X509* candidate = sk_X509_value(candidates.get(), i);
         if (!checkIssued(ctx, x, candidate))
+            continue;
+        if (avoidance && JudgeRoot(X509_STORE_CTX_get0_store(ctx), candidate, avoidance->End, avoidance->Purpose,
+                                   avoidance->When) != RootVerdict::Trusted)
             continue;
         const bool current = X509_cmp_time(X509_get0_notBefore(candidate), &when) <= 0 &&
                              X509_cmp_time(X509_get0_notAfter(candidate), &when) >= 0;
@@ -160,15 +182,22 @@ ossl::X509StorePtr NewSignatureStore()
     ossl::X509StorePtr store(X509_STORE_new());
     if (!store)
         return store;
-    // A missing SSL_CERT_FILE or SSL_CERT_DIR leaves the system's part empty.
-    X509_STORE_set_default_paths(store.get());
-    if (std::shared_ptr<const RootProgram> program = RootProgram::Current()) {
-        auto* held = new std::shared_ptr<const RootProgram>(std::move(program));
-        if (X509_STORE_set_ex_data(store.get(), ProgramIndex(), held) != 1)
-            delete held;
-        X509_STORE_set_lookup_certs(store.get(), LookupCerts);
-        X509_STORE_set_get_issuer(store.get(), GetIssuer);
-    }
+    // OpenSSL's default paths, as X509_STORE_set_default_paths takes them, but the file indexed
+    // rather than decoded whole. A missing SSL_CERT_FILE or SSL_CERT_DIR leaves its part empty.
+    auto sources = std::make_unique<StoreSources>();
+    const char* file = std::getenv(X509_get_default_cert_file_env());
+    std::vector<ossl::X509CrlPtr> crls;
+    sources->SystemFile = CertIndex::FromPemFile(file ? file : X509_get_default_cert_file(), &crls);
+    for (const ossl::X509CrlPtr& crl : crls)
+        X509_STORE_add_crl(store.get(), crl.get());
+    const char* folders = std::getenv(X509_get_default_cert_dir_env());
+    if (X509_LOOKUP* lookup = X509_STORE_add_lookup(store.get(), X509_LOOKUP_hash_dir()))
+        X509_LOOKUP_add_dir(lookup, folders ? folders : X509_get_default_cert_dir(), X509_FILETYPE_PEM);
+    sources->Program = RootProgram::Current();
+    if (X509_STORE_set_ex_data(store.get(), SourcesIndex(), sources.get()) == 1)
+        sources.release();
+    X509_STORE_set_lookup_certs(store.get(), LookupCerts);
+    X509_STORE_set_get_issuer(store.get(), GetIssuer);
     X509_STORE_set_check_issued(store.get(), CheckIssued);
     ERR_clear_error();
     return store;
@@ -226,9 +255,8 @@ ossl::X509StorePtr SharedSignatureStore()
 
 std::shared_ptr<const RootProgram> RootProgramOf(X509_STORE* store)
 {
-    const auto* held = store ? static_cast<const std::shared_ptr<const RootProgram>*>(X509_STORE_get_ex_data(store, ProgramIndex()))
-                             : nullptr;
-    return held ? *held : nullptr;
+    const StoreSources* sources = SourcesOf(store);
+    return sources ? sources->Program : nullptr;
 }
 
 RootVerdict JudgeRoot(X509_STORE* store, X509* root, X509* end, std::string_view purpose, int64_t when)
@@ -245,6 +273,12 @@ RootVerdict JudgeRoot(X509_STORE* store, X509* root, X509* end, std::string_view
     ERR_clear_error();
     const int64_t endNotBefore = dated ? static_cast<int64_t>(days) * 86400 + seconds : when;
     return Judge(*rules, purpose, when, endNotBefore);
+}
+
+bool AvoidRefusedRoots(X509_STORE_CTX* ctx, const RootAvoidance* avoidance)
+{
+    return AvoidanceIndex() >= 0 &&
+           X509_STORE_CTX_set_ex_data(ctx, AvoidanceIndex(), const_cast<RootAvoidance*>(avoidance)) == 1;
 }
 
 bool PreferVerifyingIssuers(X509_STORE_CTX* ctx)

@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -43,6 +44,17 @@ inline constexpr char SystemOnlyVariable[] = "TESSERA_SYSTEM_TRUST_ONLY";
 // certificate. Trusted when the program says nothing of the root (an administrator's own root, a
 // test root in SSL_CERT_FILE).
 [[nodiscard]] RootVerdict JudgeRoot(X509_STORE* store, X509* root, X509* end, std::string_view purpose, int64_t when);
+
+// What a chain is built for, so that its building can pass over a root that Windows' root program
+// refuses for it when another path exists (AvoidRefusedRoots).
+struct RootAvoidance {
+    std::string Purpose; // a usage OID, empty for none in particular
+    int64_t When = 0;    // the moment the chain is judged at, Unix seconds
+    X509* End = nullptr; // the chain's end certificate
+};
+// From now on, chain building in ctx does not take as an issuer a root that the root program
+// refuses for avoidance (which must outlive ctx's verification). False when ctx cannot carry it.
+bool AvoidRefusedRoots(X509_STORE_CTX* ctx, const RootAvoidance* avoidance);
 
 // From now on, chain building in ctx (made from a store of NewSignatureStore) takes as the issuer
 // of a certificate only one whose key verifies its signature, as Windows does where it can. An

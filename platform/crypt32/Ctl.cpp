@@ -21,7 +21,9 @@
 #include <openssl/err.h>
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <atomic>
+#include <map>
 #include <charconv>
 #include <cstring>
 
@@ -46,18 +48,31 @@ struct MessageCloser {
 };
 using MessagePtr = std::unique_ptr<void, MessageCloser>;
 
+// The OID texts already written, by their DER: a list's subjects carry the same few attribute
+// types over and over, and each is written once.
+using OidTexts = std::map<std::span<const uint8_t>, size_t, decltype([](std::span<const uint8_t> a, std::span<const uint8_t> b) {
+                              return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end());
+                          })>;
+
 // The fields of one attribute: its OID and the DER of each value.
-bool WriteAttribute(FlatBuilder& b, size_t item, const Tlv& attribute)
+bool WriteAttribute(FlatBuilder& b, size_t item, const Tlv& attribute, OidTexts& texts)
 {
     // Attribute ::= SEQUENCE { type OBJECT IDENTIFIER, values SET OF ANY }
     const auto parts = IsUniversal(attribute, TagSequence) ? ReadChildren(attribute.Content) : std::nullopt;
     if (!parts || parts->size() != 2 || !IsUniversal((*parts)[1], TagSet))
         return false;
-    const auto oid = OidOf((*parts)[0]);
     const auto values = ReadChildren((*parts)[1].Content);
-    if (!oid || !values)
+    if (!values)
         return false;
-    b.StringPointer(item + offsetof(CRYPT_ATTRIBUTE, pszObjId), *oid);
+    const std::span<const uint8_t> type = (*parts)[0].Whole.span();
+    auto text = texts.find(type);
+    if (text == texts.end()) {
+        const auto oid = OidOf((*parts)[0]);
+        if (!oid)
+            return false;
+        text = texts.emplace(type, b.String(*oid)).first;
+    }
+    b.Link(item + offsetof(CRYPT_ATTRIBUTE, pszObjId), text->second);
     b.Put(item + offsetof(CRYPT_ATTRIBUTE, cValue), static_cast<DWORD>(values->size()));
     if (values->empty())
         return true;
@@ -84,8 +99,11 @@ bool WriteEntries(FlatBuilder& b, size_t countOff, size_t arrayOff, const ByteRe
     b.Put(countOff, static_cast<DWORD>(count));
     if (count == 0)
         return true;
+    // The block holds about what the list's DER does, and a little per subject.
+    b.ReserveCapacity(subjects.size() * 2 + count * sizeof(CTL_ENTRY));
     const size_t array = b.New<CTL_ENTRY>(count);
     b.Link(arrayOff, array);
+    OidTexts texts;
     size_t off = 0;
     for (size_t i = 0; i < count; ++i) {
         const auto entry = ReadTlv(subjects, off);
@@ -112,7 +130,7 @@ bool WriteEntries(FlatBuilder& b, size_t countOff, size_t arrayOff, const ByteRe
         const size_t attributeArray = b.New<CRYPT_ATTRIBUTE>(list->size());
         b.Link(item + offsetof(CTL_ENTRY, rgAttribute), attributeArray);
         for (size_t a = 0; a < list->size(); ++a)
-            if (!WriteAttribute(b, attributeArray + a * sizeof(CRYPT_ATTRIBUTE), (*list)[a]))
+            if (!WriteAttribute(b, attributeArray + a * sizeof(CRYPT_ATTRIBUTE), (*list)[a], texts))
                 return false;
     }
     return true;

@@ -165,7 +165,14 @@ Bytes Message::Content() const
         const ASN1_OCTET_STRING* octets = inner->d.data;
         return octets ? Bytes(octets->data, octets->data + octets->length) : Bytes();
     }
-    // The inner ContentInfo as OpenSSL keeps it, less its wrapper: the [0] field's value.
+    // The content as the message has it: encapContentInfo's [0] field's value.
+    if (const auto layout = der::ReadSignedData(FEncoded); layout && layout->Fields.size() >= 3) {
+        const auto encapsulated = ReadChildren(layout->Fields[2].Content);
+        if (encapsulated && encapsulated->size() == 2 && (*encapsulated)[1].Class == V_ASN1_CONTEXT_SPECIFIC)
+            if (const auto value = ReadTlv((*encapsulated)[1].Content, 0))
+                return Bytes(value->Whole.span().begin(), value->Whole.span().end());
+    }
+    // Else (a BER message) as OpenSSL keeps it, less its wrapper: the [0] field's value.
     const Bytes contentInfo = Encode(inner, i2d_PKCS7);
     const auto outer = ReadTlv(ByteReader(contentInfo), 0);
     const auto fields = outer ? ReadChildren(outer->Content) : std::nullopt;

@@ -2,6 +2,7 @@
 
 #include "platform/cryptui/CertificateInfo.h"
 
+#include "platform/common/ChainBuilder.h"
 #include "platform/common/SignatureTrust.h"
 
 #include <algorithm>
@@ -82,17 +83,6 @@ private:
     std::map<int, Problem> FByDepth;
 };
 
-// Every problem is noted and the verification goes on, so that the whole chain is built and each
-// certificate gets its own status.
-int NoteProblem(int ok, X509_STORE_CTX* context)
-{
-    if (!ok && !trust::WindowsAccepts(context)) {
-        if (auto* problems = static_cast<Problems*>(X509_STORE_CTX_get_app_data(context)))
-            problems->Add(X509_STORE_CTX_get_error_depth(context), X509_STORE_CTX_get_error(context));
-    }
-    return 1;
-}
-
 QString ChainText(CertStatus status, bool atCertificate, const QString& detail)
 {
     switch (status) {
@@ -149,38 +139,6 @@ QString StatusText(CertStatus status, const QString& detail)
     return {};
 }
 
-namespace {
-
-struct Pass {
-    X509StackPtr Built;
-    Problems Found;
-};
-
-// One run of OpenSSL's chain builder; with verifyingIssuers, an issuer must verify its subject.
-Pass RunVerify(X509_STORE* trust, X509* certificate, STACK_OF(X509) * untrusted, std::optional<time_t> at,
-               bool verifyingIssuers)
-{
-    Pass pass;
-    const X509StoreCtxPtr context(X509_STORE_CTX_new());
-    if (context && X509_STORE_CTX_init(context.get(), trust, certificate, untrusted) == 1 &&
-        (!verifyingIssuers || trust::PreferVerifyingIssuers(context.get()))) {
-        X509_VERIFY_PARAM* parameters = X509_STORE_CTX_get0_param(context.get());
-        X509_VERIFY_PARAM_set_depth(parameters, MaxChainDepth);
-        X509_VERIFY_PARAM_set_flags(parameters, X509_V_FLAG_CHECK_SS_SIGNATURE);
-        if (at)
-            X509_VERIFY_PARAM_set_time(parameters, *at);
-        X509_STORE_CTX_set_app_data(context.get(), &pass.Found);
-        X509_STORE_CTX_set_verify_cb(context.get(), NoteProblem);
-        X509_verify_cert(context.get());
-        X509_STORE_CTX_set_app_data(context.get(), nullptr);
-        pass.Built.reset(X509_STORE_CTX_get1_chain(context.get()));
-    }
-    TakeOpenSslError();
-    return pass;
-}
-
-} // namespace
-
 CertificateChain BuildChain(X509* certificate, const std::vector<X509Ptr>& others, std::optional<time_t> at,
                             std::string_view purpose)
 {
@@ -201,20 +159,22 @@ CertificateChain BuildChain(X509* certificate, const std::vector<X509Ptr>& other
             ready = false;
         }
     }
-    Pass pass;
+    trust::BuiltChain built;
     if (ready) {
-        pass = RunVerify(trust.get(), certificate, untrusted.get(), at, false);
-        // Where the issuer found by name does not verify, one among the others that does is
-        // taken, as the signature check takes it (a spoofed root's namesake).
-        if (pass.Found.Any(CertStatus::BadSignature)) {
-            Pass verifying = RunVerify(trust.get(), certificate, untrusted.get(), at, true);
-            if (!verifying.Found.Any(CertStatus::BadSignature) && !verifying.Found.Any(CertStatus::IssuerNotFound))
-                pass = std::move(verifying);
-        }
+        trust::ChainRequest request;
+        request.Leaf = certificate;
+        request.Helpers = untrusted.get();
+        request.When = at.value_or(std::time(nullptr));
+        request.Purpose = std::string(purpose);
+        request.MaxDepth = MaxChainDepth;
+        request.CheckRootSignature = true;
+        built = trust::BuildChain(trust.get(), request);
     }
-    Problems& problems = pass.Found;
-    for (int i = 0; pass.Built && i < sk_X509_num(pass.Built.get()); ++i) {
-        X509* element = sk_X509_value(pass.Built.get(), i);
+    Problems problems;
+    for (const trust::ChainProblem& problem : built.Problems)
+        problems.Add(problem.Depth, problem.Code);
+    for (int i = 0; i < built.Count(); ++i) {
+        X509* element = sk_X509_value(built.Certificates.get(), i);
         if (!element || X509_up_ref(element) != 1)
             continue;
         if (trust::HasExplicitCurveParameters(element))
@@ -223,14 +183,12 @@ CertificateChain BuildChain(X509* certificate, const std::vector<X509Ptr>& other
     }
 
     // A chain that ends in a root of Windows' root program is held to that root's rules.
-    if (!chain.Elements.empty() && !problems.Any(CertStatus::UntrustedRoot) && !problems.Any(CertStatus::IssuerNotFound)) {
+    if (!chain.Elements.empty() && built.EndsInTrustedRoot()) {
         const int top = static_cast<int>(chain.Elements.size()) - 1;
-        switch (trust::JudgeRoot(trust.get(), chain.Elements.back().Certificate.get(), certificate, purpose,
-                                 at.value_or(std::time(nullptr)))) {
-        case trust::RootVerdict::Trusted: break;
-        case trust::RootVerdict::NotValidForUsage: problems.Set(top, CertStatus::WrongUsage); break;
-        case trust::RootVerdict::Distrusted: problems.Set(top, CertStatus::Distrusted); break;
-        }
+        if (built.Root == trust::RootVerdict::NotValidForUsage)
+            problems.Set(top, CertStatus::WrongUsage);
+        else if (built.Root == trust::RootVerdict::Distrusted)
+            problems.Set(top, CertStatus::Distrusted);
     }
 
     // Without a chain from OpenSSL the certificate still stands on its own.

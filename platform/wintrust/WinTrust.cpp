@@ -48,7 +48,7 @@ namespace {
 constexpr size_t MaxTimeStamps = 8;
 // Signatures nested in the primary one that are counted and can be judged; further ones are not.
 constexpr size_t MaxNestedSignatures = 32;
-// What one verification may spend fetching CRLs: a few lists, about three seconds in all.
+// What the verifications of one file may spend fetching CRLs: a few lists, three seconds in all.
 constexpr size_t MaxCrlFetches = 8;
 constexpr long CrlFetchBudgetMs = 3000;
 
@@ -143,9 +143,10 @@ WINTRUST_SIGNATURE_SETTINGS* SignatureSettingsOf(const WINTRUST_DATA& request)
 // Judges a signature the same way whatever signs what: the primary one, or the nested one the
 // caller names, each on its own as a whole signature over the same subject. checkDigest says
 // whether the subject is what a message signs; trustList whether the messages must sign a trust
-// list (a catalog's) rather than a file's digest.
-HRESULT JudgeSignature(const WINTRUST_DATA& request, ProviderState& state, std::span<const uint8_t> der, bool trustList,
-                       const std::function<HRESULT(const SignedMessage&)>& checkDigest)
+// list (a catalog's) rather than a file's digest. signedFile is the descriptor of the file that
+// carries the signature, whose revocation budget its verifications share.
+HRESULT JudgeSignature(const WINTRUST_DATA& request, ProviderState& state, int signedFile, std::span<const uint8_t> der,
+                       bool trustList, const std::function<HRESULT(const SignedMessage&)>& checkDigest)
 {
     std::unique_ptr<SignedMessage> message;
     HRESULT hr = SignedMessage::Decode(der, message, trustList);
@@ -189,10 +190,11 @@ HRESULT JudgeSignature(const WINTRUST_DATA& request, ProviderState& state, std::
     const HRESULT signerResult = cert ? VerifySignerInfo(signer, cert, message->SignedContent()) : TRUST_E_NO_SIGNER_CERT;
 
     const TrustStore store;
-    FetchBudget budget(MaxCrlFetches, CrlFetchBudgetMs);
+    const std::shared_ptr<FetchBudget> budget =
+        FileFetchBudget(signedFile, MaxCrlFetches, CrlFetchBudgetMs);
     RevocationPolicy revocation;
     revocation.Check = request.fdwRevocationChecks == WTD_REVOKE_WHOLECHAIN;
-    revocation.Budget = &budget;
+    revocation.Budget = budget.get();
     if (Holds(request.cbStruct, offsetof(WINTRUST_DATA, dwProvFlags), sizeof(DWORD))) {
         if ((request.dwProvFlags & WTD_REVOCATION_CHECK_NONE) != 0)
             revocation.Check = false;
@@ -245,7 +247,7 @@ HRESULT VerifyFile(const WINTRUST_DATA& request, ProviderState& state)
     hr = subject->Signature(der);
     if (FAILED(hr))
         return hr;
-    return JudgeSignature(request, state, der, subject->SignsTrustList(),
+    return JudgeSignature(request, state, file.source().descriptor(), der, subject->SignsTrustList(),
                           [&](const SignedMessage& message) { return subject->CheckDigest(message); });
 }
 
@@ -289,7 +291,8 @@ HRESULT VerifyCatalogMember(const WINTRUST_DATA& request, ProviderState& state)
             SUCCEEDED(CatalogFileHash(memberFile.source(), member.Md, hash)) && hash == member.Digest)
             memberResult = S_OK;
     }
-    return JudgeSignature(request, state, catalog->Message(), true,
+    // The members of a catalog share its signature, and so its budget.
+    return JudgeSignature(request, state, catalogFile.source().descriptor(), catalog->Message(), true,
                           [&](const SignedMessage&) { return memberResult; });
 }
 

@@ -1,7 +1,7 @@
 // What `cmake --install` puts in a prefix: programs that run there alone, with their stand-ins,
 // whatever the working folder and with the build tree out of reach; the desktop entry, valid and
 // naming the file types Tessera opens; the icon in every size of the hicolor theme; the manual
-// pages.
+// pages; the folders the file managers read the context-menu entry from.
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -33,8 +33,10 @@ protected:
     static void SetUpTestSuite()
     {
         Prefix = new TempDir;
+        SystemRoot = new TempDir;
         const RunResult install =
-            RunProgram(TESSERA_CMAKE, {"--install", TESSERA_BUILD_DIR, "--prefix", Prefix->path().string()});
+            RunProgram(TESSERA_CMAKE, {"--install", TESSERA_BUILD_DIR, "--prefix", Prefix->path().string()}, {},
+                       {"TESSERA_SYSTEM_ROOT=" + SystemRoot->path().string()});
         Installed = install.ExitCode == 0;
         InstallOutput = install.Out + install.Err;
     }
@@ -42,10 +44,14 @@ protected:
     {
         delete Prefix;
         Prefix = nullptr;
+        delete SystemRoot;
+        SystemRoot = nullptr;
     }
     void SetUp() override { ASSERT_TRUE(Installed) << InstallOutput; }
 
     static inline TempDir* Prefix = nullptr;
+    // Where the system's folders are made.
+    static inline TempDir* SystemRoot = nullptr;
     static inline bool Installed = false;
     static inline std::string InstallOutput;
 };
@@ -126,6 +132,17 @@ TEST_F(Install, TheDesktopEntryTheIconsAndTheManualPagesGoWhereTheDesktopFindsTh
         const RunResult groff = RunProgram("/usr/bin/groff", {"-man", "-Tutf8", "-ww", "-z", path.string()});
         EXPECT_EQ(groff.ExitCode, 0) << page;
         EXPECT_EQ(groff.Err, "") << page;
+    }
+}
+
+// A file manager that runs all session long watches only the folders that existed when it started:
+// they are there before the box is first ticked, and empty.
+TEST_F(Install, TheFileManagersFoldersForTheContextMenuEntryAreMade)
+{
+    for (const char* folder : {"usr/local/share/nemo/actions", "usr/local/share/kio/servicemenus"}) {
+        const fs::path path = SystemRoot->path() / folder;
+        EXPECT_TRUE(fs::is_directory(path)) << folder;
+        EXPECT_TRUE(fs::is_empty(path)) << folder;
     }
 }
 

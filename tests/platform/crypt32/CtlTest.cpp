@@ -102,7 +102,7 @@ TEST(Ctl, SubjectsAreFoundAndTheirAttributesBecomeProperties)
                                             list.get(), 0);
     ASSERT_EQ(entry, &list->pCtlInfo->rgCTLEntry[0]);
     ASSERT_TRUE(CertSetCertificateContextPropertiesFromCTLEntry(restricted.get(), entry, 0));
-    const std::u16string name = u"Tessera Server Auth Root";
+    const std::u16string name = u"Listed Server Auth Root";
     Bytes friendly(reinterpret_cast<const BYTE*>(name.c_str()), reinterpret_cast<const BYTE*>(name.c_str() + name.size() + 1));
     EXPECT_EQ(Property(restricted.get(), CERT_FRIENDLY_NAME_PROP_ID), friendly);
     // The purposes as DER, serverAuth alone.

@@ -123,8 +123,9 @@ TEST(CatalogTest, OnlyATrustListOfCatalogMembersIsACatalog)
         const std::u16string name = Wide(c.File);
         GUID subject{};
         EXPECT_EQ(CryptSIPRetrieveSubjectGuid(name.c_str(), file.handle(), &subject) != FALSE, c.Claimed) << c.File;
-        if (c.Claimed)
+        if (c.Claimed) {
             EXPECT_TRUE(subject == CRYPT_SUBJTYPE_CATALOG_IMAGE) << c.File;
+        }
         const HANDLE catalog = CryptCATOpen(name.c_str(), 0, 0, 0, 0);
         EXPECT_EQ(catalog != INVALID_HANDLE_VALUE, c.Catalog) << c.File;
         if (catalog != INVALID_HANDLE_VALUE)
@@ -153,8 +154,9 @@ TEST(CatalogTest, MembersAsCryptCATOpenListsThem)
         const auto& e = expected[count];
         ASSERT_NE(member->pwszFileName, nullptr);
         EXPECT_EQ(winstr::View(member->pwszFileName), e.File);
-        if (e.Subject)
+        if (e.Subject) {
             EXPECT_TRUE(member->gSubjectType == *e.Subject) << count;
+        }
         ASSERT_NE(member->pIndirectData, nullptr);
         EXPECT_STREQ(member->pIndirectData->DigestAlgorithm.pszObjId, "2.16.840.1.101.3.4.2.1");
         // The tag is the hash in hex, and the hash the one the administrator computes.
@@ -253,8 +255,9 @@ HRESULT VerifyMember(const std::filesystem::path& catalog, const std::filesystem
     if (signer) {
         CRYPT_PROVIDER_DATA* data = WTHelperProvDataFromStateData(request.hWVTStateData);
         *signer = data && data->csSigners ? data->pasSigners : nullptr;
-        if (*signer)
+        if (*signer) {
             EXPECT_EQ((*signer)->csCounterSigners, 1u); // the catalog's time stamp
+        }
     }
     request.dwStateAction = WTD_STATEACTION_CLOSE;
     WinVerifyTrustEx(reinterpret_cast<HWND>(INVALID_HANDLE_VALUE), &action, &request);

@@ -131,7 +131,7 @@ TEST(RootProgramTest, TheRootsPropertiesComeFromItsEntry)
 
     const trust::RootRules* restricted = program->RulesOf(certs[0].get());
     ASSERT_TRUE(restricted);
-    EXPECT_EQ(restricted->FriendlyName, u"Tessera Server Auth Root");
+    EXPECT_EQ(restricted->FriendlyName, u"Listed Server Auth Root");
     EXPECT_EQ(restricted->Purposes, std::vector<std::string>{"1.3.6.1.5.5.7.3.1"});
     EXPECT_FALSE(restricted->DisallowedFrom);
 
