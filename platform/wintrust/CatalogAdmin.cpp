@@ -190,7 +190,7 @@ std::shared_ptr<const CatalogIndex> IndexCatalog(const FileSource& file)
         if (const auto found = indexes.find(key); found != indexes.end())
             return found->second;
     }
-    const std::unique_ptr<Catalog> catalog = Catalog::Read(file);
+    const std::shared_ptr<const Catalog> catalog = Catalog::Open(file);
     if (!catalog)
         return nullptr;
     auto index = std::make_shared<CatalogIndex>();

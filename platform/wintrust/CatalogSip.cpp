@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
+#include <mutex>
 
 // A member's attributes as OpenSSL templates:
 //   NameValue ::= SEQUENCE { name BMPString, flags INTEGER, value OCTET STRING }
@@ -170,7 +172,7 @@ bool IsCatalogList(const CTL_INFO& info)
 
 class CatalogSubject : public Subject {
 public:
-    explicit CatalogSubject(std::unique_ptr<Catalog> catalog) : FCatalog(std::move(catalog)) {}
+    explicit CatalogSubject(std::shared_ptr<const Catalog> catalog) : FCatalog(std::move(catalog)) {}
 
     const GUID& Type() const override { return CRYPT_SUBJTYPE_CATALOG_IMAGE; }
 
@@ -190,7 +192,7 @@ public:
     bool SignsTrustList() const override { return true; }
 
 private:
-    std::unique_ptr<Catalog> FCatalog;
+    std::shared_ptr<const Catalog> FCatalog;
 };
 
 } // namespace
@@ -222,6 +224,44 @@ std::unique_ptr<Catalog> Catalog::FromBytes(std::span<const uint8_t> der)
     catalog->FContext = context;
     if (!context->pCtlInfo || !IsCatalogList(*context->pCtlInfo))
         return nullptr;
+    DWORD signers = 0;
+    DWORD size = sizeof signers;
+    catalog->FSigned = context->hCryptMsg &&
+                       CryptMsgGetParam(context->hCryptMsg, CMSG_SIGNER_COUNT_PARAM, 0, &signers, &size) && signers > 0;
+    return catalog;
+}
+
+std::shared_ptr<const Catalog> Catalog::Open(const FileSource& file)
+{
+    // Only small catalogs are kept, and a few: enough for a driver package's, while the large
+    // ones Windows ships are decoded per use rather than held in memory after it. A kept catalog
+    // is found by its bytes, not by its file's name or identity, which a rewrite can keep.
+    constexpr uint64_t MaxKeptSize = 1024 * 1024;
+    constexpr size_t MaxKept = 16;
+    if (file.size() == 0 || file.size() > MaxKeptSize)
+        return Read(file);
+    auto bytes = file.ReadRange(0, static_cast<size_t>(file.size()));
+    if (!bytes)
+        return nullptr;
+    struct Kept {
+        Bytes Der;
+        std::shared_ptr<const Catalog> Decoded;
+    };
+    static std::mutex lock;
+    static std::deque<Kept> kept;
+    {
+        const std::lock_guard guard(lock);
+        for (const Kept& k : kept)
+            if (k.Der == *bytes)
+                return k.Decoded;
+    }
+    std::shared_ptr<const Catalog> catalog = FromBytes(*bytes);
+    if (!catalog)
+        return nullptr;
+    const std::lock_guard guard(lock);
+    if (kept.size() >= MaxKept)
+        kept.pop_front();
+    kept.push_back(Kept{std::move(*bytes), catalog});
     return catalog;
 }
 
@@ -232,10 +272,7 @@ std::span<const uint8_t> Catalog::Message() const
 
 bool Catalog::Signed() const
 {
-    DWORD signers = 0;
-    DWORD size = sizeof signers;
-    return FContext->hCryptMsg && CryptMsgGetParam(FContext->hCryptMsg, CMSG_SIGNER_COUNT_PARAM, 0, &signers, &size) &&
-           signers > 0;
+    return FSigned;
 }
 
 size_t Catalog::MemberCount() const
@@ -327,7 +364,7 @@ bool IsCatalogExtension(std::u16string_view extension)
 
 std::unique_ptr<Subject> OpenCatalogSubject(const FileSource& file)
 {
-    std::unique_ptr<Catalog> catalog = Catalog::Read(file);
+    std::shared_ptr<const Catalog> catalog = Catalog::Open(file);
     if (!catalog)
         return nullptr;
     return std::make_unique<CatalogSubject>(std::move(catalog));

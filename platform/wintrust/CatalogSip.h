@@ -10,6 +10,7 @@
 
 #include "platform/wintrust/Subject.h"
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -50,6 +51,10 @@ public:
 
     // The catalog that file holds, or null for a file that is no catalog (or too large to be one).
     [[nodiscard]] static std::unique_ptr<Catalog> Read(const FileSource& file);
+    // The same, shared: a small catalog is decoded once while it stays the same file, since one
+    // inspection asks for it several times (its kind, its signature, its verdict) and every file
+    // of a driver package for the catalog beside it.
+    [[nodiscard]] static std::shared_ptr<const Catalog> Open(const FileSource& file);
     // The same from its bytes.
     [[nodiscard]] static std::unique_ptr<Catalog> FromBytes(std::span<const uint8_t> der);
 
@@ -67,6 +72,7 @@ public:
 
 private:
     PCCTL_CONTEXT FContext = nullptr;
+    bool FSigned = false; // read once: a shared catalog is only read from then on
 };
 
 [[nodiscard]] bool IsCatalogExtension(std::u16string_view extension);

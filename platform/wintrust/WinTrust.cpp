@@ -261,7 +261,7 @@ HRESULT VerifyCatalogMember(const WINTRUST_DATA& request, ProviderState& state)
     HRESULT hr = catalogFile.Open(INVALID_HANDLE_VALUE, info.pcwszCatalogFilePath);
     if (FAILED(hr))
         return hr;
-    const std::unique_ptr<Catalog> catalog = Catalog::Read(catalogFile.source());
+    const std::shared_ptr<const Catalog> catalog = Catalog::Open(catalogFile.source());
     if (!catalog)
         return TRUST_E_SUBJECT_FORM_UNKNOWN;
     if (!catalog->Signed())

@@ -102,6 +102,24 @@ TEST(CatalogTest, ACatalogsOwnSignature)
     EXPECT_EQ(stamped.signer()->csCounterSigners, 1u);
 }
 
+// A catalog read once is read anew when its bytes change, even rewritten in place at the same size
+// and with the same time.
+TEST(CatalogTest, ARewrittenCatalogIsReadAnew)
+{
+    const TrustAnchors anchors(Anchors::Root);
+    const testsupport::TempDir dir;
+    const std::filesystem::path catalog = dir / "rewritten.cat";
+    std::filesystem::copy_file(Container("catalog/valid.cat"), catalog);
+    const auto written = std::filesystem::last_write_time(catalog);
+    EXPECT_EQ(Hex(Verification(catalog).result()), Hex(S_OK));
+
+    ASSERT_EQ(std::filesystem::file_size(Container("catalog/bad-digest.cat")), std::filesystem::file_size(catalog));
+    std::filesystem::copy_file(Container("catalog/bad-digest.cat"), catalog,
+                               std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::last_write_time(catalog, written);
+    EXPECT_EQ(Hex(Verification(catalog).result()), Hex(TRUST_E_BAD_DIGEST));
+}
+
 TEST(CatalogTest, OnlyATrustListOfCatalogMembersIsACatalog)
 {
     const testsupport::TempDir dir;
