@@ -138,30 +138,36 @@ void WriteExecutable(const QString& fileName, IReportSink& report, HCERTSTORE& s
     WriteSignatureOrCatalog(fileName, report, store, signature, true, options);
 }
 
-// The signed container the trust service's packages take the file for, if any.
-std::optional<TInspectedKind> SignedContainerKind(const QString& fileName)
+// A file that a subject interface package of the trust service claims: the kind of signed
+// container, and the package's subject type.
+struct TSignedContainer {
+    TInspectedKind Kind;
+    GUID Subject;
+};
+
+std::optional<TSignedContainer> SignedContainerOf(const QString& fileName)
 {
     GUID subject{};
     if (!FileSubjectType(fileName, subject))
         return std::nullopt;
     if (subject == CRYPT_SUBJTYPE_CABINET_IMAGE)
-        return TInspectedKind::Cabinet;
+        return TSignedContainer{TInspectedKind::Cabinet, subject};
     if (subject == CRYPT_SUBJTYPE_CATALOG_IMAGE)
-        return TInspectedKind::Catalog;
+        return TSignedContainer{TInspectedKind::Catalog, subject};
     if (subject == SUBJTYPE_APPX_PACKAGE || subject == SUBJTYPE_APPX_BUNDLE)
-        return TInspectedKind::AppPackage;
+        return TSignedContainer{TInspectedKind::AppPackage, subject};
     if (subject == SUBJTYPE_POWERSHELL_SCRIPT)
-        return TInspectedKind::Script;
+        return TSignedContainer{TInspectedKind::Script, subject};
     return std::nullopt;
 }
 
 // A signed container: the executable's report without its version block. A catalog is not signed
 // by catalogs, and lists its members for programs.
-void WriteSignedContainer(const QString& fileName, TInspectedKind kind, IReportSink& report, HCERTSTORE& store,
-                          const TInspectionOptions& options)
+void WriteSignedContainer(const QString& fileName, const TSignedContainer& container, IReportSink& report,
+                          HCERTSTORE& store, const TInspectionOptions& options)
 {
-    const bool signature = OpenSubjectSignatureStore(fileName, store);
-    if (kind != TInspectedKind::Catalog) {
+    const bool signature = OpenSubjectSignatureStore(fileName, store, &container.Subject);
+    if (container.Kind != TInspectedKind::Catalog) {
         WriteSignatureOrCatalog(fileName, report, store, signature, true, options);
         return;
     }
@@ -267,8 +273,8 @@ void InspectFile(const QString& fileName, QString& password, IReportSink& report
                     : QStringLiteral("File contains no certificate or password is not valid"));
             return;
         }
-    } else if (const std::optional<TInspectedKind> container = SignedContainerKind(fileName)) {
-        kind(*container);
+    } else if (const std::optional<TSignedContainer> container = SignedContainerOf(fileName)) {
+        kind(container->Kind);
         WriteSignedContainer(fileName, *container, report, store.Store, options);
     } else if (WriteCatalogSignature(fileName, report, store.Store, true, options)) {
         // Any file a catalog lists is signed by it: a driver package's setup information too.
@@ -308,9 +314,9 @@ HCERTSTORE OpenInspectedFileStore(const QString& fileName, const QString& passwo
     } else if (IsListedExtension(extension, KeyContainerExtensions)) {
         OpenPfxFileStore(fileName, password, store);
         signable = false;
-    } else if (const auto kind = SignedContainerKind(fileName)) {
-        OpenSubjectSignatureStore(fileName, store);
-        signable = kind != TInspectedKind::Catalog;
+    } else if (const auto container = SignedContainerOf(fileName)) {
+        OpenSubjectSignatureStore(fileName, store, &container->Subject);
+        signable = container->Kind != TInspectedKind::Catalog;
     }
     // Without a signature of its own, the certificates of the catalog that signs the file.
     TSignatureVerdict verdict;
@@ -321,7 +327,7 @@ HCERTSTORE OpenInspectedFileStore(const QString& fileName, const QString& passwo
 
 bool IsSignedContainer(const QString& fileName)
 {
-    return SignedContainerKind(fileName).has_value();
+    return SignedContainerOf(fileName).has_value();
 }
 
 bool OpenCompoundSignatureStore(const QString& fileName, HCERTSTORE& store)

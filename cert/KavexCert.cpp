@@ -475,26 +475,33 @@ bool FileSubjectType(const QString& fileName, GUID& subject)
     return file.valid() && CryptSIPRetrieveSubjectGuid(WStr(fileName), file.get(), &subject);
 }
 
-bool OpenSubjectSignatureStore(const QString& fileName, HCERTSTORE& store)
+bool OpenSubjectSignatureStore(const QString& fileName, HCERTSTORE& store, const GUID* subjectType)
 {
     store = nullptr;
     const FileHandle file(CreateFileW(WStr(fileName), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
-    GUID subjectType{};
-    if (!file.valid() || !CryptSIPRetrieveSubjectGuid(WStr(fileName), file.get(), &subjectType))
+    GUID claimed{};
+    if (!file.valid() || (!subjectType && !CryptSIPRetrieveSubjectGuid(WStr(fileName), file.get(), &claimed)))
         return false;
     SIP_SUBJECTINFO subject{};
     subject.cbSize = sizeof subject;
-    subject.pgSubjectType = &subjectType;
+    subject.pgSubjectType = subjectType ? const_cast<GUID*>(subjectType) : &claimed;
     subject.hFile = file.get();
     subject.pwsFileName = WStr(fileName);
     subject.dwEncodingType = CertEncoding;
+    // Each call reads the file anew: a buffer that holds most signatures asks once, a larger
+    // signature is asked for again with the size the first call gave.
     DWORD encoding = 0;
-    DWORD size = 0;
-    if (!CryptSIPGetSignedDataMsg(&subject, &encoding, 0, &size, nullptr) || size == 0)
-        return false;
-    QByteArray message(static_cast<qsizetype>(size), Qt::Uninitialized);
-    if (!CryptSIPGetSignedDataMsg(&subject, &encoding, 0, &size, reinterpret_cast<BYTE*>(message.data())))
+    QByteArray message(64 * 1024, Qt::Uninitialized);
+    DWORD size = static_cast<DWORD>(message.size());
+    if (!CryptSIPGetSignedDataMsg(&subject, &encoding, 0, &size, reinterpret_cast<BYTE*>(message.data()))) {
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size <= static_cast<DWORD>(message.size()))
+            return false;
+        message.resize(static_cast<qsizetype>(size));
+        if (!CryptSIPGetSignedDataMsg(&subject, &encoding, 0, &size, reinterpret_cast<BYTE*>(message.data())))
+            return false;
+    }
+    if (size == 0)
         return false;
     message.resize(static_cast<qsizetype>(std::min<DWORD>(size, static_cast<DWORD>(message.size()))));
     return OpenPkcs7Store(message, store);

@@ -79,8 +79,9 @@ bool OpenSignatureStreamStore(TStream& stream, HCERTSTORE& store);
 // The subject interface package that claims the file (cabinet, catalog, app package, script, ...):
 // true and its subject type; false for a file no package claims.
 bool FileSubjectType(const QString& fileName, GUID& subject);
-// The signature that the file's package finds in it, as a store; the store is null first.
-bool OpenSubjectSignatureStore(const QString& fileName, HCERTSTORE& store);
+// The signature that the file's package finds in it, as a store; the store is null first. The
+// subject type, when FileSubjectType already told it, is not asked for again.
+bool OpenSubjectSignatureStore(const QString& fileName, HCERTSTORE& store, const GUID* subjectType = nullptr);
 bool OpenPkcs7Store(const QByteArray& bytes, HCERTSTORE& store);
 bool GetFirstFileCertificate(const QString& fileName, PCCERT_CONTEXT& certificate);
 bool FindPfxCertificate(const QString& fileName, const QString& password, PCCERT_CONTEXT& certificate);

@@ -190,8 +190,7 @@ HRESULT JudgeSignature(const WINTRUST_DATA& request, ProviderState& state, int s
     const HRESULT signerResult = cert ? VerifySignerInfo(signer, cert, message->SignedContent()) : TRUST_E_NO_SIGNER_CERT;
 
     const TrustStore store;
-    const std::shared_ptr<FetchBudget> budget =
-        FileFetchBudget(signedFile, MaxCrlFetches, CrlFetchBudgetMs);
+    const std::shared_ptr<FetchBudget> budget = FileFetchBudget(signedFile, MaxCrlFetches, CrlFetchBudgetMs);
     RevocationPolicy revocation;
     revocation.Check = request.fdwRevocationChecks == WTD_REVOKE_WHOLECHAIN;
     revocation.Budget = budget.get();
@@ -272,8 +271,8 @@ HRESULT VerifyCatalogMember(const WINTRUST_DATA& request, ProviderState& state)
     const std::span<const uint8_t> given =
         haveHash ? std::span<const uint8_t>(info.pbCalculatedFileHash, info.cbCalculatedFileHash)
                  : std::span<const uint8_t>();
-    std::optional<size_t> index = info.pcwszMemberTag ? catalog->FindByTag(winstr::View(info.pcwszMemberTag))
-                                                      : std::nullopt;
+    std::optional<size_t> index =
+        info.pcwszMemberTag ? catalog->FindByTag(winstr::View(info.pcwszMemberTag)) : std::nullopt;
     if (!index && haveHash)
         index = catalog->FindByDigest(given);
     IndirectData member;
@@ -319,8 +318,8 @@ HRESULT Dispatch(HWND hwnd, GUID* action, WINTRUST_DATA* request)
     if (!byCatalog &&
         (!request->pFile || !Holds(request->pFile->cbStruct, offsetof(WINTRUST_FILE_INFO, hFile), sizeof(HANDLE))))
         return E_INVALIDARG;
-    if (byCatalog && (!request->pCatalog ||
-                      !Holds(request->pCatalog->cbStruct, offsetof(WINTRUST_CATALOG_INFO, hMemberFile), sizeof(HANDLE))))
+    if (byCatalog && (!request->pCatalog || !Holds(request->pCatalog->cbStruct,
+                                                   offsetof(WINTRUST_CATALOG_INFO, hMemberFile), sizeof(HANDLE))))
         return E_INVALIDARG;
 
     auto state = std::make_unique<ProviderState>(request, *action);
