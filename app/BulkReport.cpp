@@ -74,6 +74,7 @@ FileResult InspectOne(const QString& path, const TBulkOptions& options)
     inspection.AllSignatures = options.AllSignatures || options.Json;
     inspection.Explain = options.Explain && !options.Json && !options.Check;
     inspection.Accounts = options.Json;
+    inspection.Catalogs = options.Catalogs;
     inspection.Record = &record;
     QString password;
     QString error;

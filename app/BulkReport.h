@@ -19,6 +19,7 @@ struct TBulkOptions {
     bool Check = false;
     bool AllSignatures = false;
     bool Explain = false; // why each verdict is what it is, after it in the report
+    QStringList Catalogs;     // judge files without a signature by these; none: by those beside them
     bool Headers = false;     // "==> FILE <==" before each text report
     QString Password;         // for key containers, when HavePassword
     bool HavePassword = false;

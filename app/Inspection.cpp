@@ -4,6 +4,7 @@
 #include "cert/KavexCert.h"
 #include "cert/KavexWinCrypt.h"
 #include "fileinfo/KavexRoutines.h"
+#include "platform/include/win/mssip.h"
 #include "platform/include/win/objidl.h"
 #include "platform/include/win/winbase.h"
 #include "platform/include/win/shellapi.h"
@@ -51,34 +52,41 @@ TDateTime NowUtc()
     return ConvertFileTime(now, false);
 }
 
-// The verdict on the file's signature, and the signer's details when it holds; executables also
-// name the program and its links. With every signature asked for, each nested one follows.
+// The verdict's lines: the error, or the signer's details; executables and the signed
+// containers also name the program and its links.
+void WriteVerdict(const TSignatureVerdict& verdict, IReportSink& report, bool programInfo)
+{
+    if (verdict.Result != 0) {
+        report.AddLine(QStringLiteral("ERROR: ") + TrustErrorText(verdict.Result));
+        return;
+    }
+    report.AddLine(QStringLiteral("Publisher: ") + verdict.Publisher);
+    if (programInfo) {
+        report.AddLine(QStringLiteral("Program name: ") + verdict.ProgramName);
+        report.AddLine(QStringLiteral("Publisher link: ") + verdict.PublisherLink);
+        report.AddLine(QStringLiteral("More info link: ") + verdict.MoreInfoLink);
+    }
+    if (verdict.SigningDate > 0)
+        report.AddLine(QStringLiteral("Signing date: ") + DateTimeToText(verdict.SigningDate));
+}
+
+// Why the verdict is what it is, indented under it, when asked for.
+void WriteExplanation(const TSignatureVerdict& verdict, IReportSink& report, const TInspectionOptions& options)
+{
+    if (options.Explain && verdict.Account)
+        for (const QString& line : ExplainSignature(*verdict.Account, NowUtc()))
+            report.AddLine(line);
+}
+
+// The verdict on the file's signature, and the signer's details when it holds. With every
+// signature asked for, each nested one follows.
 void WriteSignature(const QString& fileName, IReportSink& report, bool programInfo, const TInspectionOptions& options)
 {
     std::vector<TSignatureVerdict> verdicts =
         VerifyFileSignatures(fileName, options.AllSignatures, options.Explain || options.Accounts);
-    const auto explain = [&](const TSignatureVerdict& verdict) {
-        if (options.Explain && verdict.Account)
-            for (const QString& line : ExplainSignature(*verdict.Account, NowUtc()))
-                report.AddLine(line);
-    };
-    const TSignatureVerdict& primary = verdicts.front();
-    if (primary.Result != 0) {
-        report.AddLine(QStringLiteral("ERROR: ") + TrustErrorText(primary.Result));
-        explain(primary);
-        report.AddBlank();
-    } else {
-        report.AddLine(QStringLiteral("Publisher: ") + primary.Publisher);
-        if (programInfo) {
-            report.AddLine(QStringLiteral("Program name: ") + primary.ProgramName);
-            report.AddLine(QStringLiteral("Publisher link: ") + primary.PublisherLink);
-            report.AddLine(QStringLiteral("More info link: ") + primary.MoreInfoLink);
-        }
-        if (primary.SigningDate > 0)
-            report.AddLine(QStringLiteral("Signing date: ") + DateTimeToText(primary.SigningDate));
-        explain(primary);
-        report.AddBlank();
-    }
+    WriteVerdict(verdicts.front(), report, programInfo);
+    WriteExplanation(verdicts.front(), report, options);
+    report.AddBlank();
     for (size_t i = 1; i < verdicts.size(); ++i) {
         const TSignatureVerdict& nested = verdicts[i];
         report.AddLine(QStringLiteral("Nested signature %1: %2").arg(nested.Index).arg(nested.DigestAlgorithm));
@@ -90,21 +98,50 @@ void WriteSignature(const QString& fileName, IReportSink& report, bool programIn
             report.AddLine(QStringLiteral("Signing date: ") + DateTimeToText(nested.SigningDate));
         if (!nested.TimeStampKind.isEmpty())
             report.AddLine(QStringLiteral("Time stamp: ") + nested.TimeStampKind);
-        explain(nested);
+        WriteExplanation(nested, report, options);
         report.AddBlank();
     }
     if (options.Record)
         options.Record->Signatures = std::move(verdicts);
 }
 
+// A file without a signature of its own that a catalog lists, as Windows judges the files of a
+// driver package: the catalog's verdict, then the catalog's name, and the catalog's certificates
+// in the store. False (nothing written) when no catalog lists it.
+bool WriteCatalogSignature(const QString& fileName, IReportSink& report, HCERTSTORE& store, bool programInfo,
+                           const TInspectionOptions& options)
+{
+    TSignatureVerdict verdict;
+    if (!VerifyCatalogSignature(fileName, CatalogsFor(fileName, options.Catalogs), verdict, NoOwnerWindow,
+                                options.Explain || options.Accounts))
+        return false;
+    WriteVerdict(verdict, report, programInfo);
+    report.AddLine(QStringLiteral("Catalog: ") + DisplayFileName(ExtractFileName(verdict.Catalog)));
+    WriteExplanation(verdict, report, options);
+    report.AddBlank();
+    OpenSubjectSignatureStore(verdict.Catalog, store);
+    if (options.Record)
+        options.Record->Signatures = {std::move(verdict)};
+    return true;
+}
+
+// A signable file's verdict: its own signature's when its store could be opened, else, for a file
+// that carries none (no store was left either), a catalog's, else none.
+void WriteSignatureOrCatalog(const QString& fileName, IReportSink& report, HCERTSTORE& store, bool ownSignature,
+                             bool programInfo, const TInspectionOptions& options)
+{
+    if (ownSignature && store)
+        WriteSignature(fileName, report, programInfo, options);
+    else if (store || !WriteCatalogSignature(fileName, report, store, programInfo, options))
+        report.AddLineAndBlank(QStringLiteral("File is not signed"));
+}
+
 void WriteCompoundFile(const QString& fileName, IReportSink& report, HCERTSTORE& store, const TInspectionOptions& options)
 {
     ListSummaryInformation(fileName, report, options.Record ? &options.Record->Summary : nullptr);
     report.AddBlank();
-    if (OpenCompoundSignatureStore(fileName, store) && store)
-        WriteSignature(fileName, report, false, options);
-    else
-        report.AddLineAndBlank(QStringLiteral("File is not signed"));
+    const bool signature = OpenCompoundSignatureStore(fileName, store);
+    WriteSignatureOrCatalog(fileName, report, store, signature, false, options);
 }
 
 void WriteExecutable(const QString& fileName, IReportSink& report, HCERTSTORE& store, const TInspectionOptions& options)
@@ -120,10 +157,49 @@ void WriteExecutable(const QString& fileName, IReportSink& report, HCERTSTORE& s
     report.AddBlank();
     if (options.Record)
         options.Record->Version = version;
-    if (OpenSignedFileStore(fileName, store) && store)
+    const bool signature = OpenSignedFileStore(fileName, store);
+    WriteSignatureOrCatalog(fileName, report, store, signature, true, options);
+}
+
+// A file that a subject interface package of the trust service claims: the kind of signed
+// container, and the package's subject type.
+struct TSignedContainer {
+    TInspectedKind Kind;
+    GUID Subject;
+};
+
+std::optional<TSignedContainer> SignedContainerOf(const QString& fileName)
+{
+    GUID subject{};
+    if (!FileSubjectType(fileName, subject))
+        return std::nullopt;
+    if (subject == CRYPT_SUBJTYPE_CABINET_IMAGE)
+        return TSignedContainer{TInspectedKind::Cabinet, subject};
+    if (subject == CRYPT_SUBJTYPE_CATALOG_IMAGE)
+        return TSignedContainer{TInspectedKind::Catalog, subject};
+    if (subject == SUBJTYPE_APPX_PACKAGE || subject == SUBJTYPE_APPX_BUNDLE)
+        return TSignedContainer{TInspectedKind::AppPackage, subject};
+    if (subject == SUBJTYPE_POWERSHELL_SCRIPT)
+        return TSignedContainer{TInspectedKind::Script, subject};
+    return std::nullopt;
+}
+
+// A signed container: the executable's report without its version block. A catalog is not signed
+// by catalogs, and lists its members for programs.
+void WriteSignedContainer(const QString& fileName, const TSignedContainer& container, IReportSink& report,
+                          HCERTSTORE& store, const TInspectionOptions& options)
+{
+    const bool signature = OpenSubjectSignatureStore(fileName, store, &container.Subject);
+    if (container.Kind != TInspectedKind::Catalog) {
+        WriteSignatureOrCatalog(fileName, report, store, signature, true, options);
+        return;
+    }
+    if (signature && store)
         WriteSignature(fileName, report, true, options);
     else
         report.AddLineAndBlank(QStringLiteral("File is not signed"));
+    if (TInspectionRecord* record = options.Record)
+        ListCatalogMembers(fileName, MaxListedCatalogMembers, record->CatalogMembers, record->CatalogMemberCount);
 }
 
 void WriteCertificateBlock(const TCertContextInfo& c, IReportSink& report)
@@ -188,7 +264,8 @@ void InspectFile(const QString& fileName, QString& password, IReportSink& report
     const auto kind = [&](TInspectedKind k) {
         if (record) {
             record->Kind = k;
-            record->Signable = k == TInspectedKind::Compound || k == TInspectedKind::Executable;
+            record->Signable = k != TInspectedKind::Certificates && k != TInspectedKind::KeyContainer &&
+                               k != TInspectedKind::Unsupported;
         }
     };
 
@@ -219,6 +296,12 @@ void InspectFile(const QString& fileName, QString& password, IReportSink& report
                     : QStringLiteral("File contains no certificate or password is not valid"));
             return;
         }
+    } else if (const std::optional<TSignedContainer> container = SignedContainerOf(fileName)) {
+        kind(container->Kind);
+        WriteSignedContainer(fileName, *container, report, store.Store, options);
+    } else if (WriteCatalogSignature(fileName, report, store.Store, true, options)) {
+        // Any file a catalog lists is signed by it: a driver package's setup information too.
+        kind(TInspectedKind::CatalogMember);
     } else {
         kind(TInspectedKind::Unsupported);
         say(QStringLiteral("File type is not supported"));
@@ -239,19 +322,35 @@ void InspectFile(const QString& fileName, QString& password, IReportSink& report
     report.CaretToTop();
 }
 
-HCERTSTORE OpenInspectedFileStore(const QString& fileName, const QString& password)
+HCERTSTORE OpenInspectedFileStore(const QString& fileName, const QString& password, const QStringList& catalogs)
 {
     HCERTSTORE store = nullptr;
     const QString extension = InspectedExtension(fileName);
-    if (StgIsStorageFile(WStr(fileName)) == S_OK)
+    bool signable = true;
+    if (StgIsStorageFile(WStr(fileName)) == S_OK) {
         OpenCompoundSignatureStore(fileName, store);
-    else if (IsExecutableFile(fileName))
+    } else if (IsExecutableFile(fileName)) {
         OpenSignedFileStore(fileName, store); // a store left without certificates still counts
-    else if (IsListedExtension(extension, CertificateFileExtensions))
+    } else if (IsListedExtension(extension, CertificateFileExtensions)) {
         OpenCertificateFileStore(fileName, store);
-    else if (IsListedExtension(extension, KeyContainerExtensions))
+        signable = false;
+    } else if (IsListedExtension(extension, KeyContainerExtensions)) {
         OpenPfxFileStore(fileName, password, store);
+        signable = false;
+    } else if (const auto container = SignedContainerOf(fileName)) {
+        OpenSubjectSignatureStore(fileName, store, &container->Subject);
+        signable = container->Kind != TInspectedKind::Catalog;
+    }
+    // Without a signature of its own, the certificates of the catalog that signs the file.
+    TSignatureVerdict verdict;
+    if (!store && signable && VerifyCatalogSignature(fileName, CatalogsFor(fileName, catalogs), verdict, NoOwnerWindow))
+        OpenSubjectSignatureStore(verdict.Catalog, store);
     return store;
+}
+
+bool IsSignedContainer(const QString& fileName)
+{
+    return SignedContainerOf(fileName).has_value();
 }
 
 bool OpenCompoundSignatureStore(const QString& fileName, HCERTSTORE& store)

@@ -8,6 +8,7 @@
 #include "platform/include/win/wincrypt.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 #include <vector>
@@ -53,8 +54,20 @@ struct TSummaryProperty {
     QString Text;
 };
 
-// What kind of file the inspection took a file for.
-enum class TInspectedKind { Compound, Executable, Certificates, KeyContainer, Unsupported };
+// What kind of file the inspection took a file for. Cabinets, catalogs, app packages and scripts
+// are the signed containers that a subject interface package of the trust service claims.
+enum class TInspectedKind {
+    Compound,
+    Executable,
+    Certificates,
+    KeyContainer,
+    Cabinet,
+    Catalog,
+    AppPackage,
+    Script,
+    CatalogMember, // of no other kind, and signed by a catalog that lists it
+    Unsupported
+};
 
 // Everything the report shows of a file, for programs that read it rather than a person.
 struct TInspectionRecord {
@@ -63,14 +76,19 @@ struct TInspectionRecord {
     QString TypeName;
     std::vector<TSummaryProperty> Summary;   // compound files
     std::optional<TVersionInfo> Version;     // executables
-    bool Signable = false;                   // compound files and executables
+    bool Signable = false;                   // compound files, executables and signed containers
     // The primary signature first, then the nested ones when they were asked for; empty for a
     // signable file without a signature.
     std::vector<TSignatureVerdict> Signatures;
     QString Message;                         // the report's line when there is nothing else to show
     bool Cancelled = false;                  // the password prompt was cancelled
     TCertStoreInfo Certificates;
+    std::vector<TCatalogMember> CatalogMembers; // catalogs: the first members
+    size_t CatalogMemberCount = 0;              // and how many it lists in all
 };
+
+// Members of a catalog listed for programs at most; the count says how many there are.
+inline constexpr size_t MaxListedCatalogMembers = 100000;
 
 struct TInspectionOptions {
     // Judges the signatures nested in the primary one too, and adds each to the report.
@@ -80,6 +98,9 @@ struct TInspectionOptions {
     bool Explain = false;
     // Keeps each verdict's account in the record (for programs), without writing it.
     bool Accounts = false;
+    // The catalogs that may sign a file without a signature of its own; when none are given, the
+    // catalogs in the file's folder (the layout of a driver package).
+    QStringList Catalogs;
     // Filled as the report is written, when given.
     TInspectionRecord* Record = nullptr;
 };
@@ -97,9 +118,14 @@ inline constexpr char16_t KeyContainerExtensions[] = u".pfx.p12";
 [[nodiscard]] QString InspectedExtension(const QString& fileName);
 
 // The store of a file, decided as the inspection decides but without a prompt or a report line:
-// the signature of a compound file or an executable, a certificate file, or a key container opened
-// with the password given. Null when there is none; the caller closes it.
-[[nodiscard]] HCERTSTORE OpenInspectedFileStore(const QString& fileName, const QString& password);
+// the signature of a compound file, an executable or a signed container (or of the catalog that
+// signs it, among catalogs as the inspection's option), a certificate file, or a key container
+// opened with the password given. Null when there is none; the caller closes it.
+[[nodiscard]] HCERTSTORE OpenInspectedFileStore(const QString& fileName, const QString& password,
+                                                const QStringList& catalogs = {});
+
+// A cabinet, catalog, app package or script: a file that a subject interface package claims.
+[[nodiscard]] bool IsSignedContainer(const QString& fileName);
 
 // The compound file's signature stream as a certificate store; the store is null first.
 bool OpenCompoundSignatureStore(const QString& fileName, HCERTSTORE& store);

@@ -346,12 +346,21 @@ void TwndMain::bViewClick()
     const QString& fileName = FFileName;
     const HWND owner = reinterpret_cast<HWND>(static_cast<QWidget*>(this));
     const QString extension = InspectedExtension(fileName);
-    if (StgIsStorageFile(WStr(fileName)) == S_OK || IsExecutableFile(fileName))
-        ViewFileSigner(fileName, owner);
-    else if (IsListedExtension(extension, CertificateFileExtensions))
+    // A file without a signature of its own shows the signer of the catalog that lists it.
+    const auto viewCatalogSigner = [&] {
+        TSignatureVerdict verdict;
+        VerifyCatalogSignature(fileName, CatalogsFor(fileName, {}), verdict, owner);
+    };
+    if (StgIsStorageFile(WStr(fileName)) == S_OK || IsExecutableFile(fileName) || IsSignedContainer(fileName)) {
+        if (ViewFileSigner(fileName, owner) == TRUST_E_NOSIGNATURE)
+            viewCatalogSigner();
+    } else if (IsListedExtension(extension, CertificateFileExtensions)) {
         ViewCertificateFile(owner, fileName);
-    else if (IsListedExtension(extension, KeyContainerExtensions))
+    } else if (IsListedExtension(extension, KeyContainerExtensions)) {
         ViewPfxCertificate(owner, fileName, FPwd);
+    } else {
+        viewCatalogSigner();
+    }
 }
 
 void TwndMain::bPropsClick()

@@ -218,15 +218,19 @@ QStringList ExplainSignature(const TSignatureAccount& account, TDateTime nowUtc)
     lines.append(indent + QStringLiteral("Revocation: ") + RevocationText(account.Chain));
     if (account.Digest) {
         const TDigestAccount& digest = *account.Digest;
-        lines.append(indent + QStringLiteral("Digest: %1 %2").arg(digest.Algorithm,
-                                                                 digest.Match ? QStringLiteral("matches")
-                                                                              : QStringLiteral("does not match")));
-        if (!digest.Match) {
-            lines.append(deeper + QStringLiteral("file    ") + digest.File);
+        QString verdict = digest.Match ? QStringLiteral("matches") : QStringLiteral("does not match");
+        // An app package's record can agree while a file it covers differs from its block map.
+        if (!digest.Match && !digest.File.isEmpty() && digest.File == digest.Signed)
+            verdict += QStringLiteral(": the digests agree, the contents they cover do not");
+        lines.append(indent + QStringLiteral("Digest: %1 %2").arg(digest.Algorithm, verdict));
+        if (!digest.Match && digest.File != digest.Signed) {
+            lines.append(deeper + QStringLiteral("file    ") +
+                         (digest.File.isEmpty() ? QStringLiteral("(could not be computed)") : digest.File));
             lines.append(deeper + QStringLiteral("signed  ") + digest.Signed);
         }
     } else {
-        lines.append(indent + QStringLiteral("Digest: not known"));
+        // A catalog's own signature signs its list, not a digest of a file.
+        lines.append(indent + QStringLiteral("Digest: none compared"));
     }
     return lines;
 }

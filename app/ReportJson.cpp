@@ -13,6 +13,11 @@ QString KindName(TInspectedKind kind)
     case TInspectedKind::Executable: return QStringLiteral("executable");
     case TInspectedKind::Certificates: return QStringLiteral("certificates");
     case TInspectedKind::KeyContainer: return QStringLiteral("keyContainer");
+    case TInspectedKind::Cabinet: return QStringLiteral("cabinet");
+    case TInspectedKind::Catalog: return QStringLiteral("catalog");
+    case TInspectedKind::AppPackage: return QStringLiteral("appPackage");
+    case TInspectedKind::Script: return QStringLiteral("script");
+    case TInspectedKind::CatalogMember: return QStringLiteral("catalogMember");
     case TInspectedKind::Unsupported: break;
     }
     return QStringLiteral("unsupported");
@@ -191,6 +196,7 @@ QJsonObject SignatureToJson(const TSignatureVerdict& s)
         {QStringLiteral("digestAlgorithm"), TextOrNull(s.DigestAlgorithm)},
         {QStringLiteral("digestAlgorithmOid"), TextOrNull(s.DigestAlgorithmOid)},
         {QStringLiteral("rootName"), TextOrNull(s.RootName)},
+        {QStringLiteral("catalog"), TextOrNull(DisplayFileName(s.Catalog))},
     };
     // Why the verdict is what it is.
     if (const std::optional<TSignatureAccount>& a = s.Account) {
@@ -299,6 +305,17 @@ QJsonObject InspectionToJson(const TInspectionRecord& record, const QString& pat
         for (const TSignatureVerdict& s : record.Signatures)
             signatures.append(SignatureToJson(s));
         o.insert(QStringLiteral("signatures"), signatures);
+    }
+    if (record.Kind == TInspectedKind::Catalog) {
+        QJsonArray members;
+        for (const TCatalogMember& m : record.CatalogMembers)
+            members.append(QJsonObject{{QStringLiteral("tag"), m.Tag},
+                                       {QStringLiteral("fileName"), TextOrNull(m.FileName)},
+                                       {QStringLiteral("hashAlgorithm"), TextOrNull(m.HashAlgorithm)},
+                                       {QStringLiteral("hashAlgorithmOid"), TextOrNull(m.HashAlgorithmOid)},
+                                       {QStringLiteral("hash"), m.Hash}});
+        o.insert(QStringLiteral("members"), members);
+        o.insert(QStringLiteral("memberCount"), static_cast<double>(record.CatalogMemberCount));
     }
     QJsonArray certificates;
     for (const TCertContextInfo& c : record.Certificates)

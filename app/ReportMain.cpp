@@ -32,12 +32,17 @@ constexpr char Usage[] =
     "Print Tessera's report on each FILE: the certificates and signatures it carries.\n"
     "\n"
     "FILE is a Windows executable or DLL, an installer package or other compound document, a\n"
-    "certificate file (.pem .p7c .p7b .cer .crt .der) or a key container (.pfx .p12). With one\n"
+    "cabinet, a catalog (.cat), an app package (.appx .msix and bundles), a PowerShell script\n"
+    "(.ps1 .psm1 .psd1 .ps1xml .psc1 .cdxml), a certificate file (.pem .p7c .p7b .cer .crt .der)\n"
+    "or a key container (.pfx .p12). A file without a signature of its own is judged by a catalog\n"
+    "that lists it: one given with --catalog, else one in its folder (a driver package). With one\n"
     "FILE a key container's password is read as one line from standard input (end of input\n"
     "cancels); with more, it comes from --password-file or the container is left closed.\n"
     "With more than one FILE, each report follows a line \"==> FILE <==\" and ends with a blank line.\n"
     "\n"
     "      --all-signatures    judge every signature nested in the first one too, and report each\n"
+    "      --catalog CAT       judge files without a signature of their own by the catalog CAT\n"
+    "                          (repeatable) instead of the catalogs in their folders\n"
     "      --check             one line per file, \"FILE: OK publisher\", \"FILE: ERROR text\",\n"
     "                          \"FILE: not signed\" or \"FILE: not supported\"; exit status 0 only\n"
     "                          when every file carries a valid signature\n"
@@ -165,11 +170,11 @@ public:
 };
 
 // Writes the file's certificates as the window's Export does; 1 when there is nothing to write.
-int Export(const QString& fileName, const QString& password, const QString& target)
+int Export(const QString& fileName, const QString& password, const QStringList& catalogs, const QString& target)
 {
     FlushOut();
     const auto close = [](void* s) { CertCloseStore(s, 0); };
-    const std::unique_ptr<void, decltype(close)> store(OpenInspectedFileStore(fileName, password), close);
+    const std::unique_ptr<void, decltype(close)> store(OpenInspectedFileStore(fileName, password, catalogs), close);
     if (!store) {
         std::fprintf(stderr, "tessera-report: %s holds no certificates to export\n", FileNameToBytes(fileName).constData());
         return 1;
@@ -261,6 +266,11 @@ int main(int argc, char** argv)
         } else if (named("--export")) {
             if (!value(i, argument, QStringLiteral("--export"), exportName))
                 return WrongCall("option '--export' needs a file name");
+        } else if (named("--catalog")) {
+            QString catalog;
+            if (!value(i, argument, QStringLiteral("--catalog"), catalog))
+                return WrongCall("option '--catalog' needs a file name");
+            bulk.Catalogs.append(catalog);
         } else if (named("--password-file")) {
             if (!value(i, argument, QStringLiteral("--password-file"), passwordFile))
                 return WrongCall("option '--password-file' needs a file name");
@@ -322,11 +332,12 @@ int main(int argc, char** argv)
         TInspectionOptions options;
         options.AllSignatures = bulk.AllSignatures;
         options.Explain = bulk.Explain;
+        options.Catalogs = bulk.Catalogs;
         try {
             InspectFile(fileName, password, report, bulk.HavePassword ? static_cast<IInspectionHost&>(given) : host,
                         options);
             if (!exportName.isEmpty())
-                status = Export(fileName, password, exportName);
+                status = Export(fileName, password, bulk.Catalogs, exportName);
         } catch (const std::exception& error) {
             // After the report so far.
             FlushOut();

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """The malformed-file corpus through tessera-report: every file of tests/fixtures/malformed (and
 of the compound files' malformed folder), and the large ones made here (64 MiB of PEM markers
-that never end, a 64 MiB PE whose section table claims 65,535 sections). Each is measured against
+that never end, a 64 MiB PE whose section table claims 65,535 sections, a catalog listing a
+million members). Each is measured against
 a peer reading the same file in the same run (`sha256sum`, which only reads it). Goal: each file
 within 2 s and 256 MiB.
 
@@ -47,7 +48,29 @@ def large(work):
         filler = b"\0" * (1 << 20)
         while f.tell() < (64 << 20):
             f.write(filler)
-    return [pem, pe]
+    return [pem, pe, million_member_catalog(work)]
+
+
+def der(tag, content):
+    if len(content) < 0x80:
+        return bytes([tag, len(content)]) + content
+    size = len(content).to_bytes((len(content).bit_length() + 7) // 8, "big")
+    return bytes([tag, 0x80 | len(size)]) + size + content
+
+
+def million_member_catalog(work):
+    """A catalog (unsigned, as makecat leaves it) whose trust list has a million members."""
+    members = b"".join(der(0x30, der(0x04, i.to_bytes(4, "big"))) for i in range(1000000))
+    oid = lambda body: der(0x06, body)
+    ctl = der(0x30, der(0x30, oid(bytes.fromhex("2b0601040182370c0101"))) + der(0x04, b"\x01" * 16) +
+              der(0x17, b"250101120000Z") + der(0x30, oid(bytes.fromhex("2b0601040182370c0102")) + b"\x05\x00") +
+              der(0x30, members))
+    signed_data = der(0x30, der(0x02, b"\x01") + der(0x31, b"") +
+                      der(0x30, oid(bytes.fromhex("2b0601040182370a01")) + der(0xA0, ctl)) + der(0x31, b""))
+    path = os.path.join(work, "million-members.cat")
+    with open(path, "wb") as f:
+        f.write(der(0x30, oid(bytes.fromhex("2a864886f70d010702")) + der(0xA0, signed_data)))
+    return path
 
 
 def main():

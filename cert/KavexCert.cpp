@@ -9,9 +9,15 @@
 #include "support/OptionalFunctions.h"
 #include "support/WinString.h"
 
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <array>
 #include <cstring>
+#include <map>
 #include <memory>
+#include <mutex>
 
 namespace {
 
@@ -114,8 +120,9 @@ bool IsFileTimeZero(const FILETIME& t)
     return t.dwLowDateTime == 0 && t.dwHighDateTime == 0;
 }
 
-// One WinVerifyTrust request on a file for the generic Authenticode action, with revocation of
-// the whole chain and no user interface; its state is closed when the request goes.
+// One WinVerifyTrust request for the generic Authenticode action, on a file or on a file as a
+// catalog lists it, with revocation of the whole chain and no user interface; its state is
+// closed when the request goes.
 class TrustRequest {
 public:
     TrustRequest(const QString& fileName, HANDLE file, WINTRUST_SIGNATURE_SETTINGS* settings = nullptr)
@@ -123,14 +130,13 @@ public:
         FFile.cbStruct = sizeof FFile;
         FFile.pcwszFilePath = WStr(fileName);
         FFile.hFile = file;
-        FData.cbStruct = sizeof FData;
-        FData.dwUIChoice = WTD_UI_NONE;
-        FData.fdwRevocationChecks = WTD_REVOKE_WHOLECHAIN;
-        FData.dwUnionChoice = WTD_CHOICE_FILE;
+        Init(WTD_CHOICE_FILE, settings);
         FData.pFile = &FFile;
-        FData.dwStateAction = WTD_STATEACTION_VERIFY;
-        FData.dwProvFlags = WTD_SAFER_FLAG;
-        FData.pSignatureSettings = settings;
+    }
+    explicit TrustRequest(WINTRUST_CATALOG_INFO& catalog)
+    {
+        Init(WTD_CHOICE_CATALOG, nullptr);
+        FData.pCatalog = &catalog;
     }
     ~TrustRequest()
     {
@@ -157,6 +163,16 @@ public:
 
 private:
     static HWND NoWindow() { return reinterpret_cast<HWND>(INVALID_HANDLE_VALUE); }
+    void Init(DWORD choice, WINTRUST_SIGNATURE_SETTINGS* settings)
+    {
+        FData.cbStruct = sizeof FData;
+        FData.dwUIChoice = WTD_UI_NONE;
+        FData.fdwRevocationChecks = WTD_REVOKE_WHOLECHAIN;
+        FData.dwUnionChoice = choice;
+        FData.dwStateAction = WTD_STATEACTION_VERIFY;
+        FData.dwProvFlags = WTD_SAFER_FLAG;
+        FData.pSignatureSettings = settings;
+    }
 
     WINTRUST_FILE_INFO FFile{};
     WINTRUST_DATA FData{};
@@ -451,6 +467,46 @@ bool OpenSignatureStreamStore(TStream& stream, HCERTSTORE& store)
     return OpenPkcs7Store(bytes, store);
 }
 
+bool FileSubjectType(const QString& fileName, GUID& subject)
+{
+    subject = GUID{};
+    const FileHandle file(CreateFileW(WStr(fileName), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file.valid() && CryptSIPRetrieveSubjectGuid(WStr(fileName), file.get(), &subject);
+}
+
+bool OpenSubjectSignatureStore(const QString& fileName, HCERTSTORE& store, const GUID* subjectType)
+{
+    store = nullptr;
+    const FileHandle file(CreateFileW(WStr(fileName), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    GUID claimed{};
+    if (!file.valid() || (!subjectType && !CryptSIPRetrieveSubjectGuid(WStr(fileName), file.get(), &claimed)))
+        return false;
+    SIP_SUBJECTINFO subject{};
+    subject.cbSize = sizeof subject;
+    subject.pgSubjectType = subjectType ? const_cast<GUID*>(subjectType) : &claimed;
+    subject.hFile = file.get();
+    subject.pwsFileName = WStr(fileName);
+    subject.dwEncodingType = CertEncoding;
+    // Each call reads the file anew: a buffer that holds most signatures asks once, a larger
+    // signature is asked for again with the size the first call gave.
+    DWORD encoding = 0;
+    QByteArray message(64 * 1024, Qt::Uninitialized);
+    DWORD size = static_cast<DWORD>(message.size());
+    if (!CryptSIPGetSignedDataMsg(&subject, &encoding, 0, &size, reinterpret_cast<BYTE*>(message.data()))) {
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size <= static_cast<DWORD>(message.size()))
+            return false;
+        message.resize(static_cast<qsizetype>(size));
+        if (!CryptSIPGetSignedDataMsg(&subject, &encoding, 0, &size, reinterpret_cast<BYTE*>(message.data())))
+            return false;
+    }
+    if (size == 0)
+        return false;
+    message.resize(static_cast<qsizetype>(std::min<DWORD>(size, static_cast<DWORD>(message.size()))));
+    return OpenPkcs7Store(message, store);
+}
+
 bool OpenPkcs7Store(const QByteArray& bytes, HCERTSTORE& store)
 {
     CRYPT_DATA_BLOB message{static_cast<DWORD>(bytes.size()),
@@ -740,23 +796,11 @@ QString TimeStampKindOf(HANDLE state)
 }
 
 // One WinVerifyTrust call on the signature of the given index; the state is closed again. Its
-// count of nested signatures goes to secondary when asked for; with accounts, the verdict's
-// account is read before.
-TSignatureVerdict VerifyOneSignature(const QString& fileName, HANDLE file, DWORD index, DWORD* secondary, bool accounts)
+// count of nested signatures goes to secondary when asked for.
+// What the state tells of the first signer: the verdict's details beside its result, and with
+// accounts why the verdict is what it is.
+void ReadSignerDetails(HANDLE state, TSignatureVerdict& verdict, bool accounts)
 {
-    TSignatureVerdict verdict;
-    verdict.Index = index;
-    WINTRUST_SIGNATURE_SETTINGS settings{};
-    settings.cbStruct = sizeof settings;
-    settings.dwIndex = index;
-    settings.dwFlags = WSS_VERIFY_SPECIFIC | (secondary ? WSS_GET_SECONDARY_SIG_COUNT : 0);
-    TrustRequest request(fileName, file, &settings);
-    verdict.Result = request.Verify();
-    if (secondary)
-        *secondary = settings.cSecondarySigs;
-    const HANDLE state = request.State();
-    if (!state)
-        return verdict;
     try {
         verdict.Publisher = GetSignerName(state);
         FILETIME signedAt{};
@@ -777,7 +821,72 @@ TSignatureVerdict VerifyOneSignature(const QString& fileName, HANDLE file, DWORD
     } catch (const std::exception&) {
         verdict.Result = TRUST_E_FAIL;
     }
+}
+
+TSignatureVerdict VerifyOneSignature(const QString& fileName, HANDLE file, DWORD index, DWORD* secondary, bool accounts)
+{
+    TSignatureVerdict verdict;
+    verdict.Index = index;
+    WINTRUST_SIGNATURE_SETTINGS settings{};
+    settings.cbStruct = sizeof settings;
+    settings.dwIndex = index;
+    settings.dwFlags = WSS_VERIFY_SPECIFIC | (secondary ? WSS_GET_SECONDARY_SIG_COUNT : 0);
+    TrustRequest request(fileName, file, &settings);
+    verdict.Result = request.Verify();
+    if (secondary)
+        *secondary = settings.cSecondarySigs;
+    if (const HANDLE state = request.State())
+        ReadSignerDetails(state, verdict, accounts);
     return verdict;
+}
+
+struct CatalogAdminCloser {
+    void operator()(HCATADMIN admin) const { CryptCATAdminReleaseContext(admin, 0); }
+};
+using CatalogAdminPtr = std::unique_ptr<void, CatalogAdminCloser>;
+
+// The catalogs a folder holds, remembered while the folder stays as it was: a folder of many
+// files is listed once, not once a file.
+QStringList CatalogsInFolder(const QByteArray& folder)
+{
+    struct Listing {
+        timespec Modified{};
+        QStringList Catalogs;
+    };
+    static std::mutex lock;
+    static std::map<QByteArray, Listing> listings;
+    struct stat info {};
+    if (stat(folder.constData(), &info) != 0 || !S_ISDIR(info.st_mode))
+        return {};
+    {
+        const std::lock_guard guard(lock);
+        const auto found = listings.find(folder);
+        if (found != listings.end() && found->second.Modified.tv_sec == info.st_mtim.tv_sec &&
+            found->second.Modified.tv_nsec == info.st_mtim.tv_nsec)
+            return found->second.Catalogs;
+    }
+    Listing listing;
+    listing.Modified = info.st_mtim;
+    std::vector<QByteArray> names;
+    if (const std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(folder.constData()), closedir); dir) {
+        while (const dirent* entry = readdir(dir.get())) {
+            const QByteArray name(entry->d_name);
+            if (name.size() > 4 && name.right(4).toLower() == ".cat")
+                names.push_back(name);
+        }
+    }
+    std::sort(names.begin(), names.end());
+    for (const QByteArray& name : names) {
+        const QByteArray path = folder + '/' + name;
+        struct stat entry {};
+        if (stat(path.constData(), &entry) == 0 && S_ISREG(entry.st_mode))
+            listing.Catalogs.append(FileNameFromBytes(path));
+    }
+    const std::lock_guard guard(lock);
+    if (listings.size() >= 256)
+        listings.clear(); // a walk over many folders keeps what it needs now
+    listings[folder] = listing;
+    return listing.Catalogs;
 }
 
 } // namespace
@@ -786,6 +895,109 @@ TDateTime GetSigningTime(HANDLE state)
 {
     FILETIME time{};
     return SigningFileTime(state, time) ? ConvertFileTime(time, true) : 0;
+}
+
+QStringList CatalogsFor(const QString& fileName, const QStringList& given)
+{
+    if (!given.isEmpty())
+        return given;
+    QByteArray folder = FileNameToBytes(fileName);
+    const qsizetype slash = folder.lastIndexOf('/');
+    folder = slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : folder.left(slash);
+    QStringList catalogs = CatalogsInFolder(folder);
+    // A catalog is not listed by itself.
+    catalogs.removeAll(FileNameFromBytes(folder + '/' + FileNameToBytes(fileName).mid(slash + 1)));
+    return catalogs;
+}
+
+bool VerifyCatalogSignature(const QString& fileName, const QStringList& catalogs, TSignatureVerdict& verdict,
+                            HWND ownerWindow, bool accounts)
+{
+    verdict = TSignatureVerdict();
+    if (catalogs.isEmpty())
+        return false;
+    const FileHandle file(CreateFileW(WStr(fileName), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid())
+        return false;
+    // Catalogs hold SHA-256 hashes since Windows 8, SHA-1 ones before: each is looked for.
+    for (const char16_t* algorithm : {u"SHA256", u"SHA1"}) {
+        HCATADMIN acquired = nullptr;
+        if (!CryptCATAdminAcquireContext2(&acquired, nullptr, algorithm, nullptr, 0))
+            continue;
+        const CatalogAdminPtr admin(acquired);
+        for (const QString& catalog : catalogs)
+            if (HCATINFO added = CryptCATAdminAddCatalog(admin.get(), WStr(catalog), nullptr, 0))
+                CryptCATAdminReleaseCatalogContext(admin.get(), added, 0);
+        DWORD size = 0;
+        CryptCATAdminCalcHashFromFileHandle2(admin.get(), file.get(), &size, nullptr, 0);
+        std::vector<BYTE> hash(size);
+        if (size == 0 || !CryptCATAdminCalcHashFromFileHandle2(admin.get(), file.get(), &size, hash.data(), 0))
+            continue;
+        HCATINFO found = CryptCATAdminEnumCatalogFromHash(admin.get(), hash.data(), size, 0, nullptr);
+        if (!found)
+            continue;
+        const auto info = std::make_unique<CATALOG_INFO>();
+        info->cbStruct = sizeof(CATALOG_INFO);
+        const bool named = CryptCATCatalogInfoFromContext(found, info.get(), 0);
+        CryptCATAdminReleaseCatalogContext(admin.get(), found, 0);
+        if (!named)
+            continue;
+        // The member's tag, as catalogs write it for members added by their hash.
+        const QString tag = BytesToHex(hash.data(), size);
+        WINTRUST_CATALOG_INFO member{};
+        member.cbStruct = sizeof member;
+        member.pcwszCatalogFilePath = info->wszCatalogFile;
+        member.pcwszMemberTag = WStr(tag);
+        member.pcwszMemberFilePath = WStr(fileName);
+        member.hMemberFile = file.get();
+        member.pbCalculatedFileHash = hash.data();
+        member.cbCalculatedFileHash = size;
+        member.hCatAdmin = admin.get();
+        TrustRequest request(member);
+        verdict.Result = request.Verify();
+        verdict.Catalog = FromWStr(info->wszCatalogFile);
+        if (const HANDLE state = request.State()) {
+            ReadSignerDetails(state, verdict, accounts);
+            if (ownerWindow != NoOwnerWindow)
+                ShowSignerInfoDialog(ownerWindow, state);
+        }
+        return true;
+    }
+    return false;
+}
+
+bool ListCatalogMembers(const QString& fileName, size_t max, std::vector<TCatalogMember>& members, size_t& total)
+{
+    members.clear();
+    total = 0;
+    const HANDLE catalog = CryptCATOpen(WStr(fileName), 0, 0, 0, CertEncoding);
+    if (catalog == INVALID_HANDLE_VALUE)
+        return false;
+    for (CRYPTCATMEMBER* member = CryptCATEnumerateMember(catalog, nullptr); member;
+         member = CryptCATEnumerateMember(catalog, member), ++total) {
+        if (members.size() >= max)
+            continue;
+        TCatalogMember listed;
+        listed.Tag = FromWStr(member->pwszReferenceTag);
+        if (const CRYPTCATATTRIBUTE* file = CryptCATGetAttrInfo(catalog, member, u"File"); file && file->pbValue) {
+            // UTF-16LE, NUL-terminated as catalogs write it.
+            QString name;
+            for (DWORD i = 0; i + 1 < file->cbValue; i += 2)
+                name.append(QChar(static_cast<char16_t>(file->pbValue[i] | (file->pbValue[i + 1] << 8))));
+            listed.FileName = TrimControls(name).toString();
+        }
+        if (const SIP_INDIRECT_DATA* indirect = member->pIndirectData) {
+            if (indirect->DigestAlgorithm.pszObjId) {
+                listed.HashAlgorithmOid = QString::fromLatin1(indirect->DigestAlgorithm.pszObjId);
+                listed.HashAlgorithm = OidToName(listed.HashAlgorithmOid);
+            }
+            listed.Hash = BytesToHex(indirect->Digest.pbData, indirect->Digest.cbData).toLower();
+        }
+        members.push_back(std::move(listed));
+    }
+    CryptCATClose(catalog);
+    return true;
 }
 
 std::vector<TSignatureVerdict> VerifyFileSignatures(const QString& fileName, bool nested, bool accounts)

@@ -14,6 +14,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <vector>
 
@@ -76,6 +77,12 @@ inline constexpr DWORD PfxProtectionOutOfBounds = static_cast<DWORD>(CRYPT_E_SEC
 // The store may be handed back even when the answer is false.
 bool OpenSignedFileStore(const QString& fileName, HCERTSTORE& store);
 bool OpenSignatureStreamStore(TStream& stream, HCERTSTORE& store);
+// The subject interface package that claims the file (cabinet, catalog, app package, script, ...):
+// true and its subject type; false for a file no package claims.
+bool FileSubjectType(const QString& fileName, GUID& subject);
+// The signature that the file's package finds in it, as a store; the store is null first. The
+// subject type, when FileSubjectType already told it, is not asked for again.
+bool OpenSubjectSignatureStore(const QString& fileName, HCERTSTORE& store, const GUID* subjectType = nullptr);
 bool OpenPkcs7Store(const QByteArray& bytes, HCERTSTORE& store);
 bool GetFirstFileCertificate(const QString& fileName, PCCERT_CONTEXT& certificate);
 bool FindPfxCertificate(const QString& fileName, const QString& password, PCCERT_CONTEXT& certificate);
@@ -126,6 +133,7 @@ struct TSignatureVerdict {
     QString RootName; // the trusted root the chain ends in, by its friendly name; empty without one
     // Why the verdict is what it is; read when asked for (it costs a little per certificate).
     std::optional<TSignatureAccount> Account;
+    QString Catalog;  // the catalog whose signature this is, for a file signed by a catalog; else empty
 };
 // The file's primary signature and, when nested is true, each signature nested in it, judged one
 // by one as WinVerifyTrust judges them. The primary's verdict comes first, even for a file
@@ -133,6 +141,28 @@ struct TSignatureVerdict {
 // With accounts, each verdict carries its account.
 [[nodiscard]] std::vector<TSignatureVerdict> VerifyFileSignatures(const QString& fileName, bool nested,
                                                                   bool accounts = false);
+
+// Catalog signing, as Windows checks the files of a driver package. The catalogs a file without a
+// signature of its own may be signed by: those given, or else the catalogs (.cat) in its folder.
+[[nodiscard]] QStringList CatalogsFor(const QString& fileName, const QStringList& given);
+// The file judged by the first of the catalogs that lists it (by the file's hash as catalogs hold
+// it, SHA-256 or SHA-1): true and the verdict, whose Catalog names the catalog; false when none
+// lists it. The owner window, when not NoOwnerWindow, gets the catalog's signer dialog.
+// With accounts, the verdict carries its account.
+bool VerifyCatalogSignature(const QString& fileName, const QStringList& catalogs, TSignatureVerdict& verdict,
+                            HWND ownerWindow, bool accounts = false);
+
+// One member of a catalog.
+struct TCatalogMember {
+    QString Tag;
+    QString FileName; // what its "File" attribute names; empty without
+    QString HashAlgorithm; // by name ("sha256") and OID
+    QString HashAlgorithmOid;
+    QString Hash; // lower-case hex
+};
+// The first max members of a catalog file, in its order, and how many it has in all; false when
+// the file is no catalog.
+bool ListCatalogMembers(const QString& fileName, size_t max, std::vector<TCatalogMember>& members, size_t& total);
 
 // Export and viewing.
 bool SaveStoreToStream(HCERTSTORE store, TMemoryStream& stream);

@@ -128,7 +128,7 @@ std::optional<TDigestAccount> DigestOf(CRYPT_PROVIDER_DATA* data)
     digest.Algorithm = name.toLower();
     digest.File = HexOf(check.FileDigest);
     digest.Signed = HexOf(check.SignedDigest);
-    digest.Match = !digest.File.isEmpty() && digest.File == digest.Signed;
+    digest.Match = check.fMatches != FALSE;
     return digest;
 }
 

@@ -5,6 +5,8 @@
 #   compound  Excel workbooks and OLE files from Debian's Perl OLE readers
 #   certs     certificates, lists and PKCS #7 from python3-cryptography-vectors (PKITS included)
 #   pkcs12    its PKCS #12 test vectors
+#   cab, catalog, appx, script
+#             the cabinets, catalogs, app packages and PowerShell scripts those packages ship
 # Files over 512 KiB are left out (they slow every execution down more than they teach), and each
 # content is kept once. Needs apt-get (the Debian packages are downloaded, not installed).
 #   fuzz/real-seeds.sh OUT [CORPUS_CACHE]
@@ -12,7 +14,7 @@ set -eu
 out=$1
 cache=${2:-$HOME/.cache/tessera-corpus}
 limit=524288
-mkdir -p "$out/pe" "$out/compound" "$out/certs" "$out/pkcs12"
+mkdir -p "$out/pe" "$out/compound" "$out/certs" "$out/pkcs12" "$out/cab" "$out/catalog" "$out/appx" "$out/script"
 out=$(cd "$out" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -26,10 +28,20 @@ keep() {
   cp "$2" "$out/$1/$sum"
 }
 
-# Windows files: anything starting with MZ, signed or not.
+# Windows files: anything starting with MZ, signed or not; cabinets by their first bytes, the other
+# containers by their names.
 if [ -d "$cache/files" ]; then
   find "$cache/files" -type f -size -513k | while read -r file; do
-    [ "$(head -c 2 "$file")" = MZ ] && keep pe "$file"
+    case "$(head -c 4 "$file")" in
+      MZ*) keep pe "$file"; continue ;;
+      MSCF) keep cab "$file"; continue ;;
+    esac
+    case "$file" in
+      *.[cC][aA][tT]) keep catalog "$file" ;;
+      *.[aA][pP][pP][xX] | *.[mM][sS][iI][xX] | *.[aA][pP][pP][xX][bB][uU][nN][dD][lL][eE] | \
+        *.[mM][sS][iI][xX][bB][uU][nN][dD][lL][eE]) keep appx "$file" ;;
+      *.[pP][sS]1 | *.[pP][sS][mM]1 | *.[pP][sS][dD]1 | *.[pP][sS]1[xX][mM][lL]) keep script "$file" ;;
+    esac
   done
 else
   echo "real-seeds.sh: no $cache/files; run tests/corpus/verdict-corpus.py first for Windows files" >&2
@@ -54,6 +66,6 @@ find "$work/tree/usr/share" -type f \( -name '*.xls' -o -name '*.doc' -o -name '
     keep compound "$file"
   done
 
-for kind in pe compound certs pkcs12; do
+for kind in pe compound certs pkcs12 cab catalog appx script; do
   printf '%-9s %5s files\n' "$kind" "$(find "$out/$kind" -type f | wc -l)"
 done

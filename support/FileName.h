@@ -20,6 +20,12 @@
     return dot > slash ? fileName.mid(dot) : QString();
 }
 
+// The name's last component.
+[[nodiscard]] inline QString ExtractFileName(const QString& fileName)
+{
+    return fileName.mid(fileName.lastIndexOf(u'/') + 1);
+}
+
 [[nodiscard]] QString FileNameFromBytes(QByteArrayView bytes);
 [[nodiscard]] QByteArray FileNameToBytes(const QString& name);
 // The name as a person reads it.

@@ -24,7 +24,7 @@ case "${1:-}" in
   # Making fixtures and fuzzing: only developers need these.
   --fixtures)
     packages="$packages libgtest-dev libgmock-dev openssl osslsigncode msitools wixl python3-olefile
-      libimage-exiftool-perl faketime clang libclang-rt-14-dev xvfb xauth dbus" ;;
+      libimage-exiftool-perl faketime gcab clang libclang-rt-14-dev xvfb xauth dbus" ;;
 esac
 
 missing=""

@@ -1,8 +1,8 @@
 // libFuzzer target for WinVerifyTrustEx on a file's bytes, as the program calls it (by handle,
 // state kept), followed by a walk over everything the state offers: the signer and counter-signer
-// infos, their certificates and the message. Built twice: fuzz_wintrust_pe (seeds:
-// tests/fixtures/signed/*.exe, tests/fixtures/pe) and fuzz_wintrust_msi (seeds:
-// tests/fixtures/signed/*.msi, tests/fixtures/compound).
+// infos, their certificates and the message. Built once per subject interface package, seeded
+// with its fixtures (fuzz/targets): fuzz_wintrust_pe, _msi, _cab, _script (the input named .ps1)
+// and _appx (named .msix).
 //
 // Revocation is asked for with cache-only retrieval, so that no input makes the fuzzer fetch
 // from the network; the test root and the time-stamp root are trusted, so that chains verify.
@@ -74,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         close(fd);
         return 0;
     }
-    const std::u16string path = u"/nonexistent/fuzz-input";
+    const std::u16string path = TESSERA_FUZZ_INPUT_NAME;
     WINTRUST_FILE_INFO file{sizeof file, path.c_str(), kernel32::HandleFromDescriptor(fd), nullptr};
     WINTRUST_DATA request{};
     request.cbStruct = sizeof request;

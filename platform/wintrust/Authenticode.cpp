@@ -219,7 +219,7 @@ TimeStamp ReadRfc3161(const SignedMessage& message, PKCS7_SIGNER_INFO* signer, s
 
 } // namespace
 
-HRESULT SignedMessage::Decode(std::span<const uint8_t> der, std::unique_ptr<SignedMessage>& message)
+HRESULT SignedMessage::Decode(std::span<const uint8_t> der, std::unique_ptr<SignedMessage>& message, bool trustList)
 {
     message.reset();
     if (der.empty() || der.size() > static_cast<size_t>(LONG_MAX))
@@ -231,7 +231,9 @@ HRESULT SignedMessage::Decode(std::span<const uint8_t> der, std::unique_ptr<Sign
         !decoded->d.sign->contents)
         return DIGSIG_E_DECODE;
     const PKCS7* inner = decoded->d.sign->contents;
-    if (OidText(inner->type) != SpcIndirectDataObjId)
+    const std::string contentType = OidText(inner->type);
+    const bool isTrustList = trustList && contentType == CertificateTrustListObjId;
+    if (contentType != SpcIndirectDataObjId && !isTrustList)
         return DIGSIG_E_DECODE;
     const auto contentDer = SequenceDer(inner->d.other);
     if (!contentDer)
@@ -240,22 +242,41 @@ HRESULT SignedMessage::Decode(std::span<const uint8_t> der, std::unique_ptr<Sign
     if (!signedContent)
         return DIGSIG_E_DECODE;
 
-    const unsigned char* q = contentDer->data();
-    const IndirectDataPtr indirect(reinterpret_cast<SpcIndirectDataContent*>(
-        ASN1_item_d2i(nullptr, &q, static_cast<long>(contentDer->size()), ASN1_ITEM_rptr(SpcIndirectDataContent))));
-    ERR_clear_error();
-    if (!indirect || q != contentDer->data() + contentDer->size())
-        return DIGSIG_E_DECODE;
-
     auto result = std::make_unique<SignedMessage>(Key{});
+    if (isTrustList) {
+        result->FContentType = SignedContentType::TrustList;
+    } else {
+        IndirectData indirect;
+        if (!ReadIndirectData(*contentDer, indirect))
+            return DIGSIG_E_DECODE;
+        result->FIndirectType = std::move(indirect.DataType);
+        result->FFileMd = indirect.Md;
+        result->FFileDigest = std::move(indirect.Digest);
+    }
     result->FDer.assign(der.data(), der.data() + decodedDer.Used);
     result->FMessage = std::move(decoded);
-    result->FFileMd = AuthenticodeDigest(indirect->messageDigest->digestAlgorithm->algorithm);
-    const auto digest = StringBytes(indirect->messageDigest->digest);
-    result->FFileDigest.assign(digest.begin(), digest.end());
     result->FSignedContent.assign(signedContent->begin(), signedContent->end());
     message = std::move(result);
     return S_OK;
+}
+
+bool ReadIndirectData(std::span<const uint8_t> der, IndirectData& data)
+{
+    data = IndirectData();
+    if (der.empty() || der.size() > static_cast<size_t>(LONG_MAX))
+        return false;
+    const unsigned char* p = der.data();
+    const IndirectDataPtr indirect(reinterpret_cast<SpcIndirectDataContent*>(
+        ASN1_item_d2i(nullptr, &p, static_cast<long>(der.size()), ASN1_ITEM_rptr(SpcIndirectDataContent))));
+    ERR_clear_error();
+    if (!indirect || p != der.data() + der.size())
+        return false;
+    data.DataType = OidText(indirect->data->type);
+    data.DigestOid = OidText(indirect->messageDigest->digestAlgorithm->algorithm);
+    data.Md = AuthenticodeDigest(indirect->messageDigest->digestAlgorithm->algorithm);
+    const auto digest = StringBytes(indirect->messageDigest->digest);
+    data.Digest.assign(digest.begin(), digest.end());
+    return true;
 }
 
 int SignedMessage::SignerCount() const

@@ -1,5 +1,6 @@
 // The Authenticode signature: a PKCS #7 SignedData whose content is SpcIndirectDataContent (the
-// file's digest and the algorithm that made it), its signers, and the time stamps in the first
+// file's digest and the algorithm that made it) or, for a catalog, the certificate trust list
+// that is the catalog itself; its signers, and the time stamps in the first
 // signer's unauthenticated attributes: legacy counter-signatures (1.2.840.113549.1.9.6, a
 // SignerInfo over the signer's encrypted digest) and RFC 3161 tokens (1.3.6.1.4.1.311.3.3.1, a
 // SignedData over a TSTInfo whose imprint is the digest of the signer's encrypted digest).
@@ -17,6 +18,10 @@ namespace wintrust {
 
 inline constexpr char SpcIndirectDataObjId[] = "1.3.6.1.4.1.311.2.1.4";
 inline constexpr char SpcNestedSignatureObjId[] = "1.3.6.1.4.1.311.2.4.1";
+inline constexpr char CertificateTrustListObjId[] = "1.3.6.1.4.1.311.10.1";
+
+// What a signature signs: a digest of a file (SpcIndirectDataContent) or a trust list.
+enum class SignedContentType { IndirectData, TrustList };
 
 class SignedMessage {
     struct Key {
@@ -26,17 +31,22 @@ class SignedMessage {
 public:
     explicit SignedMessage(Key) {}
     // S_OK when der starts with a ContentInfo holding a SignedData whose content is
-    // SpcIndirectDataContent (trailing padding is allowed); DIGSIG_E_DECODE otherwise.
-    [[nodiscard]] static HRESULT Decode(std::span<const uint8_t> der, std::unique_ptr<SignedMessage>& message);
+    // SpcIndirectDataContent, or a certificate trust list when trustList is allowed (trailing
+    // padding is allowed); DIGSIG_E_DECODE otherwise.
+    [[nodiscard]] static HRESULT Decode(std::span<const uint8_t> der, std::unique_ptr<SignedMessage>& message,
+                                        bool trustList = false);
 
     // The message's own bytes, padding left out.
     [[nodiscard]] std::span<const uint8_t> Der() const { return FDer; }
+    [[nodiscard]] SignedContentType ContentType() const { return FContentType; }
+    // The indirect data's type (SPC_PE_IMAGE_DATA, SPC_SIPINFO, ...); empty for a trust list.
+    [[nodiscard]] const std::string& IndirectDataType() const { return FIndirectType; }
     // The digest the signature claims for the file, and its algorithm (null when the algorithm is
-    // none of MD5, SHA-1, SHA-256, SHA-384, SHA-512).
+    // none of MD5, SHA-1, SHA-256, SHA-384, SHA-512, and for a trust list).
     [[nodiscard]] const EVP_MD* FileDigestAlgorithm() const { return FFileMd; }
     [[nodiscard]] const Bytes& FileDigest() const { return FFileDigest; }
-    // What the signer's messageDigest attribute covers: SpcIndirectDataContent without its
-    // outer tag and length.
+    // What the signer's messageDigest attribute covers: the content (SpcIndirectDataContent or
+    // the trust list) without its outer tag and length.
     [[nodiscard]] std::span<const uint8_t> SignedContent() const { return FSignedContent; }
 
     [[nodiscard]] int SignerCount() const;
@@ -47,10 +57,22 @@ public:
 private:
     Bytes FDer;
     Pkcs7Ptr FMessage;
+    SignedContentType FContentType = SignedContentType::IndirectData;
+    std::string FIndirectType;
     const EVP_MD* FFileMd = nullptr;
     Bytes FFileDigest;
     Bytes FSignedContent;
 };
+
+// What an SpcIndirectDataContent says: the type of its data and the digest it holds.
+struct IndirectData {
+    std::string DataType;
+    std::string DigestOid;
+    const EVP_MD* Md = nullptr; // null for an algorithm Authenticode does not name
+    Bytes Digest;
+};
+// The SpcIndirectDataContent that der is exactly; false for anything else.
+[[nodiscard]] bool ReadIndirectData(std::span<const uint8_t> der, IndirectData& data);
 
 // The certificate that issued a SignerInfo (issuer and serial number) among certs, or null.
 [[nodiscard]] X509* FindSignerCertificate(PKCS7_SIGNER_INFO* signer, STACK_OF(X509) * certs);

@@ -230,7 +230,7 @@ void ProviderState::SetSigners(std::vector<SignerFinding> signers)
     FData.pasSigners = FSigners.empty() ? nullptr : FSigners.data();
 }
 
-void ProviderState::SetDigestCheck(std::string algorithmOid, Bytes fileDigest, Bytes signedDigest)
+void ProviderState::SetDigestCheck(std::string algorithmOid, Bytes fileDigest, Bytes signedDigest, bool matches)
 {
     FDigestOid = std::move(algorithmOid);
     FFileDigest = std::move(fileDigest);
@@ -240,6 +240,7 @@ void ProviderState::SetDigestCheck(std::string algorithmOid, Bytes fileDigest, B
     FDigestCheck.FileDigest = {static_cast<DWORD>(FFileDigest.size()), FFileDigest.empty() ? nullptr : FFileDigest.data()};
     FDigestCheck.SignedDigest = {static_cast<DWORD>(FSignedDigest.size()),
                                  FSignedDigest.empty() ? nullptr : FSignedDigest.data()};
+    FDigestCheck.fMatches = matches ? TRUE : FALSE;
     FPrivateData.cbStruct = sizeof(CRYPT_PROVIDER_PRIVDATA);
     FPrivateData.gProviderID = TESSERA_DIGEST_CHECK_ID;
     FPrivateData.cbProvData = sizeof(TESSERA_DIGEST_CHECK);

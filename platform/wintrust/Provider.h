@@ -49,7 +49,7 @@ public:
     void SetSigners(std::vector<SignerFinding> signers);
     void SetResult(HRESULT result) { FData.dwFinalError = static_cast<DWORD>(result); }
     // Keeps the digest check as the provider's private data (TESSERA_DIGEST_CHECK_ID).
-    void SetDigestCheck(std::string algorithmOid, Bytes fileDigest, Bytes signedDigest);
+    void SetDigestCheck(std::string algorithmOid, Bytes fileDigest, Bytes signedDigest, bool matches);
     [[nodiscard]] CRYPT_PROVIDER_PRIVDATA* PrivateData(const GUID& id);
 
     [[nodiscard]] bool Owns(const CRYPT_PROVIDER_SGNR* signer) const;

@@ -1,4 +1,8 @@
 #include "platform/wintrust/Subject.h"
+#include "platform/wintrust/AppxSip.h"
+#include "platform/wintrust/CabinetSip.h"
+#include "platform/wintrust/CatalogSip.h"
+#include "platform/wintrust/ScriptSip.h"
 
 #include "platform/common/PeImage.h"
 #include "platform/ole32/CompoundFile.h"
@@ -8,10 +12,78 @@
 
 namespace wintrust {
 
-namespace {
+DigestContext::DigestContext(const EVP_MD* md) : FCtx(EVP_MD_CTX_new())
+{
+    FOk = FCtx && EVP_DigestInit_ex(FCtx.get(), md, nullptr) == 1;
+}
 
-// Files are hashed through one buffer of this size.
-constexpr size_t ReadChunk = 1024 * 1024;
+void DigestContext::Update(std::span<const uint8_t> bytes)
+{
+    if (FOk && !bytes.empty())
+        FOk = EVP_DigestUpdate(FCtx.get(), bytes.data(), bytes.size()) == 1;
+}
+
+bool DigestContext::UpdateFromFile(const FileSource& file, uint64_t offset, uint64_t length)
+{
+    if (!file.Has(offset, length))
+        return false;
+    // Grown to what the ranges ask for, up to one chunk.
+    if (const auto wanted = static_cast<size_t>(std::min<uint64_t>(ReadChunk, length)); FBuffer.size() < wanted)
+        FBuffer.resize(wanted);
+    for (uint64_t done = 0; done < length;) {
+        const size_t chunk = static_cast<size_t>(std::min<uint64_t>(FBuffer.size(), length - done));
+        if (!file.ReadAt(offset + done, FBuffer.data(), chunk))
+            return false;
+        Update(std::span<const uint8_t>(FBuffer.data(), chunk));
+        done += chunk;
+    }
+    return true;
+}
+
+HRESULT DigestContext::Final(Bytes& digest)
+{
+    std::array<uint8_t, EVP_MAX_MD_SIZE> out{};
+    unsigned int length = 0;
+    if (!FOk || EVP_DigestFinal_ex(FCtx.get(), out.data(), &length) != 1)
+        return TakeOpenSslError(TRUST_E_BAD_DIGEST);
+    digest.assign(out.begin(), out.begin() + length);
+    return S_OK;
+}
+
+std::string DigestAlgorithmOid(const EVP_MD* md)
+{
+    return OidText(OBJ_nid2obj(EVP_MD_get_type(md)));
+}
+
+HRESULT DigestSubject::CheckDigest(const SignedMessage& message, DigestCheck& check) const
+{
+    const EVP_MD* md = message.FileDigestAlgorithm();
+    if (!md)
+        return TRUST_E_BAD_DIGEST;
+    check.AlgorithmOid = DigestAlgorithmOid(md);
+    check.Signed = message.FileDigest();
+    Bytes digest;
+    if (FAILED(Digest(md, digest)))
+        return TRUST_E_BAD_DIGEST;
+    check.File = std::move(digest);
+    return check.File == check.Signed ? S_OK : TRUST_E_BAD_DIGEST;
+}
+
+std::u16string ExtensionOf(std::u16string_view path)
+{
+    const size_t slash = path.find_last_of(u'/');
+    const std::u16string_view name = slash == std::u16string_view::npos ? path : path.substr(slash + 1);
+    const size_t dot = name.find_last_of(u'.');
+    if (dot == std::u16string_view::npos)
+        return {};
+    std::u16string extension(name.substr(dot));
+    for (char16_t& c : extension)
+        if (c >= u'A' && c <= u'Z')
+            c = static_cast<char16_t>(c - u'A' + u'a');
+    return extension;
+}
+
+namespace {
 
 constexpr uint16_t WinCertRevision1 = 0x0100;
 constexpr uint16_t WinCertRevision2 = 0x0200;
@@ -20,32 +92,6 @@ constexpr uint16_t WinCertTypePkcsSignedData = 0x0002;
 constexpr std::array<uint8_t, 8> CompoundSignature = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
 constexpr std::u16string_view SignatureStream = u"\u0005DigitalSignature";
 constexpr std::u16string_view MetadataStream = u"\u0005MsiDigitalSignatureEx";
-
-class DigestContext {
-public:
-    explicit DigestContext(const EVP_MD* md) : FCtx(EVP_MD_CTX_new())
-    {
-        FOk = FCtx && EVP_DigestInit_ex(FCtx.get(), md, nullptr) == 1;
-    }
-    void Update(std::span<const uint8_t> bytes)
-    {
-        if (FOk && !bytes.empty())
-            FOk = EVP_DigestUpdate(FCtx.get(), bytes.data(), bytes.size()) == 1;
-    }
-    [[nodiscard]] HRESULT Final(Bytes& digest)
-    {
-        std::array<uint8_t, EVP_MAX_MD_SIZE> out{};
-        unsigned int length = 0;
-        if (!FOk || EVP_DigestFinal_ex(FCtx.get(), out.data(), &length) != 1)
-            return TakeOpenSslError(TRUST_E_BAD_DIGEST);
-        digest.assign(out.begin(), out.begin() + length);
-        return S_OK;
-    }
-
-private:
-    EvpMdCtxPtr FCtx;
-    bool FOk = false;
-};
 
 void PutU32(Bytes& out, uint32_t v)
 {
@@ -69,9 +115,11 @@ void PutName(Bytes& out, std::u16string_view name)
 
 // ---------------------------------------------------------------------------------------------
 
-class PeSubject : public Subject {
+class PeSubject : public DigestSubject {
 public:
     explicit PeSubject(pe::PeImage image) : FImage(std::move(image)) {}
+
+    const GUID& Type() const override { return CRYPT_SUBJTYPE_PE_IMAGE; }
 
     HRESULT Signature(Bytes& der) const override
     {
@@ -99,17 +147,9 @@ public:
         if (!ranges)
             return TRUST_E_BAD_DIGEST;
         DigestContext hash(md);
-        Bytes buffer(ReadChunk);
-        for (const pe::ByteRange& range : *ranges) {
-            uint64_t done = 0;
-            while (done < range.Length) {
-                const size_t chunk = static_cast<size_t>(std::min<uint64_t>(ReadChunk, range.Length - done));
-                if (!FImage.file().ReadAt(range.Offset + done, buffer.data(), chunk))
-                    return TRUST_E_BAD_DIGEST;
-                hash.Update(std::span<const uint8_t>(buffer.data(), chunk));
-                done += chunk;
-            }
-        }
+        for (const pe::ByteRange& range : *ranges)
+            if (!hash.UpdateFromFile(FImage.file(), range.Offset, range.Length))
+                return TRUST_E_BAD_DIGEST;
         return hash.Final(digest);
     }
 
@@ -139,9 +179,11 @@ bool HashOrder(const cfb::Entry* a, const cfb::Entry* b)
     return x.size() < y.size();
 }
 
-class CompoundSubject : public Subject {
+class CompoundSubject : public DigestSubject {
 public:
     explicit CompoundSubject(std::shared_ptr<const cfb::CompoundFile> file) : FFile(std::move(file)) {}
+
+    const GUID& Type() const override { return CRYPT_SUBJTYPE_STRUCTURED_STORAGE; }
 
     HRESULT Signature(Bytes& der) const override
     {
@@ -327,7 +369,7 @@ private:
 
 } // namespace
 
-HRESULT OpenSubject(const FileSource& file, std::unique_ptr<Subject>& subject)
+HRESULT OpenSubject(const FileSource& file, std::u16string_view path, std::unique_ptr<Subject>& subject)
 {
     subject.reset();
     std::array<uint8_t, 8> magic{};
@@ -346,6 +388,24 @@ HRESULT OpenSubject(const FileSource& file, std::unique_ptr<Subject>& subject)
         if (FAILED(cfb::CompoundFile::OpenDescriptor(file.descriptor(), compound)))
             return TRUST_E_NOSIGNATURE;
         subject = std::make_unique<CompoundSubject>(std::move(compound));
+        return S_OK;
+    }
+    if (IsCabinet(file)) {
+        subject = OpenCabinetSubject(file);
+        return S_OK;
+    }
+    const std::u16string extension = ExtensionOf(path);
+    // A catalog by its name and by what it holds: a certificate trust list of catalog members.
+    if (IsCatalogExtension(extension)) {
+        subject = OpenCatalogSubject(file);
+        return subject ? S_OK : TRUST_E_SUBJECT_FORM_UNKNOWN;
+    }
+    if (IsAppxExtension(extension)) {
+        subject = OpenAppxSubject(file, extension);
+        return S_OK;
+    }
+    if (IsScriptExtension(extension)) {
+        subject = OpenScriptSubject(file, extension);
         return S_OK;
     }
     return TRUST_E_SUBJECT_FORM_UNKNOWN;

@@ -1,8 +1,9 @@
 // WinVerifyTrust for the generic Authenticode action, and the helpers that read its state.
 //
 // The policy, in the order its verdicts take precedence:
-//   1. the file is a PE image or a compound file, and carries a signature that decodes;
-//   2. the file's digest is the one the signature claims (TRUST_E_BAD_DIGEST);
+//   1. a subject interface package claims the file (an executable, a compound file, a cabinet,
+//      an app package, a script or a catalog), and finds a signature there that decodes;
+//   2. the file is what the signature says, as its package checks it (TRUST_E_BAD_DIGEST);
 //   3. the signer's certificate is in the message (TRUST_E_NO_SIGNER_CERT) and its signature
 //      over the authenticated attributes holds, with a messageDigest that matches
 //      (TRUST_E_BAD_DIGEST);
@@ -14,8 +15,12 @@
 //      signing, with revocation of the whole chain (CERT_E_*).
 // Every step runs whatever the earlier ones found, so the state always shows all there is.
 // The signature judged is the primary one, or the one nested in it that the caller's signature
-// settings name (WSS_VERIFY_SPECIFIC); each is judged in full, as a signature of its own.
+// settings name (WSS_VERIFY_SPECIFIC); each is judged in full, as a signature of its own. A file a
+// catalog lists (WTD_CHOICE_CATALOG) is judged by the catalog's signature, once the file is found
+// to be the member the catalog lists (TRUST_E_NOSIGNATURE when it lists no such member,
+// TRUST_E_BAD_DIGEST when the file is not what it lists).
 #include "platform/wintrust/Authenticode.h"
+#include "platform/wintrust/CatalogSip.h"
 #include "platform/wintrust/Chain.h"
 #include "platform/wintrust/Provider.h"
 #include "platform/wintrust/Subject.h"
@@ -23,11 +28,13 @@
 #include "platform/common/FileSource.h"
 #include "platform/common/SignatureTrust.h"
 #include "platform/common/WinStr.h"
+#include "platform/include/win/mssip.h"
 #include "platform/kernel32/Handles.h"
 
 #include <cerrno>
 #include <cstddef>
 #include <ctime>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <optional>
@@ -36,12 +43,6 @@
 using namespace wintrust;
 
 namespace {
-
-// The OID of a digest algorithm, as CryptoAPI names algorithms.
-std::string OidOf(const EVP_MD* md)
-{
-    return OidText(OBJ_nid2obj(EVP_MD_get_type(md)));
-}
 
 // Time stamps looked at in one signature at most; further ones are ignored.
 constexpr size_t MaxTimeStamps = 8;
@@ -65,20 +66,21 @@ struct MessageCloser {
 };
 using MessagePtr = std::unique_ptr<void, MessageCloser>;
 
-// The file the request names: its handle when that is a readable file, else its path.
+// The file a request names: its handle when that is a readable file, else its path.
 class RequestFile {
 public:
-    HRESULT Open(const WINTRUST_FILE_INFO& info)
+    HRESULT Open(HANDLE handle, LPCWSTR path)
     {
-        const int fd = kernel32::DescriptorFromHandle(info.hFile);
+        FPath = winstr::View(path);
+        const int fd = kernel32::DescriptorFromHandle(handle);
         if (fd >= 0)
             FSource = FileSource::FromDescriptor(fd);
         if (FSource)
             return S_OK;
-        if (!info.pcwszFilePath || *info.pcwszFilePath == 0)
+        if (FPath.empty())
             return HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE);
         errno = 0;
-        auto opened = OwnedFile::Open(winstr::ToFileSystem(winstr::View(info.pcwszFilePath)));
+        auto opened = OwnedFile::Open(winstr::ToFileSystem(FPath));
         if (!opened)
             return HRESULT_FROM_WIN32(kernel32::ErrorFromErrno(errno != 0 ? errno : EACCES));
         FOwned.emplace(std::move(*opened));
@@ -86,8 +88,11 @@ public:
         return S_OK;
     }
     [[nodiscard]] const FileSource& source() const { return *FSource; }
+    // The name it was asked by: packages that claim files by their extension look at it.
+    [[nodiscard]] std::u16string_view path() const { return FPath; }
 
 private:
+    std::u16string_view FPath;
     std::optional<OwnedFile> FOwned;
     std::optional<FileSource> FSource;
 };
@@ -136,28 +141,19 @@ WINTRUST_SIGNATURE_SETTINGS* SignatureSettingsOf(const WINTRUST_DATA& request)
     return settings;
 }
 
-HRESULT VerifyFile(const WINTRUST_DATA& request, ProviderState& state)
+// Judges a signature the same way whatever signs what: the primary one, or the nested one the
+// caller names, each on its own as a whole signature over the same subject. checkDigest says
+// whether the subject is what a message signs; trustList whether the messages must sign a trust
+// list (a catalog's) rather than a file's digest. signedFile is the descriptor of the file that
+// carries the signature, whose revocation budget its verifications share.
+HRESULT JudgeSignature(const WINTRUST_DATA& request, ProviderState& state, int signedFile, std::span<const uint8_t> der,
+                       bool trustList, const std::function<HRESULT(const SignedMessage&, DigestCheck&)>& checkDigest)
 {
-    RequestFile file;
-    HRESULT hr = file.Open(*request.pFile);
-    if (FAILED(hr))
-        return hr;
-    std::unique_ptr<Subject> subject;
-    hr = OpenSubject(file.source(), subject);
-    if (FAILED(hr))
-        return hr;
-    Bytes der;
-    hr = subject->Signature(der);
-    if (FAILED(hr))
-        return hr;
     std::unique_ptr<SignedMessage> message;
-    hr = SignedMessage::Decode(der, message);
+    HRESULT hr = SignedMessage::Decode(der, message, trustList);
     if (FAILED(hr))
         return hr;
-    der.clear();
 
-    // The primary signature, or the nested one the caller names: each is judged on its own, as a
-    // whole signature over the same file.
     if (WINTRUST_SIGNATURE_SETTINGS* settings = SignatureSettingsOf(request)) {
         const std::vector<Bytes> nested = NestedSignatures(message->Signer(0), MaxNestedSignatures);
         if (settings->dwFlags & WSS_GET_SECONDARY_SIG_COUNT)
@@ -168,7 +164,7 @@ HRESULT VerifyFile(const WINTRUST_DATA& request, ProviderState& state)
         settings->dwVerifiedSigIndex = index;
         if (index > 0) {
             std::unique_ptr<SignedMessage> chosen;
-            hr = SignedMessage::Decode(nested[index - 1], chosen);
+            hr = SignedMessage::Decode(nested[index - 1], chosen, trustList);
             if (FAILED(hr))
                 return hr;
             message = std::move(chosen);
@@ -187,20 +183,19 @@ HRESULT VerifyFile(const WINTRUST_DATA& request, ProviderState& state)
     SignerFinding finding;
     finding.SignerInfo = SignerInfoOfMessage(state.Data()->hMsg, 0);
 
-    HRESULT digestResult = TRUST_E_BAD_DIGEST;
-    if (const EVP_MD* md = message->FileDigestAlgorithm()) {
-        Bytes digest;
-        if (SUCCEEDED(subject->Digest(md, digest)) && digest == message->FileDigest())
-            digestResult = S_OK;
-        state.SetDigestCheck(OidOf(md), std::move(digest), message->FileDigest());
-    }
+    // A catalog's signature must sign a trust list, any other file's a digest of it.
+    const bool rightContent = (message->ContentType() == SignedContentType::TrustList) == trustList;
+    DigestCheck check;
+    const HRESULT digestResult = rightContent ? checkDigest(*message, check) : TRUST_E_BAD_DIGEST;
+    if (!check.AlgorithmOid.empty())
+        state.SetDigestCheck(std::move(check.AlgorithmOid), std::move(check.File), std::move(check.Signed),
+                             SUCCEEDED(digestResult));
 
     X509* cert = FindSignerCertificate(signer, message->Certificates());
     const HRESULT signerResult = cert ? VerifySignerInfo(signer, cert, message->SignedContent()) : TRUST_E_NO_SIGNER_CERT;
 
     const TrustStore store;
-    const std::shared_ptr<FetchBudget> budget =
-        FileFetchBudget(file.source().descriptor(), MaxCrlFetches, CrlFetchBudgetMs);
+    const std::shared_ptr<FetchBudget> budget = FileFetchBudget(signedFile, MaxCrlFetches, CrlFetchBudgetMs);
     RevocationPolicy revocation;
     revocation.Check = request.fdwRevocationChecks == WTD_REVOKE_WHOLECHAIN;
     revocation.Budget = budget.get();
@@ -243,6 +238,76 @@ HRESULT VerifyFile(const WINTRUST_DATA& request, ProviderState& state)
     return FirstFailure({digestResult, signerResult, stampResult, chainResult});
 }
 
+HRESULT VerifyFile(const WINTRUST_DATA& request, ProviderState& state)
+{
+    RequestFile file;
+    HRESULT hr = file.Open(request.pFile->hFile, request.pFile->pcwszFilePath);
+    if (FAILED(hr))
+        return hr;
+    std::unique_ptr<Subject> subject;
+    hr = OpenSubject(file.source(), file.path(), subject);
+    if (FAILED(hr))
+        return hr;
+    Bytes der;
+    hr = subject->Signature(der);
+    if (FAILED(hr))
+        return hr;
+    return JudgeSignature(request, state, file.source().descriptor(), der, subject->SignsTrustList(),
+                          [&](const SignedMessage& message, DigestCheck& check) { return subject->CheckDigest(message, check); });
+}
+
+// A file signed by a catalog that lists it: the member found by its tag, else by the file's hash;
+// the file must have the hash the member holds (the caller's, or computed here with the member's
+// algorithm); then the catalog's own signature is judged.
+HRESULT VerifyCatalogMember(const WINTRUST_DATA& request, ProviderState& state)
+{
+    const WINTRUST_CATALOG_INFO& info = *request.pCatalog;
+    RequestFile catalogFile;
+    HRESULT hr = catalogFile.Open(INVALID_HANDLE_VALUE, info.pcwszCatalogFilePath);
+    if (FAILED(hr))
+        return hr;
+    const std::shared_ptr<const Catalog> catalog = Catalog::Open(catalogFile.source());
+    if (!catalog)
+        return TRUST_E_SUBJECT_FORM_UNKNOWN;
+    if (!catalog->Signed())
+        return TRUST_E_NOSIGNATURE;
+
+    const bool haveHash = Holds(info.cbStruct, offsetof(WINTRUST_CATALOG_INFO, cbCalculatedFileHash), sizeof(DWORD)) &&
+                          info.pbCalculatedFileHash && info.cbCalculatedFileHash > 0;
+    const std::span<const uint8_t> given =
+        haveHash ? std::span<const uint8_t>(info.pbCalculatedFileHash, info.cbCalculatedFileHash)
+                 : std::span<const uint8_t>();
+    std::optional<size_t> index =
+        info.pcwszMemberTag ? catalog->FindByTag(winstr::View(info.pcwszMemberTag)) : std::nullopt;
+    if (!index && haveHash)
+        index = catalog->FindByDigest(given);
+    IndirectData member;
+    if (!index || !catalog->MemberDigest(*index, member) || !member.Md)
+        return TRUST_E_NOSIGNATURE;
+
+    // The member's check is the digest check: the file's hash against the one the catalog lists.
+    DigestCheck memberCheck;
+    memberCheck.AlgorithmOid = DigestAlgorithmOid(member.Md);
+    memberCheck.Signed = member.Digest;
+    if (haveHash) {
+        memberCheck.File.assign(given.begin(), given.end());
+    } else {
+        RequestFile memberFile;
+        Bytes hash;
+        if (SUCCEEDED(memberFile.Open(info.hMemberFile, info.pcwszMemberFilePath)) &&
+            SUCCEEDED(CatalogFileHash(memberFile.source(), member.Md, hash)))
+            memberCheck.File = std::move(hash);
+    }
+    const HRESULT memberResult =
+        !memberCheck.File.empty() && memberCheck.File == memberCheck.Signed ? S_OK : TRUST_E_BAD_DIGEST;
+    // The members of a catalog share its signature, and so its budget.
+    return JudgeSignature(request, state, catalogFile.source().descriptor(), catalog->Message(), true,
+                          [&](const SignedMessage&, DigestCheck& check) {
+                              check = memberCheck;
+                              return memberResult;
+                          });
+}
+
 HRESULT Dispatch(HWND hwnd, GUID* action, WINTRUST_DATA* request)
 {
     if (!request || request->cbStruct < sizeof(DWORD))
@@ -260,13 +325,18 @@ HRESULT Dispatch(HWND hwnd, GUID* action, WINTRUST_DATA* request)
         return TRUST_E_ACTION_UNKNOWN;
     if (!Holds(request->cbStruct, StateHandleEnd, 0))
         return E_INVALIDARG;
-    if (request->dwUnionChoice != WTD_CHOICE_FILE)
+    const bool byCatalog = request->dwUnionChoice == WTD_CHOICE_CATALOG;
+    if (request->dwUnionChoice != WTD_CHOICE_FILE && !byCatalog)
         return TRUST_E_SUBJECT_FORM_UNKNOWN;
-    if (!request->pFile || !Holds(request->pFile->cbStruct, offsetof(WINTRUST_FILE_INFO, hFile), sizeof(HANDLE)))
+    if (!byCatalog &&
+        (!request->pFile || !Holds(request->pFile->cbStruct, offsetof(WINTRUST_FILE_INFO, hFile), sizeof(HANDLE))))
+        return E_INVALIDARG;
+    if (byCatalog && (!request->pCatalog || !Holds(request->pCatalog->cbStruct,
+                                                   offsetof(WINTRUST_CATALOG_INFO, hMemberFile), sizeof(HANDLE))))
         return E_INVALIDARG;
 
     auto state = std::make_unique<ProviderState>(request, *action);
-    const HRESULT result = VerifyFile(*request, *state);
+    const HRESULT result = byCatalog ? VerifyCatalogMember(*request, *state) : VerifyFile(*request, *state);
     state->SetResult(result);
     if (request->dwStateAction == WTD_STATEACTION_VERIFY)
         request->hWVTStateData = RegisterState(std::move(state));
@@ -287,6 +357,67 @@ WINAPI_EXPORT HRESULT WINAPI WinVerifyTrustEx(HWND hwnd, GUID* pgActionID, WINTR
 WINAPI_EXPORT LONG WINAPI WinVerifyTrust(HWND hwnd, GUID* pgActionID, LPVOID pWVTData)
 {
     return WinVerifyTrustEx(hwnd, pgActionID, static_cast<WINTRUST_DATA*>(pWVTData));
+}
+
+WINAPI_EXPORT BOOL WINAPI CryptSIPRetrieveSubjectGuid(LPCWSTR FileName, HANDLE hFileIn, GUID* pgSubject)
+{
+    if (!pgSubject) {
+        SetLastError(static_cast<DWORD>(E_INVALIDARG));
+        return FALSE;
+    }
+    *pgSubject = GUID{};
+    RequestFile file;
+    HRESULT hr = file.Open(hFileIn, FileName);
+    std::unique_ptr<Subject> subject;
+    if (SUCCEEDED(hr))
+        hr = OpenSubject(file.source(), file.path(), subject);
+    // A damaged image or compound file is still claimed by its package.
+    if (hr == TRUST_E_NOSIGNATURE)
+        hr = S_OK;
+    if (FAILED(hr) || !subject) {
+        SetLastError(static_cast<DWORD>(FAILED(hr) ? hr : TRUST_E_SUBJECT_FORM_UNKNOWN));
+        return FALSE;
+    }
+    *pgSubject = subject->Type();
+    return TRUE;
+}
+
+WINAPI_EXPORT BOOL WINAPI CryptSIPGetSignedDataMsg(SIP_SUBJECTINFO* pSubjectInfo, DWORD* pdwEncodingType, DWORD dwIndex,
+                                                   DWORD* pcbSignedDataMsg, BYTE* pbSignedDataMsg)
+{
+    if (!pSubjectInfo || pSubjectInfo->cbSize < offsetof(SIP_SUBJECTINFO, pwsDisplayName) || !pcbSignedDataMsg) {
+        SetLastError(static_cast<DWORD>(E_INVALIDARG));
+        return FALSE;
+    }
+    RequestFile file;
+    HRESULT hr = file.Open(pSubjectInfo->hFile, pSubjectInfo->pwsFileName);
+    std::unique_ptr<Subject> subject;
+    if (SUCCEEDED(hr))
+        hr = OpenSubject(file.source(), file.path(), subject);
+    if (SUCCEEDED(hr) && pSubjectInfo->pgSubjectType && !(*pSubjectInfo->pgSubjectType == subject->Type()))
+        hr = TRUST_E_SUBJECT_FORM_UNKNOWN;
+    Bytes der;
+    if (SUCCEEDED(hr))
+        hr = dwIndex == 0 ? subject->Signature(der) : TRUST_E_NOSIGNATURE;
+    if (FAILED(hr)) {
+        SetLastError(static_cast<DWORD>(hr));
+        return FALSE;
+    }
+    if (pdwEncodingType)
+        *pdwEncodingType = Encoding;
+    const auto size = static_cast<DWORD>(der.size());
+    if (!pbSignedDataMsg) {
+        *pcbSignedDataMsg = size;
+        return TRUE;
+    }
+    if (*pcbSignedDataMsg < size) {
+        *pcbSignedDataMsg = size;
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    std::copy(der.begin(), der.end(), pbSignedDataMsg);
+    *pcbSignedDataMsg = size;
+    return TRUE;
 }
 
 WINAPI_EXPORT CRYPT_PROVIDER_DATA* WINAPI WTHelperProvDataFromStateData(HANDLE hStateData)

@@ -162,6 +162,12 @@ TEST(BulkReport, CheckGivesALineAFileAndTheVerdictAsExitStatus)
         {{"pe/gui.exe"}, 1, "pe/gui.exe: not signed\n"},
         {{"compound/one-file.msi"}, 1, "compound/one-file.msi: not signed\n"},
         {{"certs/root.pem"}, 1, "certs/root.pem: not supported\n"},
+        // The signed containers: cabinets, scripts, app packages.
+        {{"containers/cab/ts.cab", "containers/script/utf16.ps1", "containers/appx/valid.msixbundle"}, 0,
+         "containers/cab/ts.cab: OK Tessera Test Code Signing\ncontainers/script/utf16.ps1: OK Tessera Test Code "
+         "Signing\ncontainers/appx/valid.msixbundle: OK Tessera Test Code Signing\n"},
+        {{"containers/script/text-after.ps1", "containers/appx/unsigned.msix"}, 1,
+         "containers/script/text-after.ps1: ERROR Error 80096010\ncontainers/appx/unsigned.msix: not signed\n"},
         {{"missing.exe"}, 1, "missing.exe: not supported\n"},
     };
     for (const auto& c : cases) {
@@ -174,6 +180,49 @@ TEST(BulkReport, CheckGivesALineAFileAndTheVerdictAsExitStatus)
     const RunResult wrong = Report({"--check", "--jobs", "0", "signed/valid.exe"});
     EXPECT_EQ(wrong.ExitCode, 2);
     EXPECT_EQ(wrong.Out, "");
+}
+
+// Catalog signing: the files of a driver package are signed by the catalog beside them, or by one
+// named with --catalog; a catalog lists its members in JSON.
+TEST(BulkReport, CatalogsSignTheFilesTheyList)
+{
+    const RunResult folder = Report({"--check", "-r", "containers/driver-changed"});
+    EXPECT_EQ(folder.ExitCode, 1);
+    EXPECT_EQ(folder.Out, "containers/driver-changed/tessera.cat: OK Tessera Test Code Signing\n"
+                          "containers/driver-changed/tessera.dll: OK Tessera Test Code Signing\n"
+                          "containers/driver-changed/tessera.inf: OK Tessera Test Code Signing\n"
+                          "containers/driver-changed/tessera.sys: not signed\n");
+
+    const RunResult given =
+        Report({"--check", "--catalog", "containers/driver/tessera.cat", "pe/console64.exe", "pe/gui.exe"});
+    EXPECT_EQ(given.ExitCode, 1);
+    EXPECT_EQ(given.Out, "pe/console64.exe: OK Tessera Test Code Signing\npe/gui.exe: not signed\n");
+    const RunResult one = Report({"--catalog=containers/driver/tessera.cat", "pe/console64.exe"});
+    EXPECT_EQ(one.ExitCode, 0);
+    EXPECT_NE(one.Out.find("\nPublisher: Tessera Test Code Signing\n"), std::string::npos) << one.Out;
+    EXPECT_NE(one.Out.find("\nCatalog: tessera.cat\n\nCertificate X509 version 3\n"), std::string::npos) << one.Out;
+
+    const RunResult json = Report({"--json", "--catalog", "containers/driver/tessera.cat", "pe/console64.exe",
+                                   "containers/driver/tessera.cat"});
+    EXPECT_EQ(json.ExitCode, 0) << json.Err;
+    const std::vector<std::string> lines = Lines(json.Out);
+    ASSERT_EQ(lines.size(), 2u);
+    const QJsonObject member = ParseLine(lines[0]);
+    EXPECT_EQ(member.value(u"kind").toString(), QStringLiteral("executable"));
+    EXPECT_EQ(member.value(u"signatures").toArray().first().toObject().value(u"catalog").toString(),
+              QStringLiteral("containers/driver/tessera.cat"));
+    const QJsonObject catalog = ParseLine(lines[1]);
+    EXPECT_EQ(catalog.value(u"kind").toString(), QStringLiteral("catalog"));
+    EXPECT_EQ(catalog.value(u"memberCount").toInt(), 3);
+    QStringList names;
+    for (const QJsonValue m : catalog.value(u"members").toArray()) {
+        names.append(m.toObject().value(u"fileName").toString());
+        EXPECT_EQ(m.toObject().value(u"hashAlgorithm").toString(), QStringLiteral("sha256"));
+        EXPECT_EQ(m.toObject().value(u"tag").toString().toLower(), m.toObject().value(u"hash").toString());
+    }
+    EXPECT_EQ(names, (QStringList{QStringLiteral("tessera.dll"), QStringLiteral("tessera.inf"), QStringLiteral("tessera.sys")}));
+
+    EXPECT_EQ(Report({"--catalog"}).ExitCode, 2);
 }
 
 TEST(BulkReport, JobsInParallelKeepTheOrderOfTheFiles)

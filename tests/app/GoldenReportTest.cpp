@@ -105,7 +105,8 @@ TEST_P(GoldenReport, ItsJsonFollowsTheSchemaAndTheReport)
     const QStringList problems = ValidateJson(json, schema);
     EXPECT_TRUE(problems.isEmpty()) << problems.join(u'\n').toStdString();
 
-    const std::string text = report.Text();
+    // A line break before the report: a signed container's report begins with its verdict.
+    const std::string text = "\n" + report.Text();
     const QJsonArray certificates = json.value(u"certificates").toArray();
     size_t blocks = 0;
     for (size_t at = text.find("Thumbprint: "); at != std::string::npos; at = text.find("Thumbprint: ", at + 1)) {
@@ -331,23 +332,76 @@ class GoldenExplanation : public ::testing::TestWithParam<GoldenCase> {};
 TEST_P(GoldenExplanation, MatchesTheGoldenFile)
 {
     const GoldenCase& c = GetParam();
+    TempDir dir;
+    fs::path file = Fixture(c.Fixture);
+    if (c.InspectedAs) {
+        file = dir / c.InspectedAs;
+        fs::copy_file(Fixture(c.Fixture), file);
+    }
     const std::string trust = Fixture(c.Trusted ? "trust-tessera.pem" : "no-trust.pem").string();
     setenv("SSL_CERT_FILE", trust.c_str(), 1);
     TInspectionOptions options;
     options.AllSignatures = true;
     options.Explain = true;
     const std::string name = fs::path(c.Golden).filename().string();
-    const std::string difference = CompareGolden(MaskJudgedNow(Report(Fixture(c.Fixture), c.Password, options)),
+    const std::string difference = CompareGolden(MaskJudgedNow(Report(file, c.Password, options)),
                                                  fs::path(TESSERA_SOURCE_DIR) / "tests/golden/explain" / (name + ".txt"));
     EXPECT_TRUE(difference.empty()) << difference;
 }
 
-INSTANTIATE_TEST_SUITE_P(SignedFiles, GoldenExplanation, ::testing::ValuesIn(SignedFiles), CaseName);
+// The signed containers: the executable's report without its version block.
+const GoldenCase Containers[] = {
+    {"containers/cab-valid", "containers/cab/valid.cab", nullptr, nullptr, true},
+    {"containers/cab-ts", "containers/cab/ts.cab", nullptr, nullptr, true},
+    {"containers/cab-nested", "containers/cab/nested.cab", nullptr, nullptr, true},
+    {"containers/cab-bad-digest", "containers/cab/bad-digest.cab", nullptr, nullptr, true},
+    {"containers/cab-unsigned", "containers/cab/unsigned.cab", nullptr, nullptr, true},
+    {"containers/cab-valid-untrusted", "containers/cab/valid.cab"},
+    {"containers/script-valid", "containers/script/valid.ps1", nullptr, nullptr, true},
+    {"containers/script-ts", "containers/script/ts.ps1", nullptr, nullptr, true},
+    {"containers/script-nested", "containers/script/nested.ps1", nullptr, nullptr, true},
+    {"containers/script-utf16", "containers/script/utf16.ps1", nullptr, nullptr, true},
+    {"containers/script-module", "containers/script/module.psm1", nullptr, nullptr, true},
+    {"containers/script-types", "containers/script/types.ps1xml", nullptr, nullptr, true},
+    {"containers/script-bad-digest", "containers/script/bad-digest.ps1", nullptr, nullptr, true},
+    {"containers/script-text-after", "containers/script/text-after.ps1", nullptr, nullptr, true},
+    {"containers/script-unsigned", "containers/script/unsigned.ps1", nullptr, nullptr, true},
+    // A script is one by its name: the same text under another name is not.
+    {"containers/script-as-txt", "containers/script/valid.ps1", "script.txt", nullptr, true},
+    {"containers/appx-valid", "containers/appx/valid.msix", nullptr, nullptr, true},
+    {"containers/appx-ts", "containers/appx/ts.msix", nullptr, nullptr, true},
+    {"containers/appx-code-integrity", "containers/appx/code-integrity.msix", nullptr, nullptr, true},
+    {"containers/appx-bundle", "containers/appx/valid.msixbundle", nullptr, nullptr, true},
+    {"containers/appx-as-appx", "containers/appx/valid.msix", "package.APPX", nullptr, true},
+    {"containers/appx-bad-digest", "containers/appx/bad-digest.msix", nullptr, nullptr, true},
+    {"containers/appx-block-map-lies", "containers/appx/block-map-lies.msix", nullptr, nullptr, true},
+    {"containers/appx-unsigned", "containers/appx/unsigned.msix", nullptr, nullptr, true},
+    {"containers/appx-not-zip", "pe/text.txt", "package.msix", nullptr, true},
+    // Catalogs: their own signature, and the files of a driver package that a catalog beside them
+    // signs; a changed driver is in no catalog.
+    {"containers/catalog-valid", "containers/catalog/valid.cat", nullptr, nullptr, true},
+    {"containers/catalog-ts", "containers/driver/tessera.cat", nullptr, nullptr, true},
+    {"containers/catalog-bad-digest", "containers/catalog/bad-digest.cat", nullptr, nullptr, true},
+    {"containers/catalog-unsigned", "containers/catalog/unsigned.cat", nullptr, nullptr, true},
+    {"containers/catalog-not-catalog", "certs/three.p7b", "bundle.cat", nullptr, true},
+    {"containers/driver-sys", "containers/driver/tessera.sys", nullptr, nullptr, true},
+    {"containers/driver-dll", "containers/driver/tessera.dll", nullptr, nullptr, true},
+    {"containers/driver-inf", "containers/driver/tessera.inf", nullptr, nullptr, true},
+    {"containers/driver-sys-untrusted", "containers/driver/tessera.sys"},
+    {"containers/driver-changed-sys", "containers/driver-changed/tessera.sys", nullptr, nullptr, true},
+    {"containers/driver-changed-inf", "containers/driver-changed/tessera.inf", nullptr, nullptr, true},
+    {"containers/driver-sha1-sys", "containers/driver-sha1/tessera.sys", nullptr, nullptr, true},
+    // The same executable away from its catalog is not signed.
+    {"containers/driver-sys-alone", "containers/driver/tessera.sys", "tessera.sys", nullptr, true},
+};
 
 INSTANTIATE_TEST_SUITE_P(CertificateFiles, GoldenReport, ::testing::ValuesIn(CertificateFiles), CaseName);
 INSTANTIATE_TEST_SUITE_P(KeyContainers, GoldenReport, ::testing::ValuesIn(KeyContainers), CaseName);
 INSTANTIATE_TEST_SUITE_P(Executables, GoldenReport, ::testing::ValuesIn(Executables), CaseName);
 INSTANTIATE_TEST_SUITE_P(CompoundFiles, GoldenReport, ::testing::ValuesIn(CompoundFiles), CaseName);
 INSTANTIATE_TEST_SUITE_P(SignedFiles, GoldenReport, ::testing::ValuesIn(SignedFiles), CaseName);
+INSTANTIATE_TEST_SUITE_P(Containers, GoldenReport, ::testing::ValuesIn(Containers), CaseName);
+INSTANTIATE_TEST_SUITE_P(SignedFiles, GoldenExplanation, ::testing::ValuesIn(SignedFiles), CaseName);
+INSTANTIATE_TEST_SUITE_P(Containers, GoldenExplanation, ::testing::ValuesIn(Containers), CaseName);
 
 } // namespace

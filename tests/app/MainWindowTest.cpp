@@ -306,6 +306,74 @@ TEST(MainWindow, ExportFollowsTheSaveDialogsFilter)
     EXPECT_EQ(proposal, Path(dir / "three.der"));
 }
 
+// A cabinet, a script and an app package as an executable: View shows the signer, Export writes
+// the signature's certificates, and the report of what was written is their blocks.
+TEST(MainWindow, SignedContainersViewTheirSignerAndExportItsCertificates)
+{
+    for (const char* fixture : {"containers/cab/ts.cab", "containers/script/valid.ps1", "containers/appx/valid.msix"}) {
+        TempDir dir;
+        const std::filesystem::path file = dir / std::filesystem::path(fixture).filename();
+        std::filesystem::copy_file(Fixture(fixture), file);
+        TwndMain w({QStringLiteral("tessera")});
+        w.OpenFile(Path(file));
+        ASSERT_TRUE(w.bView->isEnabled()) << fixture;
+        ASSERT_TRUE(w.bExport->isEnabled()) << fixture;
+        EXPECT_TRUE(w.bProps->isEnabled()) << fixture;
+
+        QString title;
+        WhenModal([&](QWidget* modal) {
+            title = modal->windowTitle();
+            qobject_cast<QDialog*>(modal)->reject();
+        });
+        w.bView->click();
+        EXPECT_EQ(title, QStringLiteral("Digital Signature Details")) << fixture;
+
+        WhenModal([&](QWidget* modal) { QMetaObject::invokeMethod(modal, "accept", Qt::DirectConnection); });
+        w.bExport->click();
+        const QStringList report = w.ReportLines();
+        const qsizetype blocks = report.indexOf(QStringLiteral("Certificate X509 version 3"));
+        ASSERT_GT(blocks, 0) << fixture;
+        const std::filesystem::path exported = std::filesystem::path(file).replace_extension(".pem");
+        ASSERT_TRUE(std::filesystem::exists(exported)) << fixture;
+        w.OpenFile(Path(exported));
+        EXPECT_EQ(w.ReportLines(), report.mid(blocks)) << fixture;
+    }
+}
+
+// A driver package: the executable without a signature of its own shows the signer of the catalog
+// beside it, and exports the catalog's certificates; away from the catalog it has none.
+TEST(MainWindow, ACatalogSignedFileViewsAndExportsTheCatalogsSignature)
+{
+    TempDir dir;
+    for (const char* name : {"tessera.sys", "tessera.cat"})
+        std::filesystem::copy_file(Fixture(std::string("containers/driver/") + name), dir / name);
+    TwndMain w({QStringLiteral("tessera")});
+    w.OpenFile(Path(dir / "tessera.sys"));
+    EXPECT_TRUE(w.ReportLines().contains(QStringLiteral("Catalog: tessera.cat")));
+    ASSERT_TRUE(w.bView->isEnabled());
+    ASSERT_TRUE(w.bExport->isEnabled());
+
+    QString title;
+    WhenModal([&](QWidget* modal) {
+        title = modal->windowTitle();
+        qobject_cast<QDialog*>(modal)->reject();
+    });
+    w.bView->click();
+    EXPECT_EQ(title, QStringLiteral("Digital Signature Details"));
+
+    WhenModal([&](QWidget* modal) { QMetaObject::invokeMethod(modal, "accept", Qt::DirectConnection); });
+    w.bExport->click();
+    w.OpenFile(Path(dir / "tessera.cat"));
+    const QStringList catalogReport = w.ReportLines();
+    w.OpenFile(Path(dir / "tessera.pem"));
+    EXPECT_EQ(w.ReportLines(), catalogReport.mid(catalogReport.indexOf(QStringLiteral("Certificate X509 version 3"))));
+
+    std::filesystem::remove(dir / "tessera.cat");
+    w.OpenFile(Path(dir / "tessera.sys"));
+    EXPECT_TRUE(w.ReportLines().contains(QStringLiteral("File is not signed")));
+    EXPECT_FALSE(w.bView->isEnabled());
+}
+
 // A name typed without extension gets the extension of the filter chosen, as on Windows; a name
 // with one keeps it, and the filter decides the encoding.
 TEST(MainWindow, ANameWithoutExtensionGetsTheChosenFiltersExtension)

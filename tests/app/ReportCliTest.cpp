@@ -621,4 +621,12 @@ TEST(ReportCli, NamesAndFieldsCannotForgeALineOrDriveATerminal)
     // Off a terminal the report is exact, for scripts that read it.
     const RunResult piped = RunProgram(Program(), {Fixture("signed/forged-escape.exe").string()}, {}, {trust});
     EXPECT_NE(piped.Out.find("Publisher: Tessera \x1b[1A\x1b[2KPublisher: Microsoft Corporation\n"), std::string::npos);
+
+    // The name of the catalog that signs a file is a field like any other.
+    TempDir driver;
+    std::filesystem::copy_file(Fixture("containers/driver/tessera.sys"), driver / "tessera.sys");
+    std::filesystem::copy_file(Fixture("containers/driver/tessera.cat"), driver / "evil\x1b[2K.cat");
+    const std::string shown = OnATerminal({(driver / "tessera.sys").string()}, {trust});
+    EXPECT_EQ(shown.find('\x1b'), std::string::npos) << shown;
+    EXPECT_NE(shown.find("Catalog: evil\\e[2K.cat"), std::string::npos) << shown;
 }

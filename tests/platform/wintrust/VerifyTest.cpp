@@ -259,8 +259,15 @@ TEST(RequestTest, MalformedRequestsAreRefused)
     }
     {
         Request request("valid.exe");
-        request.Data.dwUnionChoice = WTD_CHOICE_CATALOG;
+        request.Data.dwUnionChoice = WTD_CHOICE_BLOB;
         EXPECT_EQ(Hex(WinVerifyTrustEx(nullptr, &action, &request.Data)), Hex(TRUST_E_SUBJECT_FORM_UNKNOWN));
+        EXPECT_EQ(request.Data.hWVTStateData, nullptr);
+    }
+    {
+        // A file's information where the catalog choice wants a catalog's: too short for it.
+        Request request("valid.exe");
+        request.Data.dwUnionChoice = WTD_CHOICE_CATALOG;
+        EXPECT_EQ(Hex(WinVerifyTrustEx(nullptr, &action, &request.Data)), Hex(E_INVALIDARG));
         EXPECT_EQ(request.Data.hWVTStateData, nullptr);
     }
     {

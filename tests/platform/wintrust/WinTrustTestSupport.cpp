@@ -2,8 +2,11 @@
 
 #include "platform/common/Calendar.h"
 #include "platform/common/WinStr.h"
+#include "platform/include/win/mscat.h"
+#include "platform/kernel32/Handles.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <cstdio>
 #include <cstdlib>
 #include <netinet/in.h>
@@ -122,6 +125,53 @@ HRESULT Verification::Close()
 {
     FData.dwStateAction = WTD_STATEACTION_CLOSE;
     return WinVerifyTrustEx(reinterpret_cast<HWND>(INVALID_HANDLE_VALUE), &FAction, &FData);
+}
+
+HRESULT VerifyByCatalog(const fs::path& catalog, const fs::path& file)
+{
+    const std::u16string catalogName = winstr::FromFileSystem(catalog.string());
+    const std::u16string fileName = winstr::FromFileSystem(file.string());
+    const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    const HANDLE handle = kernel32::HandleFromDescriptor(fd);
+    HRESULT result = TRUST_E_NOSIGNATURE;
+    for (const char16_t* algorithm : {u"SHA256", u"SHA1"}) {
+        HCATADMIN admin = nullptr;
+        if (!CryptCATAdminAcquireContext2(&admin, nullptr, algorithm, nullptr, 0))
+            continue;
+        if (HCATINFO added = CryptCATAdminAddCatalog(admin, catalogName.c_str(), nullptr, 0))
+            CryptCATAdminReleaseCatalogContext(admin, added, 0);
+        BYTE hash[64] = {};
+        DWORD size = sizeof hash;
+        HCATINFO found = nullptr;
+        if (CryptCATAdminCalcHashFromFileHandle2(admin, handle, &size, hash, 0))
+            found = CryptCATAdminEnumCatalogFromHash(admin, hash, size, 0, nullptr);
+        if (found) {
+            CryptCATAdminReleaseCatalogContext(admin, found, 0);
+            WINTRUST_CATALOG_INFO info{};
+            info.cbStruct = sizeof info;
+            info.pcwszCatalogFilePath = catalogName.c_str();
+            info.pcwszMemberFilePath = fileName.c_str();
+            info.hMemberFile = handle;
+            info.pbCalculatedFileHash = hash;
+            info.cbCalculatedFileHash = size;
+            info.hCatAdmin = admin;
+            WINTRUST_DATA request{};
+            request.cbStruct = sizeof request;
+            request.dwUIChoice = WTD_UI_NONE;
+            request.fdwRevocationChecks = WTD_REVOKE_WHOLECHAIN;
+            request.dwUnionChoice = WTD_CHOICE_CATALOG;
+            request.pCatalog = &info;
+            request.dwStateAction = WTD_STATEACTION_IGNORE;
+            GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+            result = WinVerifyTrustEx(reinterpret_cast<HWND>(INVALID_HANDLE_VALUE), &action, &request);
+        }
+        CryptCATAdminReleaseContext(admin, 0);
+        if (found)
+            break;
+    }
+    if (fd >= 0)
+        close(fd);
+    return result;
 }
 
 HRESULT VerifyBytes(const Bytes& bytes, const std::string& name)

@@ -84,6 +84,11 @@ private:
     HRESULT FResult = E_FAIL;
 };
 
+// A file judged by a catalog as programs do it: the administrator finds whether the catalog lists
+// the file's hash (SHA-256, else SHA-1), then WinVerifyTrust judges the member; TRUST_E_NOSIGNATURE
+// when the catalog lists no such hash.
+[[nodiscard]] HRESULT VerifyByCatalog(const std::filesystem::path& catalog, const std::filesystem::path& file);
+
 // Verifies bytes written to a temporary file (by path); the state is closed at once.
 [[nodiscard]] HRESULT VerifyBytes(const Bytes& bytes, const std::string& name = "subject.bin");
 
