@@ -268,8 +268,11 @@ TEST(ReportCli, AFileThatCannotBeReadIsReportedAndNamed)
     std::filesystem::copy_file(Fixture("certs/root.pem"), locked);
     std::filesystem::permissions(locked, std::filesystem::perms::none);
     std::filesystem::permissions(dir.path(), std::filesystem::perms(0755));
+    if (const std::string why = CannotRunAs(Identity::Nobody); !why.empty())
+        GTEST_SKIP() << why;
+    const ReachableBuild reachable;
     const IdentityRun run = RunAs(Identity::Nobody, [&] {
-        const RunResult r = RunProgram(Program(), {locked});
+        const RunResult r = RunProgram(reachable.Program("tessera-report"), {locked});
         return std::to_string(r.ExitCode) + "|" + r.Out + "|" + r.Err;
     });
     ASSERT_TRUE(run.Ran) << run.Output;
