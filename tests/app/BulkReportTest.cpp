@@ -96,7 +96,7 @@ TEST(BulkReport, EveryJsonLineFollowsTheSchema)
     WriteText(dir / "broken.doc", broken);
     std::filesystem::copy_file(Fixture("certs/root.pem"), dir / "odd\xffname.pem");
     const RunResult r = Report({"--json", "--check", "-r", ".", (dir / "broken.doc").string(),
-                             (dir / "odd\xffname.pem").string()});
+                                (dir / "odd\xffname.pem").string(), (dir / "missing.exe").string()});
     EXPECT_EQ(r.ExitCode, 1);
     const std::vector<std::string> lines = Lines(r.Out);
     ASSERT_GT(lines.size(), 100u);
@@ -104,10 +104,15 @@ TEST(BulkReport, EveryJsonLineFollowsTheSchema)
         const QStringList problems = ValidateJson(ParseLine(line), schema);
         EXPECT_TRUE(problems.isEmpty()) << line << "\n" << problems.join(u'\n').toStdString();
     }
-    const QJsonObject error = ParseLine(lines[lines.size() - 2]);
+    const QJsonObject error = ParseLine(lines[lines.size() - 3]);
     EXPECT_TRUE(error.contains(u"error"));
     EXPECT_EQ(error.value(u"check").toObject().value(u"status").toString(), QStringLiteral("ERROR"));
-    const QJsonObject odd = ParseLine(lines.back());
+    // A file that cannot be read says why, beside what the report shows of it.
+    const QJsonObject missing = ParseLine(lines.back());
+    EXPECT_EQ(missing.value(u"error").toString(), QStringLiteral("No such file or directory"));
+    EXPECT_EQ(missing.value(u"kind").toString(), QStringLiteral("unsupported"));
+    EXPECT_EQ(missing.value(u"check").toObject().value(u"status").toString(), QStringLiteral("not supported"));
+    const QJsonObject odd = ParseLine(lines[lines.size() - 2]);
     EXPECT_EQ(odd.value(u"path").toString(), QString::fromStdString((dir / "odd").string()) + QChar(0xFFFD) +
                                                  QStringLiteral("name.pem"));
     EXPECT_EQ(QByteArray::fromBase64(odd.value(u"pathBase64").toString().toLatin1()).toStdString(),

@@ -44,7 +44,9 @@ TEST(ProgramVersion, TheProgramsDescribeThemselvesFromTheirOwnSection)
         // --version prints what the program read from itself.
         const RunResult run = RunProgram(BinaryDir() / program, {"--version"});
         EXPECT_EQ(run.ExitCode, 0) << program;
-        EXPECT_EQ(run.Out, "Tessera " + info.FileVersion.toStdString() + "\n" + info.Copyright.toStdString() + "\n");
+        EXPECT_EQ(run.Out.substr(0, run.Out.find("\nLicense ")),
+                  std::string(program) + " (" + info.ProductName.toStdString() + ") " +
+                      info.ProductVersion.toStdString() + "\n" + info.Copyright.toStdString());
     }
 }
 
