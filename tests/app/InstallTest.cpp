@@ -1,7 +1,8 @@
 // What `cmake --install` puts in a prefix: programs that run there alone, with their stand-ins,
 // whatever the working folder and with the build tree out of reach; the desktop entry, valid and
-// naming the file types Tessera opens; the icon in every size of the hicolor theme; the manual
-// pages.
+// naming the file types Tessera opens; the metainfo; the icon in every size of the hicolor theme;
+// the manual pages; what scripts read (the JSON schema, bash's completion); each package's
+// documents.
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -144,6 +145,31 @@ TEST_F(Install, TheDesktopEntryTheIconsAndTheManualPagesGoWhereTheDesktopFindsTh
         const RunResult groff = RunProgram("/usr/bin/groff", {"-man", "-Tutf8", "-ww", "-z", path.string()});
         EXPECT_EQ(groff.ExitCode, 0) << page;
         EXPECT_EQ(groff.Err, "") << page;
+    }
+}
+
+TEST_F(Install, TheMetainfoTheSchemaTheCompletionAndEachPackagesDocuments)
+{
+    const fs::path& prefix = Prefix->path();
+    const fs::path metainfo = prefix / "share/metainfo/example.tessera.Tessera.metainfo.xml";
+    const RunResult validate = RunProgram("/usr/bin/appstreamcli", {"validate", "--no-net", metainfo.string()});
+    EXPECT_EQ(validate.ExitCode, 0) << validate.Out << validate.Err;
+    EXPECT_NE(ReadText(metainfo).find("<launchable type=\"desktop-id\">tessera.desktop</launchable>"),
+              std::string::npos);
+    EXPECT_NE(ReadText(metainfo).find("<project_license>Apache-2.0</project_license>"), std::string::npos);
+
+    EXPECT_EQ(ReadText(prefix / "share/tessera/report.schema.json"),
+              ReadText(fs::path(TESSERA_SOURCE_DIR) / "docs/report.schema.json"));
+    const fs::path completion = prefix / "share/bash-completion/completions/tessera-report";
+    const RunResult syntax = RunProgram("/bin/bash", {"-n", completion.string()});
+    EXPECT_EQ(syntax.ExitCode, 0) << syntax.Err;
+    EXPECT_NE(ReadText(completion).find("complete -F _tessera_report tessera-report"), std::string::npos);
+
+    for (const char* package : {"tessera", "tessera-report"}) {
+        const fs::path doc = prefix / "share/doc" / package;
+        EXPECT_NE(ReadText(doc / "copyright").find("\nLicense: Apache-2.0\n"), std::string::npos) << package;
+        const RunResult changelog = RunProgram("/bin/gzip", {"-d", "-c", (doc / "changelog.gz").string()});
+        EXPECT_EQ(changelog.Out.rfind("tessera (" TESSERA_PROJECT_VERSION ") ", 0), 0u) << package << changelog.Out;
     }
 }
 
