@@ -255,16 +255,21 @@ std::string Quoted(std::string_view argument)
     return text;
 }
 
-// Why getopt_long refused the argument before optind, in GNU's words.
+// Why getopt_long refused an argument, in GNU's words: optopt names the option (0 for a long one
+// it does not know), and a long one's words end before optind.
 std::string Refusal(int result, char** argv)
 {
     const std::string_view given = argv[optind - 1];
     const std::string_view name = given.substr(0, given.find('='));
-    if (result == ':')
-        return "option '" + Quoted(name) + "' requires an argument";
-    for (const TOption& option : Options)
-        if (optopt != 0 && optopt == OptionId(option))
-            return "option '--" + std::string(option.Name) + "' doesn't allow an argument";
+    const bool longForm = given.starts_with("--");
+    const auto known = std::find_if(std::begin(Options), std::end(Options),
+                                    [](const TOption& o) { return optopt != 0 && optopt == OptionId(o); });
+    if (known != std::end(Options)) {
+        if (!longForm)
+            return "option requires an argument -- '" + std::string(1, known->Short) + "'";
+        return "option '--" + std::string(known->Name) + "' " +
+               (result == ':' ? "requires an argument" : "doesn't allow an argument");
+    }
     if (optopt != 0)
         return "invalid option -- '" + Quoted(std::string(1, static_cast<char>(optopt))) + "'";
     std::string candidates;

@@ -244,8 +244,10 @@ TEST(ReportCli, OptionsAreParsedAsGetoptLongParsesThem)
         {{"--frobnicate", "f"}, 2, "", "tessera-report: unrecognized option '--frobnicate'" + hint},
         {{"--frob\nnicate\x1b[2J", "f"}, 2, "", "tessera-report: unrecognized option '--frob?nicate?[2J'" + hint},
         {{"-x", "f"}, 2, "", "tessera-report: invalid option -- 'x'" + hint},
-        {{"f", "-j"}, 2, "", "tessera-report: option '-j' requires an argument" + hint},
-        {{"f", "--jobs"}, 2, "", "tessera-report: option '--jobs' requires an argument" + hint},
+        {{"f", "-j"}, 2, "", "tessera-report: option requires an argument -- 'j'" + hint},
+        {{"f", "-rj"}, 2, "", "tessera-report: option requires an argument -- 'j'" + hint},
+        {{"f", "--jo"}, 2, "", "tessera-report: option '--jobs' requires an argument" + hint},
+        {{"f", "--pass"}, 2, "", "tessera-report: option '--password-file' requires an argument" + hint},
         {{"-j0", "f"}, 2, "", "tessera-report: option '--jobs' needs a number of files from 1 to 1024" + hint},
         {{"--check"}, 2, "", "tessera-report: missing FILE" + hint},
     };
