@@ -260,7 +260,9 @@ TEST(BulkReport, FoldersAreWalkedInOrderWithoutFollowingLinks)
     fs::create_symlink(dir / "tree/0.exe", dir / "tree/link-to-file.exe");
     fs::create_directories(dir / "tree/closed");
     fs::copy_file(Fixture("pe/gui.exe"), dir / "tree/closed/3.exe");
-    fs::permissions(dir / "tree/closed", fs::perms::owner_all);
+    // Closed to everyone, its owner too: run without root, the other user stands in a user
+    // namespace for the test's own user, who owns the folder.
+    fs::permissions(dir / "tree/closed", fs::perms::none);
     fs::permissions(dir.path(), fs::perms(0755));
     fs::permissions(dir / "tree", fs::perms(0755));
     fs::permissions(dir / "tree/a", fs::perms(0755));
@@ -272,6 +274,7 @@ TEST(BulkReport, FoldersAreWalkedInOrderWithoutFollowingLinks)
         const RunResult r = RunProgram(reachable.Program("tessera-report"), {"--check", "-r", tree}, {}, {trust});
         return std::to_string(r.ExitCode) + "\n" + r.Out + "--\n" + r.Err;
     });
+    fs::permissions(dir / "tree/closed", fs::perms::owner_all); // so that it can be removed
     ASSERT_TRUE(run.Ran) << run.Output;
     EXPECT_EQ(run.Output, "1\n" + tree + "/0.exe: not signed\n" + tree + "/a/1.exe: OK Tessera Test Code Signing\n" +
                               tree + "/b/2.exe: OK Tessera Test Code Signing\n" + tree +
