@@ -10,9 +10,9 @@ build="cmake ninja-build g++ pkg-config qt6-base-dev libssl-dev libcurl4-openssl
   shared-mime-info fonts-dejavu-core"
 # The tests: the peers they compare against (openssl, osslsigncode, msitools), a display server
 # for screenshots, a D-Bus daemon for the private session bus of the properties tests, time zones
-# and the system's trust store, the checkers of the installed desktop entry, metainfo and manual
-# pages, and what the package test builds and checks the packages with.
-test="openssl osslsigncode msitools xvfb xauth dbus tzdata ca-certificates desktop-file-utils appstream
+# and the system's trust store, the checkers of the installed desktop entry, metainfo, manual
+# pages and bash completion, and what the package test builds and checks the packages with.
+test="openssl osslsigncode msitools xvfb xauth dbus tzdata ca-certificates desktop-file-utils appstream bash-completion
   groff-base dpkg-dev lintian"
 # The Debian packages (tools/make-deb): dpkg-dev computes their dependencies and control files and
 # builds them, lintian checks them.

@@ -164,6 +164,22 @@ TEST_F(Install, TheMetainfoTheSchemaTheCompletionAndEachPackagesDocuments)
     const RunResult syntax = RunProgram("/bin/bash", {"-n", completion.string()});
     EXPECT_EQ(syntax.ExitCode, 0) << syntax.Err;
     EXPECT_NE(ReadText(completion).find("complete -F _tessera_report tessera-report"), std::string::npos);
+    // With bash's completion: the options the installed program's --help lists, numbers for -j.
+    const fs::path library = "/usr/share/bash-completion/bash_completion";
+    if (fs::exists(library)) {
+        const std::string complete = "source \"$1\" && source \"$2\" && PATH=\"$3:$PATH\" && "
+                                     "COMP_WORDS=(tessera-report \"$4\" \"$5\") && COMP_CWORD=2 && "
+                                     "COMP_LINE=\"tessera-report $4 $5\" && COMP_POINT=${#COMP_LINE} && "
+                                     "_tessera_report tessera-report \"$5\" \"$4\" 2>/dev/null; echo \"${COMPREPLY[*]}\"";
+        const auto offered = [&](const std::string& previous, const std::string& word) {
+            return RunProgram("/bin/bash", {"-c", complete, "bash", library.string(), completion.string(),
+                                            (prefix / "bin").string(), previous, word})
+                .Out;
+        };
+        EXPECT_EQ(offered("-r", "--j"), "--jobs= --json\n");
+        EXPECT_EQ(offered("-r", "--pass"), "--password-file=\n");
+        EXPECT_EQ(offered("-j", "1"), "1\n");
+    }
 
     for (const char* package : {"tessera", "tessera-report"}) {
         const fs::path doc = prefix / "share/doc" / package;

@@ -15,7 +15,9 @@ skip() {
     exit 77
 }
 [ "$(id -u)" -eq 0 ] || skip "installing the packages needs root"
-command -v apt-get >/dev/null && command -v dpkg-deb >/dev/null || skip "no apt-get and dpkg-deb to install with"
+if ! command -v apt-get >/dev/null || ! command -v dpkg-deb >/dev/null; then
+    skip "no apt-get and dpkg-deb to install with"
+fi
 for package in tessera tessera-report; do
     if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
         skip "$package is installed already, and this test would remove it"
