@@ -136,7 +136,7 @@ ReachableBuild::ReachableBuild()
     namespace fs = std::filesystem;
     for (const fs::directory_entry& entry : fs::directory_iterator(BinaryDir())) {
         const std::string name = entry.path().filename().string();
-        if (entry.is_regular_file() && (name == "tessera" || name == "tessera-report" || name.ends_with(".so")))
+        if (entry.is_regular_file() && (name == "tessera-report" || name.ends_with(".so")))
             fs::copy_file(entry.path(), FDir / name);
     }
     fs::permissions(FDir.path(), fs::perms(0755));

@@ -35,7 +35,7 @@ struct IdentityRun {
 // machines; no administrators' group), for a test to skip with; empty when it can.
 [[nodiscard]] std::string CannotRunAs(Identity identity);
 
-// The build's programs and stand-in libraries, and the fixtures asked for, copied to a folder
+// The build's tessera-report and stand-in libraries, and the fixtures asked for, copied to a folder
 // every user may enter: in a checkout under a folder only its owner enters (root's home, on any
 // Debian system) another user could not even start them.
 class ReachableBuild {
