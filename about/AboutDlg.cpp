@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QFont>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QLabel>
@@ -19,6 +20,7 @@
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextLayout>
+#include <QUrl>
 #include <QWindow>
 
 #include <initializer_list>
@@ -151,11 +153,34 @@ const QColor Grey(128, 128, 128);
 
 TVendorSite& CurrentSite()
 {
-    static TVendorSite site = TesseraSite;
+    static TVendorSite site = BuiltInVendorSite();
     return site;
 }
 
 } // namespace
+
+TVendorSite VendorSiteAt(const QString& address, const QString& email)
+{
+    TVendorSite site;
+    site.EMail = email;
+    QString home = address.trimmed();
+    while (home.endsWith(u'/'))
+        home.chop(1);
+    if (home.isEmpty())
+        return site;
+    // The update check takes the port apart from the address.
+    const QUrl url(home);
+    site.UpdatePort =
+        static_cast<uint16_t>(url.port(url.scheme().compare(u"http", Qt::CaseInsensitive) == 0 ? 80 : 443));
+    site.UpdatePage = url.adjusted(QUrl::RemovePort).toString() + QLatin1String("/webupdate.html");
+    site.HomePage = home;
+    return site;
+}
+
+TVendorSite BuiltInVendorSite()
+{
+    return VendorSiteAt(QStringLiteral(TESSERA_VENDOR_SITE), QStringLiteral(TESSERA_VENDOR_EMAIL));
+}
 
 const TVendorSite& VendorSite()
 {
@@ -325,7 +350,8 @@ void TdlgAbout::Setup(const QString& productCode, const QString& extraText, TLan
     FLang = language;
     FSite = site;
     const TAboutTexts& texts = Texts(FLang);
-    if (!productCode.isEmpty()) {
+    // Without a page to ask, a check could only fail: there is none, as without a product code.
+    if (!productCode.isEmpty() && !site.UpdatePage.isEmpty()) {
         UpdateCheck = new TUpdateCheck(this);
         UpdateCheck->SetOptions({uoOverwrite});
         UpdateCheck->SetHTTPPort(site.UpdatePort);
@@ -447,7 +473,10 @@ void TdlgAbout::WMCheckUpdate()
 void TdlgAbout::done(int result)
 {
     if (UpdateCheck && UpdateCheck->Active()) {
+        // The check ends at once (its transfer is cancelled, whatever the server does) and the
+        // dialog closes when the check's call returns.
         FPendingResult = result;
+        UpdateCheck->Abort();
         return;
     }
     FormClose();
@@ -517,10 +546,13 @@ void TdlgAbout::cmHomepage()
 
 void TdlgAbout::FormMouseDown(const QMouseEvent& event)
 {
-    // The window system moves the window when it can; otherwise the dialog follows the mouse.
-    if (windowHandle() && windowHandle()->startSystemMove())
+    // Wayland lets no client place its own window: the compositor moves it. Elsewhere the dialog
+    // follows the pointer itself, by the pointer's movement since the press; X11 window managers
+    // asked to move it (_NET_WM_MOVERESIZE) were seen to make it jump by its own position.
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")) && windowHandle() &&
+        windowHandle()->startSystemMove())
         return;
-    FDragOffset = event.globalPosition().toPoint() - pos();
+    FDragStart = DragStart{event.globalPosition().toPoint(), pos()};
 }
 
 bool TdlgAbout::eventFilter(QObject* watched, QEvent* event)
@@ -547,10 +579,10 @@ bool TdlgAbout::eventFilter(QObject* watched, QEvent* event)
     }
     if (type == QEvent::MouseButtonPress)
         FormMouseDown(mouse);
-    else if (type == QEvent::MouseMove && FDragOffset)
-        move(mouse.globalPosition().toPoint() - *FDragOffset);
+    else if (type == QEvent::MouseMove && FDragStart)
+        move(FDragStart->Window + (mouse.globalPosition().toPoint() - FDragStart->Pointer));
     else if (type == QEvent::MouseButtonRelease)
-        FDragOffset.reset();
+        FDragStart.reset();
     return true;
 }
 

@@ -31,13 +31,14 @@ struct TVendorSite {
     QString EMail;    // the author's "mailto:" address
 };
 
-// Tessera's addresses until it has a site of its own: a reserved example host.
-inline const TVendorSite TesseraSite{QStringLiteral("https://tessera.example/webupdate.html"), 443,
-                                     QStringLiteral("https://tessera.example"),
-                                     QStringLiteral("mailto:tessera@tessera.example")};
+// The site at an address ("https://host[:port][/path]"): its update page is "webupdate.html"
+// there. An empty address is no site: no update page and no home page.
+[[nodiscard]] TVendorSite VendorSiteAt(const QString& address, const QString& email);
+// The site the build names (TESSERA_VENDOR_SITE and TESSERA_VENDOR_EMAIL), empty unless set.
+[[nodiscard]] TVendorSite BuiltInVendorSite();
 
-// The site the program's about box uses: TesseraSite unless replaced (tests serve their own pages
-// on loopback). Used on the user-interface thread only.
+// The site the program's about box uses: the built-in one unless replaced (tests serve their own
+// pages on loopback). Used on the user-interface thread only.
 [[nodiscard]] const TVendorSite& VendorSite();
 void SetVendorSite(const TVendorSite& site);
 
@@ -63,8 +64,9 @@ public:
     explicit TdlgAbout(QWidget* owner);
     ~TdlgAbout() override;
 
-    // Fills the dialog for a showing: an empty product code means no update check; otherwise the
-    // check asks the site's update page for the tags named after the product code.
+    // Fills the dialog for a showing: an empty product code, or a site without an update page,
+    // means no update check; otherwise the check asks the site's update page for the tags named
+    // after the product code.
     void Setup(const QString& productCode, const QString& extraText, TLanguage language, const TVendorSite& site);
 
     [[nodiscard]] TLanguage Lang() const { return FLang; }
@@ -83,7 +85,7 @@ public:
     void UpdateCheckUpdateAvailable(QObject* Sender, const QString& CurrentVersion, const QString& NewVersion,
                                     bool& CanUpdate);
 
-    // Closing waits for a running check: the dialog closes as soon as it has ended.
+    // Closing aborts a running check and closes the dialog as soon as the check has returned.
     void done(int result) override;
     // Escape and closing the window are the OK button.
     void reject() override;
@@ -129,8 +131,12 @@ private:
     TVendorSite FSite;
     // A close asked for while the check ran: done once it has ended.
     std::optional<int> FPendingResult;
-    // Moving the window by hand where the window system cannot move it.
-    std::optional<QPoint> FDragOffset;
+    // Where pointer and window were when a drag of the window began.
+    struct DragStart {
+        QPoint Pointer;
+        QPoint Window;
+    };
+    std::optional<DragStart> FDragStart;
 };
 
 // Builds the dialog, shows it modally over the owner and frees it when it has closed.

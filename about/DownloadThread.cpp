@@ -17,17 +17,20 @@
 
 namespace {
 
-// Closes request, connection and Internet handle, in this order, however the transfer ends.
+// Closes request, connection and Internet handle, in this order, however the transfer ends. The
+// request is shared with the worker's Abort, which may close it first from another thread.
 class InternetHandles {
 public:
-    InternetHandles() = default;
+    explicit InternetHandles(std::atomic<HINTERNET>& request) : Request(request) {}
     InternetHandles(const InternetHandles&) = delete;
     InternetHandles& operator=(const InternetHandles&) = delete;
     ~InternetHandles() { Close(); }
 
     void Close()
     {
-        for (HINTERNET* handle : {&Request, &Connection, &Internet}) {
+        if (const HINTERNET request = Request.exchange(nullptr))
+            InternetCloseHandle(request);
+        for (HINTERNET* handle : {&Connection, &Internet}) {
             if (*handle)
                 InternetCloseHandle(*handle);
             *handle = nullptr;
@@ -36,7 +39,7 @@ public:
 
     HINTERNET Internet = nullptr;
     HINTERNET Connection = nullptr;
-    HINTERNET Request = nullptr;
+    std::atomic<HINTERNET>& Request;
 };
 
 // Lines end at CR, LF or CR LF; a break at the very end starts no further line.
@@ -95,6 +98,14 @@ TDownloadThread::~TDownloadThread()
     WaitFor();
 }
 
+void TDownloadThread::Abort()
+{
+    FAborting = true;
+    // Whoever takes the handle closes it; the worker, seeing the flag, uses it no more.
+    if (const HINTERNET request = FRequest.exchange(nullptr))
+        InternetCloseHandle(request);
+}
+
 void TDownloadThread::WaitFor()
 {
     if (FThread.joinable())
@@ -142,7 +153,7 @@ void TDownloadThread::ParseURL(const QString& URL, QString& Host, QString& Path)
 
 bool TDownloadThread::DoDownload()
 {
-    InternetHandles handles;
+    InternetHandles handles(FRequest);
     QFile file;
     try {
         QString host;
@@ -165,18 +176,21 @@ bool TDownloadThread::DoDownload()
         handles.Connection = InternetConnectW(handles.Internet, WStr(host), FPort, WStr(FUserName), WStr(FPassword),
                                               INTERNET_SERVICE_HTTP, 0, 0);
         LPCWSTR acceptTypes[] = {u"*/*", nullptr};
-        handles.Request =
+        const HINTERNET request =
             HttpOpenRequestW(handles.Connection, u"GET", WStr(path), u"HTTP/1.0", u"", acceptTypes, flags, 0);
+        handles.Request = request;
+        // An abort that came before the request was there has nothing to close: it ends here.
+        if (FAborting)
+            return false;
         // Not looked at: a request that could not be sent fails the steps below with its error.
-        HttpSendRequestW(handles.Request, nullptr, 0, nullptr, 0);
+        HttpSendRequestW(request, nullptr, 0, nullptr, 0);
         if (FAborting)
             return false;
 
         WCHAR lengthText[512];
         DWORD lengthSize = sizeof lengthText;
         DWORD index = 0;
-        const bool announced =
-            HttpQueryInfoW(handles.Request, HTTP_QUERY_CONTENT_LENGTH, lengthText, &lengthSize, &index);
+        const bool announced = HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH, lengthText, &lengthSize, &index);
         if (FAborting)
             return false;
         if (!announced && FBinary) {
@@ -201,7 +215,10 @@ bool TDownloadThread::DoDownload()
             if (FAborting)
                 return false;
             DWORD read = 0;
-            if (!InternetReadFile(handles.Request, buffer, sizeof buffer, &read)) {
+            if (!InternetReadFile(request, buffer, sizeof buffer, &read)) {
+                // Cancelled by an abort: not the server's failure, and no partial success.
+                if (FAborting)
+                    return false;
                 FError = LastErrorText();
                 break;
             }

@@ -1,7 +1,10 @@
 // The update check's worker: fetches one address over HTTP or HTTPS with the Internet services,
 // collecting the body as lines of text (the update page) or saving it to a file (the update file).
-// It hands its progress to the thread that created it after every chunk and polls an abort flag.
+// It hands its progress to the thread that created it after every chunk and polls an abort flag;
+// an abort also closes the request, which ends a wait for the server at once.
 #pragma once
+
+#include "platform/include/win/wininet.h"
 
 #include <QObject>
 #include <QString>
@@ -37,9 +40,10 @@ public:
     TDownloadThread(const TDownloadThread&) = delete;
     TDownloadThread& operator=(const TDownloadThread&) = delete;
 
-    // Asks the transfer to end at its next check: after sending, after the length query, before
-    // each read. It then ends with Success false and Error unchanged.
-    void Abort() { FAborting = true; }
+    // Ends the transfer from any thread: a send or read that waits for the server ends now (the
+    // request is closed under it), and the worker stops at its next check: after sending, after
+    // the length query, before each read. It then ends with Success false and Error unchanged.
+    void Abort();
 
     // Set once the thread body has stored its result; Success, Error and Info are final then.
     [[nodiscard]] bool Terminated() const { return FTerminated.load(std::memory_order_acquire); }
@@ -76,6 +80,8 @@ private:
     bool FBinary;
     bool FSaveToFile;
     std::atomic<bool> FAborting{false};
+    // The open request, closed by whichever comes first: the worker when it is done, or Abort.
+    std::atomic<HINTERNET> FRequest{nullptr};
     bool FSuccess = false;
     TDownloadEvent FCallback;
     int32_t FFileSize = 0;

@@ -2,11 +2,13 @@
 
 #include "app/CommandLine.h"
 #include "app/ReportJson.h"
+#include "support/ControlText.h"
 #include "support/FileName.h"
 
 #include <QJsonDocument>
 
 #include <dirent.h>
+#include <unistd.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -22,21 +24,26 @@
 
 namespace {
 
-// A report kept as text until its turn comes.
+// A report kept as text until its turn comes; for a terminal, with the control characters of its
+// lines made visible.
 class TextSink final : public IReportSink {
 public:
+    explicit TextSink(bool terminal) : FTerminal(terminal) {}
     void Clear() override { FText.clear(); }
     void BeginBatch() override {}
     void EndBatch() override {}
     void AddLine(const QString& line) override
     {
-        FText += line.toUtf8().toStdString();
+        const QByteArray bytes = line.toUtf8();
+        const std::string_view text(bytes.constData(), static_cast<size_t>(bytes.size()));
+        FText += FTerminal ? TerminalVisible(text) : std::string(text);
         FText += '\n';
     }
     void CaretToTop() override {}
     [[nodiscard]] std::string& Text() { return FText; }
 
 private:
+    bool FTerminal;
     std::string FText;
 };
 
@@ -54,9 +61,14 @@ std::string Bytes(const QString& name)
 
 FileResult InspectOne(const QString& path, const TBulkOptions& options)
 {
+    // What goes to a terminal shows the control characters that a file's names and fields hold.
+    static const bool terminalOut = isatty(STDOUT_FILENO) == 1;
+    static const bool terminalErr = isatty(STDERR_FILENO) == 1;
+    const auto forOut = [](std::string text) { return terminalOut ? TerminalVisible(text) : text; };
+    const auto forErr = [](std::string text) { return terminalErr ? TerminalVisible(text) : text; };
     FileResult result;
-    TextSink sink;
-    TUnattendedHost host(options.Password, options.HavePassword);
+    TextSink sink(terminalOut);
+    TUnattendedHost host(options.Password, options.HavePassword, options.AskPassword);
     TInspectionRecord record;
     TInspectionOptions inspection;
     inspection.AllSignatures = options.AllSignatures || options.Json;
@@ -82,18 +94,18 @@ FileResult InspectOne(const QString& path, const TBulkOptions& options)
         result.Out = QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString() + "\n";
     } else if (options.Check) {
         const QString line = result.Failed ? QStringLiteral("ERROR ") + error : verdict.Line();
-        result.Out = Bytes(path) + ": " + line.toUtf8().toStdString() + "\n";
+        result.Out = forOut(CheckLine(Bytes(path), line.toUtf8().toStdString()));
     } else {
         if (options.Headers)
-            result.Out = "==> " + Bytes(path) + " <==\n";
+            result.Out = "==> " + forOut(Bytes(path)) + " <==\n";
         result.Out += sink.Text();
         if (options.Headers)
             result.Out += "\n";
     }
     if (result.Failed)
-        result.Err += "tessera-report: " + Bytes(path) + ": " + error.toUtf8().toStdString() + "\n";
+        result.Err += "tessera-report: " + forErr(Bytes(path) + ": " + error.toUtf8().toStdString()) + "\n";
     if (!unreadable.empty())
-        result.Err += "tessera-report: " + Bytes(path) + ": " + unreadable + "\n";
+        result.Err += "tessera-report: " + forErr(Bytes(path)) + ": " + unreadable + "\n";
     return result;
 }
 
@@ -127,8 +139,9 @@ void Walk(const std::string& folder, QStringList& files)
         struct stat target {};
         if (S_ISLNK(link.st_mode) && stat(path.c_str(), &target) == 0 && S_ISDIR(target.st_mode))
             continue;
-        if (S_ISREG(link.st_mode) || S_ISLNK(link.st_mode))
-            files.append(FileNameFromBytes(QByteArrayView(path.data(), static_cast<qsizetype>(path.size()))));
+        // Everything else is a file: a FIFO, a device or a socket too, which is reported as a file
+        // that cannot be read, as it would be when named.
+        files.append(FileNameFromBytes(QByteArrayView(path.data(), static_cast<qsizetype>(path.size()))));
     }
 }
 

@@ -8,6 +8,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+#include <utility>
+
 struct TBulkOptions {
     QStringList Operands;   // as given
     bool Recursive = false; // folders are walked
@@ -18,13 +21,19 @@ struct TBulkOptions {
     bool Headers = false;     // "==> FILE <==" before each text report
     QString Password;         // for key containers, when HavePassword
     bool HavePassword = false;
+    // Without a password given: asks for a key container's (false: cancelled); unset, the prompt
+    // is cancelled. For one file only: it may read standard input.
+    std::function<bool(QString& password)> AskPassword;
 };
 
-// A host without a terminal: a key container gets the password given, or its prompt is
-// cancelled; standard input is never read.
+// A host without a window: a key container gets the password given, or the one asked for, or its
+// prompt is cancelled.
 class TUnattendedHost final : public IInspectionHost {
 public:
-    TUnattendedHost(const QString& password, bool havePassword) : FPassword(password), FHave(havePassword) {}
+    TUnattendedHost(const QString& password, bool havePassword, std::function<bool(QString& password)> ask = nullptr)
+        : FPassword(password), FHave(havePassword), FAsk(std::move(ask))
+    {
+    }
     void ShowFileName(const QString&) override {}
     void ShowFileType(const QString&) override {}
     void EnablePropertiesCommand(bool) override {}
@@ -32,12 +41,15 @@ public:
     bool PromptPassword(QString& password) override
     {
         password = FHave ? FPassword : QString();
+        if (!FHave && FAsk)
+            return FAsk(password);
         return FHave;
     }
 
 private:
     QString FPassword;
     bool FHave;
+    std::function<bool(QString& password)> FAsk;
 };
 
 // Runs the inspections and writes their output; the exit status: with Check, 0 when every file

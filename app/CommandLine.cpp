@@ -43,6 +43,9 @@ std::string UnreadableReason(const QString& fileName)
         return std::strerror(errno);
     if (S_ISDIR(info.st_mode))
         return std::strerror(EISDIR);
+    // A FIFO, a device or a socket is no file to read: it could hold the reader forever.
+    if (!S_ISREG(info.st_mode))
+        return "not a regular file";
     const int fd = open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return std::strerror(errno);

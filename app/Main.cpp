@@ -1,5 +1,7 @@
 #include "app/Main.h"
 
+#include "support/ControlText.h"
+
 #include "about/AboutDlg.h"
 #include "about/ProgramVersion.h"
 #include "app/PwdDlg.h"
@@ -49,7 +51,8 @@ public:
     }
     void AddLine(const QString& line) override
     {
-        FLines.append(line);
+        // A line is one line, whatever its fields hold.
+        FLines.append(WindowVisible(line));
         if (FBatch == 0)
             Show();
     }
@@ -79,13 +82,15 @@ private:
     bool FCaretToTop = false;
 };
 
-// The export's save dialog refuses, and stays open for, a name whose folder does not exist.
+// The export's save dialog refuses, and stays open for, a name whose folder does not exist. A name
+// typed without extension gets that of the filter chosen, as Windows' save dialog gives it.
 class TSaveDialog final : public QFileDialog {
 public:
     using QFileDialog::QFileDialog;
 
     void accept() override
     {
+        setDefaultSuffix(FilterExtension(selectedNameFilter()));
         const QStringList files = selectedFiles();
         if (!files.isEmpty()) {
             const QString name = RecoverFileName(files.first());
@@ -114,6 +119,18 @@ QStringList FilterToNameFilters(const QString& filter)
         nameFilters.append(parts[i] + QStringLiteral(" (") + patterns.join(u' ') + u')');
     }
     return nameFilters;
+}
+
+QString FilterExtension(const QString& nameFilter)
+{
+    const qsizetype open = nameFilter.indexOf(QLatin1String("(*."));
+    if (open < 0)
+        return {};
+    const qsizetype start = open + 3;
+    qsizetype end = start;
+    while (end < nameFilter.size() && nameFilter[end] != u' ' && nameFilter[end] != u')' && nameFilter[end] != u'*')
+        ++end;
+    return nameFilter.mid(start, end - start);
 }
 
 void ShowException(QWidget* owner, const std::exception& error)
@@ -176,6 +193,10 @@ TwndMain::TwndMain(const QStringList& arguments, QWidget* parent)
         w->setCursor(Qt::PointingHandCursor);
     for (QPushButton* b : {bExport, bProps, bView})
         b->setEnabled(false);
+    // Enter presses the focused button, as on Windows and GTK desktops; Qt gives that to the
+    // buttons of dialogs only.
+    for (QPushButton* b : {bOpen, bExport, bProps, bView})
+        b->setAutoDefault(true);
 
     FLayout.PlaceGrowing(Label1, {31, 19, 20, 13}, akLeft | akTop, true);
     FLayout.Place(eFile, {60, 16, 562, 21}, akLeft | akTop | akRight);
@@ -200,19 +221,6 @@ TwndMain::TwndMain(const QStringList& arguments, QWidget* parent)
         w->setFocusPolicy(Qt::NoFocus);
     bOpen->setFocus();
 
-    od = new QFileDialog(this);
-    od->setFileMode(QFileDialog::ExistingFile);
-    od->setAcceptMode(QFileDialog::AcceptOpen);
-    od->setNameFilters(FilterToNameFilters(QString::fromLatin1(OpenDialogFilter)));
-
-    sd = new TSaveDialog(this);
-    sd->setAcceptMode(QFileDialog::AcceptSave);
-    sd->setFileMode(QFileDialog::AnyFile);
-    sd->setNameFilters(FilterToNameFilters(QString::fromLatin1(SaveDialogFilter)));
-    sd->selectNameFilter(sd->nameFilters().value(0));
-    sd->setDefaultSuffix(QStringLiteral("pem"));
-    sd->setSizeGripEnabled(true);
-
     FMemo = std::make_unique<TMemoSink>(Memo);
 
     connect(bOpen, &QPushButton::clicked, this, [this] { Handle([this] { bOpenClick(); }); });
@@ -231,6 +239,30 @@ TwndMain::TwndMain(const QStringList& arguments, QWidget* parent)
 }
 
 TwndMain::~TwndMain() = default;
+
+QFileDialog* TwndMain::od()
+{
+    if (!Fod) {
+        Fod = new QFileDialog(this);
+        Fod->setFileMode(QFileDialog::ExistingFile);
+        Fod->setAcceptMode(QFileDialog::AcceptOpen);
+        Fod->setNameFilters(FilterToNameFilters(QString::fromLatin1(OpenDialogFilter)));
+    }
+    return Fod;
+}
+
+QFileDialog* TwndMain::sd()
+{
+    if (!Fsd) {
+        Fsd = new TSaveDialog(this);
+        Fsd->setAcceptMode(QFileDialog::AcceptSave);
+        Fsd->setFileMode(QFileDialog::AnyFile);
+        Fsd->setNameFilters(FilterToNameFilters(QString::fromLatin1(SaveDialogFilter)));
+        Fsd->selectNameFilter(Fsd->nameFilters().value(0));
+        Fsd->setSizeGripEnabled(true);
+    }
+    return Fsd;
+}
 
 void TwndMain::FormCreate()
 {
@@ -273,8 +305,8 @@ void TwndMain::FormDropFiles(QObject* sender, const QStringList& files)
 void TwndMain::bOpenClick()
 {
     // The filter chosen last stays chosen.
-    if (od->exec() == QDialog::Accepted && !od->selectedFiles().isEmpty())
-        OpenFile(RecoverFileName(od->selectedFiles().first()));
+    if (od()->exec() == QDialog::Accepted && !od()->selectedFiles().isEmpty())
+        OpenFile(RecoverFileName(od()->selectedFiles().first()));
 }
 
 void TwndMain::ImageClick()
@@ -282,28 +314,28 @@ void TwndMain::ImageClick()
     ShowAbout(this, QStringLiteral("TESSERA"), QStringLiteral("\r\nBased on Corvane."), lngEn);
 }
 
-QString TwndMain::ProposedExportName() const
+QString TwndMain::ProposedExportName()
 {
     const QString& fileName = FFileName;
-    const bool der = sd->nameFilters().indexOf(sd->selectedNameFilter()) == 1;
     const QString extension = ExtractFileExt(fileName);
-    return fileName.left(fileName.size() - extension.size()) + (der ? QStringLiteral(".der") : QStringLiteral(".pem"));
+    return fileName.left(fileName.size() - extension.size()) + u'.' + FilterExtension(sd()->selectedNameFilter());
 }
 
 void TwndMain::bExportClick()
 {
     const QString proposal = ProposedExportName();
-    sd->setDirectory(QFileInfo(proposal).absolutePath());
-    sd->selectFile(QFileInfo(proposal).fileName());
-    if (sd->exec() != QDialog::Accepted || sd->selectedFiles().isEmpty())
+    QFileDialog* const dialog = sd();
+    dialog->setDirectory(QFileInfo(proposal).absolutePath());
+    dialog->selectFile(QFileInfo(proposal).fileName());
+    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty())
         return;
-    const QString target = RecoverFileName(sd->selectedFiles().first());
+    const QString target = RecoverFileName(dialog->selectedFiles().first());
     const auto close = [](void* s) { CertCloseStore(s, 0); };
     const std::unique_ptr<void, decltype(close)> store(OpenInspectedFileStore(FFileName, FPwd), close);
     if (!store)
         return;
     // The filter chosen in the dialog decides, whatever the name's extension; nothing is reported.
-    if (sd->nameFilters().indexOf(sd->selectedNameFilter()) == 1)
+    if (dialog->nameFilters().indexOf(dialog->selectedNameFilter()) == 1)
         ExportStoreToDerFile(store.get(), target);
     else
         ExportStoreToPemFile(store.get(), target);

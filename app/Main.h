@@ -29,6 +29,9 @@ inline constexpr char OpenDialogFilter[] =
 
 // The export dialog's filter: the first is PEM, the second DER.
 inline constexpr char SaveDialogFilter[] = "Privacy-enhanced Electronic Mail|*.pem|Distinguished Encoding Rules|*.der";
+// The extension a name filter of a Qt file dialog stands for: that of its first pattern, without
+// the dot ("der" for "Distinguished Encoding Rules (*.der)"); empty when it has none.
+[[nodiscard]] QString FilterExtension(const QString& nameFilter);
 // The class of the shell verb: every file type.
 inline const QString AllFilesClass = QStringLiteral("*");
 
@@ -68,7 +71,7 @@ public:
 
     // The export's proposed target: the inspected file's path with the extension of the filter
     // selected now.
-    [[nodiscard]] QString ProposedExportName() const;
+    [[nodiscard]] QString ProposedExportName();
 
     // IInspectionHost
     void ShowFileName(const QString& fileName) override;
@@ -87,8 +90,11 @@ public:
     QPushButton* bProps;
     QPushButton* bView;
     QCheckBox* cbxShell;
-    QFileDialog* od;
-    QFileDialog* sd;
+    // The open and save dialogs, built on first use: a file dialog starts reading its folder as
+    // soon as it exists, which at start-up in a large folder would cost seconds before the window
+    // shows.
+    [[nodiscard]] QFileDialog* od();
+    [[nodiscard]] QFileDialog* sd();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -100,6 +106,8 @@ private:
     template <typename Handler>
     void Handle(Handler&& handler);
 
+    QFileDialog* Fod = nullptr;
+    QFileDialog* Fsd = nullptr;
     QString FPwd;
     QString FFileName;
     QStringList FArguments;

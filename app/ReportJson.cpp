@@ -85,6 +85,7 @@ QJsonObject SignatureToJson(const TSignatureVerdict& s)
         {QStringLiteral("timeStamp"), TextOrNull(s.TimeStampKind)},
         {QStringLiteral("digestAlgorithm"), TextOrNull(s.DigestAlgorithm)},
         {QStringLiteral("digestAlgorithmOid"), TextOrNull(s.DigestAlgorithmOid)},
+        {QStringLiteral("rootName"), TextOrNull(s.RootName)},
     };
     return o;
 }

@@ -5,6 +5,7 @@
 #include "cert/KavexCert.h"
 #include "cert/KavexWinCrypt.h"
 #include "platform/include/win/objidl.h"
+#include "support/ControlText.h"
 #include "support/FileName.h"
 
 #include <QCoreApplication>
@@ -21,8 +22,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <iostream>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -144,6 +145,7 @@ std::string Usage()
 }
 
 // Standard output as the report: each line as it comes, so that an error follows what was written.
+// On a terminal, the control characters a file's fields hold are shown rather than obeyed.
 class StdoutSink final : public IReportSink {
 public:
     void Clear() override {}
@@ -151,10 +153,15 @@ public:
     void EndBatch() override { FlushOut(); }
     void AddLine(const QString& line) override
     {
-        const QByteArray bytes = line.toUtf8() + '\n';
-        WriteOut(std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())));
+        const QByteArray bytes = line.toUtf8();
+        const std::string_view text(bytes.constData(), static_cast<size_t>(bytes.size()));
+        WriteOut(FTerminal ? TerminalVisible(text) : std::string(text));
+        WriteOut("\n");
     }
     void CaretToTop() override {}
+
+private:
+    const bool FTerminal = isatty(STDOUT_FILENO) == 1;
 };
 
 // The terminal's settings while the password is typed without echo, for the signal handlers.
@@ -172,6 +179,32 @@ void RestoreTerminalAndDie(int signal)
 }
 
 constexpr int EndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+// Far above any password anyone types or keeps in a file; what goes beyond it (a password file
+// that is /dev/zero, a prompt fed from it) is refused rather than read until memory runs out.
+constexpr size_t PasswordLineLimit = 64 * 1024;
+
+enum class LineRead { Line, End, TooLong, Failed };
+
+// One line of file without its line end (LF or CR LF), at most PasswordLineLimit bytes of it.
+// End: the input ended before anything was read.
+LineRead ReadPasswordLine(std::FILE* file, std::string& line)
+{
+    line.clear();
+    int c = 0;
+    while ((c = std::fgetc(file)) != EOF && c != '\n') {
+        if (line.size() == PasswordLineLimit)
+            return LineRead::TooLong;
+        line += static_cast<char>(c);
+    }
+    if (std::ferror(file))
+        return LineRead::Failed;
+    if (c == EOF && line.empty())
+        return LineRead::End;
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    return LineRead::Line;
+}
 
 class TerminalHost final : public IInspectionHost {
 public:
@@ -202,7 +235,7 @@ public:
             std::fflush(stderr);
         }
         std::string line;
-        const bool confirmed = static_cast<bool>(std::getline(std::cin, line));
+        const LineRead read = ReadPasswordLine(stdin, line);
         if (terminal) {
             tcsetattr(STDIN_FILENO, TCSAFLUSH, &SavedTerminal);
             TerminalQuiet = 0;
@@ -210,10 +243,11 @@ public:
                 sigaction(EndingSignals[i], &previous[i], nullptr);
             std::fputc('\n', stderr);
         }
-        if (!confirmed)
+        if (read == LineRead::TooLong)
+            throw std::runtime_error("the password on standard input is longer than " +
+                                     std::to_string(PasswordLineLimit) + " bytes");
+        if (read != LineRead::Line)
             return false;
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
         password = QString::fromLocal8Bit(line);
         return true;
     }
@@ -281,19 +315,17 @@ std::string Refusal(int result, char** argv)
     return "unrecognized option '" + Quoted(name) + "'";
 }
 
-// The first line of a file, without its line end; false when it cannot be read.
-bool ReadPasswordFile(const QString& fileName, QString& password)
+// The first line of a file, without its line end (an empty file: the empty password).
+LineRead ReadPasswordFile(const QString& fileName, QString& password)
 {
     std::FILE* file = std::fopen(FileNameToBytes(fileName).constData(), "rb");
     if (!file)
-        return false;
+        return LineRead::Failed;
     std::string line;
-    for (int c; (c = std::fgetc(file)) != EOF && c != '\n';)
-        line += static_cast<char>(c);
-    const bool read = !std::ferror(file);
+    LineRead read = ReadPasswordLine(file, line);
     std::fclose(file);
-    if (!line.empty() && line.back() == '\r')
-        line.pop_back();
+    if (read == LineRead::End)
+        read = LineRead::Line;
     password = QString::fromLocal8Bit(line);
     return read;
 }
@@ -348,7 +380,14 @@ int main(int argc, char** argv)
     if (bulk.Operands.isEmpty())
         return WrongCall("missing FILE");
     if (!passwordFile.isEmpty()) {
-        if (!ReadPasswordFile(passwordFile, bulk.Password)) {
+        switch (ReadPasswordFile(passwordFile, bulk.Password)) {
+        case LineRead::Line:
+        case LineRead::End: break;
+        case LineRead::TooLong:
+            std::fprintf(stderr, "tessera-report: %s: the password is longer than %zu bytes\n",
+                         FileNameToBytes(passwordFile).constData(), PasswordLineLimit);
+            return 1;
+        case LineRead::Failed:
             std::fprintf(stderr, "tessera-report: %s: %s\n", FileNameToBytes(passwordFile).constData(),
                          UnreadableReason(passwordFile).c_str());
             return 2;
@@ -359,8 +398,8 @@ int main(int argc, char** argv)
     OleInitialize(nullptr);
     // One file named and nothing asked of it but its report: the report as the window shows it,
     // line by line, with the password from the terminal.
-    const bool single = bulk.Operands.size() == 1 && !bulk.Json && !bulk.Check &&
-                        !(bulk.Recursive && FolderExists(bulk.Operands.first()));
+    const bool oneFile = bulk.Operands.size() == 1 && !(bulk.Recursive && FolderExists(bulk.Operands.first()));
+    const bool single = oneFile && !bulk.Json && !bulk.Check;
     if (!exportName.isEmpty() && !single)
         return WrongCall("option '--export' takes one FILE and no --json, --check or folder");
     int status = 0;
@@ -389,6 +428,11 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "tessera-report: %s: %s\n", FileNameToBytes(fileName).constData(), reason.c_str());
     } else {
         bulk.Headers = !bulk.Json && !bulk.Check;
+        // One file whose output shows certificates: its key container's password comes from
+        // standard input, as for the plain report.
+        TerminalHost terminal;
+        if (oneFile && bulk.Json && !bulk.HavePassword)
+            bulk.AskPassword = [&terminal](QString& password) { return terminal.PromptPassword(password); };
         status = RunBulkReport(bulk);
     }
     OleUninitialize();

@@ -15,9 +15,10 @@
 
 namespace {
 
-// Files this unit reads whole (PEM text, key containers) are small; a larger one is refused
-// rather than copied into memory.
-constexpr int64_t WholeFileLimit = 64LL * 1024 * 1024;
+// Files this unit reads whole (a single armoured certificate, key containers) are small; a larger
+// one is refused rather than copied into memory (its text would be held twice more). The same
+// bound as the file stores' keeps any certificate file within 64 MiB.
+constexpr int64_t WholeFileLimit = 4LL * 1024 * 1024;
 
 struct StoreCloser {
     void operator()(void* store) const { CertCloseStore(store, 0); }
@@ -670,6 +671,24 @@ QString GetSignerName(HANDLE state)
 
 namespace {
 
+// The name of the trusted root the first signer's chain ends in (its friendly name in Windows'
+// root program, else its display name); empty when the chain reaches no trusted root.
+QString RootNameOf(HANDLE state)
+{
+    CRYPT_PROVIDER_SGNR* signer = FirstSigner(state);
+    if (!signer || signer->csCertChain == 0)
+        return {};
+    CRYPT_PROVIDER_CERT* root = WTHelperGetProvCertFromChain(signer, signer->csCertChain - 1);
+    if (!root || !root->pCert || !root->fTrustedRoot)
+        return {};
+    const DWORD length = CertGetNameStringW(root->pCert, CERT_NAME_FRIENDLY_DISPLAY_TYPE, 0, nullptr, nullptr, 0);
+    if (length == 0)
+        return {};
+    std::vector<WCHAR> buffer(length);
+    CertGetNameStringW(root->pCert, CERT_NAME_FRIENDLY_DISPLAY_TYPE, 0, nullptr, buffer.data(), length);
+    return TrimControls(FromWStr(buffer.data(), length)).toString();
+}
+
 // The time the first time stamp vouches for, in UTC; false without one.
 bool SigningFileTime(HANDLE state, FILETIME& result)
 {
@@ -746,6 +765,7 @@ TSignatureVerdict VerifyOneSignature(const QString& fileName, HANDLE file, DWORD
         }
         GetSignerProgramInfo(state, verdict.ProgramName, verdict.PublisherLink, verdict.MoreInfoLink);
         verdict.TimeStampKind = TimeStampKindOf(state);
+        verdict.RootName = RootNameOf(state);
         if (CRYPT_PROVIDER_SGNR* signer = FirstSigner(state);
             signer && signer->psSigner && signer->psSigner->HashAlgorithm.pszObjId) {
             verdict.DigestAlgorithmOid = QString::fromLatin1(signer->psSigner->HashAlgorithm.pszObjId);

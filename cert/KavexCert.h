@@ -122,6 +122,7 @@ struct TSignatureVerdict {
     QString TimeStampKind;        // "RFC 3161", "Authenticode" or empty
     QString DigestAlgorithm;      // the signer's digest algorithm ("sha256") and its OID
     QString DigestAlgorithmOid;
+    QString RootName; // the trusted root the chain ends in, by its friendly name; empty without one
 };
 // The file's primary signature and, when nested is true, each signature nested in it, judged one
 // by one as WinVerifyTrust judges them. The primary's verdict comes first, even for a file

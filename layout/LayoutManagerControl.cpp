@@ -107,13 +107,21 @@ bool ControlEnabled(const QWidget& control)
     return !control.testAttribute(Qt::WA_ForceDisabled);
 }
 
-// Windows cannot grow beyond the desktop; neither can a form that a stored value asks to.
+// The smallest a stored value may make a form: a window one can still see and take hold of.
+constexpr int MinFormWidth = 120;
+constexpr int MinFormHeight = 60;
+// What a screen must show of a restored form for the user to reach it.
+constexpr int MinVisibleWidth = 100;
+constexpr int MinVisibleHeight = 50;
+
+// Windows cannot grow beyond the desktop; neither can a form that a stored value asks to. Nor can
+// a stored value shrink one to nothing.
 QSize BoundedFormSize(int width, int height)
 {
     const QRect desktop = monitors::VirtualDesktop();
     const int maxWidth = desktop.isEmpty() ? QWIDGETSIZE_MAX : desktop.width();
     const int maxHeight = desktop.isEmpty() ? QWIDGETSIZE_MAX : desktop.height();
-    return {std::clamp(width, 0, maxWidth), std::clamp(height, 0, maxHeight)};
+    return {std::max(MinFormWidth, std::min(width, maxWidth)), std::max(MinFormHeight, std::min(height, maxHeight))};
 }
 
 QSize BoundedControlSize(int64_t width, int64_t height)
@@ -305,6 +313,26 @@ QPointer<QWidget>& MainForm()
 {
     static QPointer<QWidget> form;
     return form;
+}
+
+// A form no screen shows enough of (stored far off, or on a screen that has gone) is brought onto
+// the screen nearest to it, whole when it fits there.
+void BringOntoScreen(QWidget& form)
+{
+    const QRect frame = form.frameGeometry();
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const QRect shown = screen->availableGeometry().intersected(frame);
+        if (shown.width() >= std::min(frame.width(), MinVisibleWidth) &&
+            shown.height() >= std::min(frame.height(), MinVisibleHeight))
+            return;
+    }
+    const QScreen* screen = NearestTo(frame);
+    if (!screen)
+        return;
+    const QRect area = screen->availableGeometry();
+    const int x = std::max(area.left(), std::min(frame.left(), area.right() + 1 - frame.width()));
+    const int y = std::max(area.top(), std::min(frame.top(), area.bottom() + 1 - frame.height()));
+    form.move(x, y);
 }
 
 } // namespace
@@ -802,6 +830,8 @@ void TLayoutManagerControl::RestoreForm(ILayoutManagerStorage& storage, QWidget&
         if (ReadPair(storage.ReadString(source, SizeName, {}), width, height))
             form.resize(BoundedFormSize(width, height));
     }
+    if (FOptions.Contains(loPosition) || FOptions.Contains(loSize))
+        BringOntoScreen(form);
     if (FOptions.Contains(loState) && storage.ValueExists(source, StateName))
         SetWindowStateOf(form, storage.ReadInteger(source, StateName, WindowStateOf(form)));
     // The main form keeps the style it was made with.

@@ -372,7 +372,13 @@ bool TLMForm::event(QEvent* event)
     // Known before the form's own close handling runs.
     if (event->type() == QEvent::Close)
         FClosing = testAttribute(Qt::WA_DeleteOnClose);
-    return QWidget::event(event);
+    const bool handled = QWidget::event(event);
+    // Qt destroys the native window of a closed form right after this, so the save at destruction
+    // would find no handle: the whole layout is saved now, while the form is still as the user
+    // left it.
+    if (event->type() == QEvent::Close && event->isAccepted() && FLC && FRestored && SafeHandle() != InvalidHandle)
+        Reporting("saving", [this] { FLM->Save(); });
+    return handled;
 }
 
 void TLMForm::showEvent(QShowEvent* event)

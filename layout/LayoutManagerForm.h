@@ -44,8 +44,8 @@ public:
     ~TLMForm() override;
 
     // On: the form registers itself with its manager with LayoutOptions, restores its layout at
-    // every show, saves it at the end of every user move or resize and when destroyed, and
-    // re-applies it without the window state after display or density changes.
+    // every show, saves it at the end of every user move or resize, when closed and when
+    // destroyed, and re-applies it without the window state after display or density changes.
     [[nodiscard]] bool LayoutControl() const { return FLC; }
     void SetLayoutControl(bool value);
     [[nodiscard]] TLayoutManagerControlOptions LayoutOptions() const { return FLMCO; }

@@ -1,10 +1,15 @@
 #include "support/Streams.h"
 
 #include "support/Exceptions.h"
+#include "support/FileName.h"
 
 #include <QFile>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 int64_t TStream::GetSize()
@@ -88,9 +93,18 @@ int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin)
 
 void TMemoryStream::SaveToFile(const QString& fileName) const
 {
-    QFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    // Opened by hand: a name of any bytes reaches the file, and a FIFO without a reader is refused
+    // at once rather than waited for.
+    const int fd = open(FileNameToBytes(fileName).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK | O_NOCTTY,
+                        0666);
+    if (fd < 0)
+        throw EFCreateError(QStringLiteral("Cannot create file \"%1\". %2").arg(fileName, QString::fromLocal8Bit(std::strerror(errno))));
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    QFile file;
+    if (!file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
+        close(fd);
         throw EFCreateError(QStringLiteral("Cannot create file \"%1\". %2").arg(fileName, file.errorString()));
+    }
     if (file.write(reinterpret_cast<const char*>(FData.data()), static_cast<qint64>(FData.size())) !=
         static_cast<qint64>(FData.size()))
         throw EStreamError(QStringLiteral("Stream write error"));

@@ -4,14 +4,16 @@
 # As root it installs what is missing; otherwise it prints the one apt-get line and fails.
 set -eu
 
-# Build and run. The test suite is built with the programs unless TESSERA_TESTS=OFF, so
-# GoogleTest is needed wherever the tree is configured.
+# Build and run. The test suite is built with the programs unless TESSERA_TESTS=OFF, so what it
+# is built with is needed wherever the tree is configured: GoogleTest, and the X client library
+# the test that drags a window on X11 speaks to the display through.
 build="cmake ninja-build g++ pkg-config qt6-base-dev libssl-dev libcurl4-openssl-dev libgtest-dev libgmock-dev
-  shared-mime-info fonts-dejavu-core"
+  libxcb1-dev shared-mime-info fonts-dejavu-core"
 # The tests: the peers they compare against (openssl, osslsigncode, msitools), a display server
-# for screenshots, a D-Bus daemon for the private session bus of the properties tests, time zones
-# and the system's trust store, the checkers of the installed desktop entry, metainfo, manual
-# pages and bash completion, and what the package test builds and checks the packages with.
+# for screenshots and the X11 drag test, a D-Bus daemon for the private session bus of the
+# properties tests, time zones and the system's trust store, the checkers of the installed desktop
+# entry, metainfo, manual pages and bash completion, and what the package test builds and checks
+# the packages with.
 test="openssl osslsigncode msitools xvfb xauth dbus tzdata ca-certificates desktop-file-utils appstream bash-completion
   groff-base dpkg-dev lintian"
 # The Debian packages (tools/make-deb): dpkg-dev computes their dependencies and control files and

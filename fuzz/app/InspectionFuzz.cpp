@@ -2,6 +2,7 @@
 // bytes under each name that decides a different path: a certificate file, a ".pem" (with the
 // armoured-text fallback), a key container with a fixed password, and a name no extension claims
 // (which still reads compound files and executables by their content).
+#include "fuzz/common/FuzzFolder.h"
 #include "app/BulkReport.h"
 #include "app/Inspection.h"
 #include "app/ReportJson.h"
@@ -25,11 +26,8 @@ public:
 
 std::string Folder()
 {
-    static const std::string folder = [] {
-        std::string pattern = "/tmp/tessera-fuzz-inspection-XXXXXX";
-        return std::string(mkdtemp(pattern.data()));
-    }();
-    return folder;
+    static const FuzzFolder folder("inspection");
+    return folder.Path();
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // The certificate loaders and the description of what they load, on arbitrary file bytes: as a
 // certificate file (the file store), as a ".pem" (with the armoured-text fallback), as a key
 // container with a fixed password, and as text.
+#include "fuzz/common/FuzzFolder.h"
 #include "cert/KavexCert.h"
 #include "cert/KavexWinCrypt.h"
 
@@ -15,11 +16,8 @@ namespace {
 
 std::string Folder()
 {
-    static const std::string folder = [] {
-        std::string pattern = "/tmp/tessera-fuzz-cert-XXXXXX";
-        return std::string(mkdtemp(pattern.data()));
-    }();
-    return folder;
+    static const FuzzFolder folder("cert");
+    return folder.Path();
 }
 
 QString WriteInput(const char* name, const uint8_t* data, size_t size)

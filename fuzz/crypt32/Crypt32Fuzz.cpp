@@ -1,6 +1,6 @@
 // Feeds one input to every crypt32 entry point that parses untrusted bytes: certificate files
 // (through a memory file), PKCS #7 blobs, single certificates, PKCS #12 with a fixed password,
-// Base64/hex text, CryptDecodeObject's structures, names and CryptMsg*.
+// Base64/hex text, CryptDecodeObject's structures, names, CryptMsg* and certificate trust lists.
 #include "platform/include/win/winbase.h"
 #include "platform/include/win/wincrypt.h"
 
@@ -78,8 +78,35 @@ void Message(const uint8_t* data, DWORD size)
             CryptMsgGetParam(message, param, 0, buffer.data(), &needed);
         }
         Walk(CertOpenStore(CERT_STORE_PROV_MSG, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, 0, message));
+        PCCERT_CONTEXT signer = nullptr;
+        if (CryptMsgGetAndVerifySigner(message, 0, nullptr, 0, &signer, nullptr))
+            CertFreeCertificateContext(signer);
     }
     CryptMsgClose(message);
+}
+
+// A certificate trust list (a root list or a catalog): every subject looked up again by its
+// identifier, and the first one's attributes taken as properties.
+void TrustList(const uint8_t* data, DWORD size)
+{
+    PCCTL_CONTEXT list = CertCreateCTLContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, data, size);
+    if (!list)
+        return;
+    const CTL_INFO& info = *list->pCtlInfo;
+    for (DWORD i = 0; i < info.cCTLEntry && i < 64; ++i) {
+        CTL_ANY_SUBJECT_INFO subject{};
+        subject.SubjectIdentifier = info.rgCTLEntry[i].SubjectIdentifier;
+        CertFindSubjectInCTL(X509_ASN_ENCODING, CTL_ANY_SUBJECT_TYPE, &subject, list, 0);
+    }
+    if (info.cCTLEntry > 0 && list->hCertStore) {
+        if (PCCERT_CONTEXT cert = CertEnumCertificatesInStore(list->hCertStore, nullptr)) {
+            CertSetCertificateContextPropertiesFromCTLEntry(cert, &info.rgCTLEntry[0], 0);
+            DWORD needed = 0;
+            CertGetCertificateContextProperty(cert, CERT_FRIENDLY_NAME_PROP_ID, nullptr, &needed);
+            CertFreeCertificateContext(cert);
+        }
+    }
+    CertFreeCTLContext(list);
 }
 
 void Text(const uint8_t* data, size_t size)
@@ -113,6 +140,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         Walk(PFXImportCertStore(&blob, u"tessera", 0));
     Decoders(data, dwSize);
     Message(data, dwSize);
+    TrustList(data, dwSize);
     Text(data, size);
     return 0;
 }

@@ -1,6 +1,7 @@
 // Stored layouts are untrusted: an INI file of arbitrary bytes read through the storage (sections,
 // values of every kind, nested sections), and the cipherer's HexToString and DecryptText on the
 // values it holds.
+#include "fuzz/common/FuzzFolder.h"
 #include "layout/LayoutManagerStorage.h"
 #include "layout/LayoutManagerValues.h"
 
@@ -15,10 +16,8 @@ namespace {
 
 std::string Path()
 {
-    static const std::string path = [] {
-        std::string pattern = "/tmp/tessera-fuzz-layout-XXXXXX";
-        return std::string(mkdtemp(pattern.data())) + "/layout.ini";
-    }();
+    static const FuzzFolder folder("layout");
+    static const std::string path = folder.Path() + "/layout.ini";
     return path;
 }
 

@@ -1,5 +1,6 @@
 // The compound-file part of the report on arbitrary bytes: the summary information listed through
 // the storage wrappers and the value texts, and the signature stream read and described.
+#include "fuzz/common/FuzzFolder.h"
 #include "app/Inspection.h"
 #include "cert/KavexCert.h"
 #include "cert/KavexWinCrypt.h"
@@ -24,10 +25,8 @@ public:
 
 QString InputFile(const uint8_t* data, size_t size)
 {
-    static const std::string path = [] {
-        std::string pattern = "/tmp/tessera-fuzz-compound-XXXXXX";
-        return std::string(mkdtemp(pattern.data())) + "/input.msi";
-    }();
+    static const FuzzFolder folder("compound");
+    static const std::string path = folder.Path() + "/input.msi";
     if (FILE* f = std::fopen(path.c_str(), "wb")) {
         std::fwrite(data, 1, size, f);
         std::fclose(f);

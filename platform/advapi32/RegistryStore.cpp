@@ -1,5 +1,7 @@
 #include "platform/advapi32/RegistryStore.h"
 
+#include "platform/advapi32/SafeFiles.h"
+
 #include "platform/common/WinStr.h"
 #include "platform/include/win/winerror.h"
 
@@ -13,6 +15,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <set>
 
 namespace advapi32 {
 
@@ -33,6 +37,7 @@ DWORD ErrorOf(int error)
     case ENOTDIR: return ERROR_FILE_NOT_FOUND;
     case EACCES:
     case EPERM:
+    case ELOOP:
     case EROFS: return ERROR_ACCESS_DENIED;
     case ENOSPC:
     case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
@@ -90,35 +95,26 @@ std::vector<std::u16string_view> Components(std::u16string_view path)
     return parts;
 }
 
-// The file names in a folder; an absent folder has none.
-std::vector<std::string> Entries(const std::string& folder)
+// Where the registry's folders begin: the system's /var/lib (as it is), below which every folder
+// is the registry's own and checked.
+std::string Base()
 {
-    std::vector<std::string> names;
-    DIR* dir = opendir(folder.c_str());
-    if (!dir)
-        return names;
-    while (const dirent* entry = readdir(dir)) {
-        const std::string_view name = entry->d_name;
-        if (name != "." && name != "..")
-            names.emplace_back(name);
+    return SystemRoot() + "/var/lib";
+}
+
+// A refusal for the registry's being in other hands is said once, on standard error.
+DWORD Refused(const Failure& failure)
+{
+    if (failure.Untrusted) {
+        static std::mutex lock;
+        static std::set<std::string> said;
+        const std::lock_guard guard(lock);
+        if (said.insert(failure.Problem).second)
+            std::fprintf(stderr, "%s: the registry is not used: %s\n", program_invocation_short_name,
+                         failure.Problem.c_str());
+        return ERROR_ACCESS_DENIED;
     }
-    closedir(dir);
-    return names;
-}
-
-DWORD MakeFolder(const std::string& path)
-{
-    if (mkdir(path.c_str(), 0755) == 0 || errno == EEXIST)
-        return ERROR_SUCCESS;
-    return ErrorOf(errno);
-}
-
-DWORD MakeFolders(const std::string& path)
-{
-    for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1))
-        if (const DWORD error = MakeFolder(path.substr(0, slash)); error != ERROR_SUCCESS)
-            return error;
-    return MakeFolder(path);
+    return ErrorOf(failure.Error);
 }
 
 std::string Hex(const std::vector<uint8_t>& data)
@@ -193,20 +189,18 @@ DWORD RegistryStore::Resolve(const std::string& key, std::u16string_view path, b
     const auto parts = Components(path);
     if (parts.size() > MaxDepth)
         return ERROR_INVALID_PARAMETER;
-    std::string current = key;
-    struct stat info {};
-    if (stat(current.c_str(), &info) != 0) {
-        if (!create)
-            return ErrorOf(errno);
-        if (const DWORD error = MakeFolders(current); error != ERROR_SUCCESS)
-            return error;
-    }
+    Failure failure;
+    std::optional<TrustedFolder> current = TrustedFolder::OpenPath(Base(), key, create, failure);
+    if (!current)
+        return Refused(failure);
     for (const std::u16string_view part : parts) {
         if (part.size() > MaxKeyName)
             return ERROR_INVALID_PARAMETER;
-        const std::string folder = current + "/" + KeysFolder;
+        std::optional<TrustedFolder> keys = current->Child(KeysFolder, create, failure);
+        if (!keys)
+            return failure.Error == ENOENT && !create ? ERROR_FILE_NOT_FOUND : Refused(failure);
         std::string found;
-        for (const std::string& entry : Entries(folder))
+        for (const std::string& entry : keys->Names())
             if (winstr::EqualsIgnoreAsciiCase(Decode(entry), part)) {
                 found = entry;
                 break;
@@ -215,37 +209,31 @@ DWORD RegistryStore::Resolve(const std::string& key, std::u16string_view path, b
             if (!create)
                 return ERROR_FILE_NOT_FOUND;
             found = Encode(part);
-            if (const DWORD error = MakeFolder(folder); error != ERROR_SUCCESS)
-                return error;
-            if (mkdir((folder + "/" + found).c_str(), 0755) != 0)
-                return ErrorOf(errno);
             if (created)
                 *created = true;
         }
-        current = folder + "/" + found;
+        std::optional<TrustedFolder> next = keys->Child(found, create, failure);
+        if (!next)
+            return Refused(failure);
+        current.reset();
+        current.emplace(std::move(*next));
     }
-    result = current;
+    result = current->Path();
     return ERROR_SUCCESS;
 }
 
 DWORD RegistryStore::ReadValues(const std::string& key, Values& values)
 {
     values = Values();
-    const std::string path = key + "/" + ValuesFile;
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return errno == ENOENT ? ERROR_SUCCESS : ErrorOf(errno);
-    struct stat info {};
-    if (fstat(fd, &info) != 0 || info.st_size > MaxValuesFile) {
-        close(fd);
-        return ERROR_INVALID_DATA;
+    Failure failure;
+    const std::optional<TrustedFolder> folder = TrustedFolder::OpenPath(Base(), key, false, failure);
+    const std::optional<std::string> read = folder ? folder->Read(ValuesFile, MaxValuesFile, failure) : std::nullopt;
+    if (!read) {
+        if (failure.Error == ENOENT)
+            return ERROR_SUCCESS;
+        return failure.Error == EFBIG ? ERROR_INVALID_DATA : Refused(failure);
     }
-    std::string text(static_cast<size_t>(info.st_size), '\0');
-    const ssize_t read = ::read(fd, text.data(), text.size());
-    close(fd);
-    if (read < 0)
-        return ErrorOf(errno);
-    text.resize(static_cast<size_t>(read));
+    const std::string& text = *read;
     // One value a line: name, type and data in hexadecimal, separated by tabs.
     size_t pos = 0;
     while (pos < text.size()) {
@@ -273,37 +261,23 @@ DWORD RegistryStore::WriteValues(const std::string& key, const Values& values)
     std::string text;
     for (const auto& [name, value] : values.All())
         text += Encode(name) + "\t" + std::to_string(value.Type) + "\t" + Hex(value.Data) + "\n";
-    // Written aside and put in place at once, so that a reader never sees half a file.
-    const std::string path = key + "/" + ValuesFile;
-    const std::string temporary = path + ".new";
-    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return ErrorOf(errno);
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            const DWORD error = ErrorOf(errno);
-            close(fd);
-            unlink(temporary.c_str());
-            return error;
-        }
-        done += static_cast<size_t>(n);
-    }
-    if (close(fd) != 0 || rename(temporary.c_str(), path.c_str()) != 0) {
-        const DWORD error = ErrorOf(errno);
-        unlink(temporary.c_str());
-        return error;
-    }
-    return ERROR_SUCCESS;
+    Failure failure;
+    const std::optional<TrustedFolder> folder = TrustedFolder::OpenPath(Base(), key, false, failure);
+    if (!folder)
+        return Refused(failure);
+    int error = 0;
+    return folder->Write(ValuesFile, text, error) ? ERROR_SUCCESS : ErrorOf(error);
 }
 
 DWORD RegistryStore::SubkeyNames(const std::string& key, std::vector<std::u16string>& names)
 {
     names.clear();
-    for (const std::string& entry : Entries(key + "/" + KeysFolder))
+    Failure failure;
+    const std::optional<TrustedFolder> folder = TrustedFolder::OpenPath(Base(), key, false, failure);
+    const std::optional<TrustedFolder> keys = folder ? folder->Child(KeysFolder, false, failure) : std::nullopt;
+    if (!keys)
+        return failure.Error == ENOENT ? ERROR_SUCCESS : Refused(failure);
+    for (const std::string& entry : keys->Names())
         names.push_back(Decode(entry));
     const auto folded = [](std::u16string text) {
         for (char16_t& c : text)
@@ -318,15 +292,24 @@ DWORD RegistryStore::SubkeyNames(const std::string& key, std::vector<std::u16str
 
 DWORD RegistryStore::DeleteKey(const std::string& key)
 {
-    const std::string folder = key + "/" + KeysFolder;
-    if (!Entries(folder).empty())
-        return ERROR_ACCESS_DENIED;
-    if (unlink((key + "/" + ValuesFile).c_str()) != 0 && errno != ENOENT)
-        return ErrorOf(errno);
-    if (rmdir(folder.c_str()) != 0 && errno != ENOENT)
-        return ErrorOf(errno);
-    if (rmdir(key.c_str()) != 0)
-        return ErrorOf(errno);
+    const size_t slash = key.find_last_of('/');
+    if (slash == std::string::npos || slash == 0)
+        return ERROR_INVALID_PARAMETER;
+    Failure failure;
+    const std::optional<TrustedFolder> parent = TrustedFolder::OpenPath(Base(), key.substr(0, slash), false, failure);
+    const std::optional<TrustedFolder> folder = parent ? parent->Child(key.substr(slash + 1), false, failure) : std::nullopt;
+    if (!folder)
+        return Refused(failure);
+    int error = 0;
+    if (const std::optional<TrustedFolder> keys = folder->Child(KeysFolder, false, failure)) {
+        if (!keys->Names().empty())
+            return ERROR_ACCESS_DENIED;
+    } else if (failure.Error != ENOENT) {
+        return Refused(failure);
+    }
+    if (!folder->Remove(ValuesFile, false, error) || !folder->Remove(KeysFolder, true, error) ||
+        !parent->Remove(key.substr(slash + 1), true, error))
+        return ErrorOf(error);
     return ERROR_SUCCESS;
 }
 

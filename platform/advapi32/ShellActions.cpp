@@ -1,16 +1,16 @@
 #include "platform/advapi32/ShellActions.h"
 
 #include "platform/advapi32/RegistryStore.h"
+#include "platform/advapi32/SafeFiles.h"
 #include "platform/common/WinStr.h"
 #include "platform/include/win/winerror.h"
 #include "platform/include/win/winreg.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -159,25 +159,6 @@ std::string SafeFileName(std::u16string_view verb)
     return out;
 }
 
-void MakeFolders(const std::string& path)
-{
-    for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1))
-        mkdir(path.substr(0, slash).c_str(), 0755);
-    mkdir(path.c_str(), 0755);
-}
-
-void WriteFile(const std::string& path, const std::string& text)
-{
-    const std::string temporary = path + ".new";
-    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return;
-    bool written = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    written = close(fd) == 0 && written;
-    if (!written || rename(temporary.c_str(), path.c_str()) != 0)
-        unlink(temporary.c_str());
-}
-
 std::string ServiceMenu(const Verb& verb)
 {
     std::string text = "[Desktop Entry]\nType=Service\nName=" + EntryValue(verb.Caption) +
@@ -195,23 +176,25 @@ std::string NemoAction(const Verb& verb)
                        "\nComment=" + EntryValue(verb.Caption) + "\n";
     if (!verb.Icon.empty())
         text += "Icon-Name=" + EntryValue(verb.Icon) + "\n";
-    return text + "Exec=" + ExecLine(verb.Command, "%F") + "\nSelection=s\nExtensions=any;\n";
+    // "nodirs": every file, and no folder, as the verb of "*" has it ("any" takes folders too).
+    return text + "Exec=" + ExecLine(verb.Command, "%F") + "\nSelection=s\nExtensions=nodirs;\n";
 }
 
-std::vector<std::string> GeneratedFiles(const std::string& folder, const char* extension)
+// The folder a file manager reads its entries from, below the system's share folder; null (and
+// the reason said on standard error once) when it is in other hands.
+std::optional<TrustedFolder> EntryFolder(const std::vector<std::string>& below, bool create)
 {
-    std::vector<std::string> names;
-    DIR* dir = opendir(folder.c_str());
-    if (!dir)
-        return names;
-    const std::string_view suffix = extension;
-    while (const dirent* entry = readdir(dir)) {
-        const std::string_view name = entry->d_name;
-        if (name.starts_with(Prefix) && name.ends_with(suffix))
-            names.emplace_back(name);
+    Failure failure;
+    std::optional<TrustedFolder> folder = TrustedFolder::Open(SystemRoot() + "/usr/local/share", below, create, failure);
+    if (!folder && failure.Untrusted) {
+        static std::mutex lock;
+        static std::set<std::string> said;
+        const std::lock_guard guard(lock);
+        if (said.insert(failure.Problem).second)
+            std::fprintf(stderr, "%s: the context-menu entry is not written: %s\n", program_invocation_short_name,
+                         failure.Problem.c_str());
     }
-    closedir(dir);
-    return names;
+    return folder;
 }
 
 } // namespace
@@ -228,7 +211,14 @@ std::string NemoActionFolder()
 
 void UpdateShellActions()
 {
-    std::set<std::string> kept;
+    struct Published {
+        std::vector<std::string> Folder; // below the share folder
+        const char* Extension;
+        std::string (*Text)(const Verb&);
+        std::map<std::string, std::string> Files; // name -> content
+    };
+    Published published[] = {{{"kio", "servicemenus"}, ".desktop", ServiceMenu, {}},
+                             {{"nemo", "actions"}, ".nemo_action", NemoAction, {}}};
     std::string shell;
     std::vector<std::u16string> verbs;
     if (RegistryStore::Resolve(RegistryStore::ClassesRoot(), u"*\\shell", false, shell) == ERROR_SUCCESS)
@@ -251,20 +241,20 @@ void UpdateShellActions()
             continue;
         if (verb.Caption.empty())
             verb.Caption = winstr::ToUtf8(name);
-        const std::string file = SafeFileName(name);
-        kept.insert(file);
-        MakeFolders(ServiceMenuFolder());
-        WriteFile(ServiceMenuFolder() + "/" + file + ".desktop", ServiceMenu(verb));
-        MakeFolders(NemoActionFolder());
-        WriteFile(NemoActionFolder() + "/" + file + ".nemo_action", NemoAction(verb));
+        for (Published& target : published)
+            target.Files[SafeFileName(name) + target.Extension] = target.Text(verb);
     }
-    for (const auto& [folder, extension] :
-         {std::pair{ServiceMenuFolder(), ".desktop"}, std::pair{NemoActionFolder(), ".nemo_action"}}) {
-        for (const std::string& name : GeneratedFiles(folder, extension)) {
-            const std::string stem = name.substr(0, name.size() - std::string_view(extension).size());
-            if (!kept.contains(stem))
-                unlink((folder + "/" + name).c_str());
-        }
+    for (const Published& target : published) {
+        const std::optional<TrustedFolder> folder = EntryFolder(target.Folder, !target.Files.empty());
+        if (!folder)
+            continue;
+        int error = 0;
+        for (const auto& [file, text] : target.Files)
+            (void)folder->Write(file, text, error);
+        // What an earlier registration wrote and the registry no longer has.
+        for (const std::string& file : folder->Names())
+            if (file.starts_with(Prefix) && file.ends_with(target.Extension) && !target.Files.contains(file))
+                (void)folder->Remove(file, false, error);
     }
 }
 

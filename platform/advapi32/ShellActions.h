@@ -1,9 +1,9 @@
 // The desktop's context-menu entries that stand for the shell verbs of all files
 // (HKEY_CLASSES_ROOT\*\shell\<verb>, with its "command" subkey): for each verb a KDE service menu
 // (Dolphin, MimeType all/allfiles) in <root>/usr/local/share/kio/servicemenus and a Nemo action
-// (Extensions any) in <root>/usr/local/share/nemo/actions, named "tessera-verb-<verb>". They are
-// made anew from the keys whenever the classes root changes: a verb whose key has gone, or has no
-// command, has no entry.
+// (Extensions nodirs: files, no folders) in <root>/usr/local/share/nemo/actions, named
+// "tessera-verb-<verb>". They are made anew from the keys whenever the classes root changes: a
+// verb whose key has gone, or has no command, has no entry.
 #pragma once
 
 #include <string>

@@ -50,7 +50,8 @@ std::optional<std::vector<uint8_t>> FileSource::ReadRange(uint64_t off, size_t l
 
 std::optional<OwnedFile> OwnedFile::Open(const std::string& path)
 {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without blocking: a FIFO would hold open() until a writer comes. Only a regular file is kept.
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
         return std::nullopt;
     auto source = FileSource::FromDescriptor(fd);

@@ -1,5 +1,8 @@
 #include "platform/common/SignatureTrust.h"
 
+#include "platform/common/CertIndex.h"
+#include "platform/common/RootProgram.h"
+
 #include <openssl/core_names.h>
 #include <openssl/err.h>
 #include <openssl/pem.h>
@@ -10,34 +13,11 @@
 #include <cstring>
 #include <mutex>
 #include <string>
-
-// The text of windows-roots.pem, generated into the build tree.
-extern const char TesseraWindowsRootsPem[];
+#include <vector>
 
 namespace trust {
 
 namespace {
-
-using BioPtr = std::unique_ptr<BIO, ossl::OsslFree<BIO_free>>;
-
-// The roots, owned here and freed when the module that holds them is unloaded.
-struct Roots {
-    Roots()
-    {
-        const BioPtr bio(
-            BIO_new_mem_buf(TesseraWindowsRootsPem, static_cast<int>(std::strlen(TesseraWindowsRootsPem))));
-        while (bio) {
-            X509* cert = PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr);
-            if (!cert)
-                break;
-            Owned.emplace_back(cert);
-            View.push_back(cert);
-        }
-        ERR_clear_error(); // the end of the text reads as "no start line"
-    }
-    std::vector<ossl::X509Ptr> Owned;
-    std::vector<X509*> View;
-};
 
 // OpenSSL's own issuer check, which ours adds to: it is only reachable as a context's default.
 X509_STORE_CTX_check_issued_fn DefaultCheckIssued()
@@ -52,6 +32,12 @@ X509_STORE_CTX_check_issued_fn DefaultCheckIssued()
         return found;
     }();
     return check;
+}
+
+int AvoidanceIndex()
+{
+    static const int index = X509_STORE_CTX_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
+    return index;
 }
 
 int VerifyingIssuersIndex()
@@ -95,6 +81,94 @@ int CheckIssued(X509_STORE_CTX* ctx, X509* subject, X509* issuer)
     return 1;
 }
 
+// What a store of NewSignatureStore finds certificates in besides its own lookups: the system's
+// trust file, indexed by subject, and the root program. Kept in the store.
+struct StoreSources {
+    std::unique_ptr<CertIndex> SystemFile;
+    std::shared_ptr<const RootProgram> Program;
+};
+
+int SourcesIndex()
+{
+    static const int index = X509_STORE_get_ex_new_index(
+        0, nullptr, nullptr, nullptr,
+        [](void*, void* data, CRYPTO_EX_DATA*, int, long, void*) { delete static_cast<StoreSources*>(data); });
+    return index;
+}
+
+const StoreSources* SourcesOf(X509_STORE* store)
+{
+    return store ? static_cast<const StoreSources*>(X509_STORE_get_ex_data(store, SourcesIndex())) : nullptr;
+}
+
+struct X509StackFree {
+    void operator()(STACK_OF(X509) * s) const { sk_X509_pop_free(s, X509_free); }
+};
+using X509StackPtr = std::unique_ptr<STACK_OF(X509), X509StackFree>;
+
+// The certificates named name: those of the store (the system's hashed folders, loaded as its
+// lookup loads them), of the system's trust file and of the root program, the last two decoded only
+// when a chain asks for their name.
+STACK_OF(X509) * LookupCerts(X509_STORE_CTX* ctx, const X509_NAME* name)
+{
+    X509StackPtr found(X509_STORE_CTX_get1_certs(ctx, const_cast<X509_NAME*>(name)));
+    ERR_clear_error();
+    std::vector<X509*> roots;
+    if (const StoreSources* sources = SourcesOf(X509_STORE_CTX_get0_store(ctx))) {
+        if (sources->SystemFile)
+            roots = sources->SystemFile->Named(name);
+        if (sources->Program) {
+            const std::vector<X509*> listed = sources->Program->RootsNamed(name);
+            roots.insert(roots.end(), listed.begin(), listed.end());
+        }
+    }
+    if (roots.empty())
+        return found.release();
+    if (!found)
+        found.reset(sk_X509_new_null());
+    for (X509* root : roots) {
+        bool held = false;
+        for (int i = 0; found && !held && i < sk_X509_num(found.get()); ++i)
+            held = X509_cmp(sk_X509_value(found.get(), i), root) == 0;
+        if (found && !held && X509_up_ref(root) == 1 && !sk_X509_push(found.get(), root))
+            X509_free(root);
+    }
+    return found.release();
+}
+
+// The issuer of x among LookupCerts: as OpenSSL chooses, the first that issued it and is valid at
+// the verification's time, else the first that issued it.
+int GetIssuer(X509** issuer, X509_STORE_CTX* ctx, X509* x)
+{
+    *issuer = nullptr;
+    const X509StackPtr candidates(LookupCerts(ctx, X509_get_issuer_name(x)));
+    const X509_STORE_CTX_check_issued_fn checkIssued = X509_STORE_CTX_get_check_issued(ctx);
+    const X509_VERIFY_PARAM* param = X509_STORE_CTX_get0_param(ctx);
+    time_t when = (X509_VERIFY_PARAM_get_flags(param) & X509_V_FLAG_USE_CHECK_TIME) != 0 ? X509_VERIFY_PARAM_get_time(param)
+                                                                                        : time(nullptr);
+    const auto* avoidance = static_cast<const RootAvoidance*>(X509_STORE_CTX_get_ex_data(ctx, AvoidanceIndex()));
+    X509* chosen = nullptr;
+    for (int i = 0; i < sk_X509_num(candidates.get()); ++i) {
+        X509* candidate = sk_X509_value(candidates.get(), i);
+        if (!checkIssued(ctx, x, candidate))
+            continue;
+        if (avoidance && JudgeRoot(X509_STORE_CTX_get0_store(ctx), candidate, avoidance->End, avoidance->Purpose,
+                                   avoidance->When) != RootVerdict::Trusted)
+            continue;
+        const bool current = X509_cmp_time(X509_get0_notBefore(candidate), &when) <= 0 &&
+                             X509_cmp_time(X509_get0_notAfter(candidate), &when) >= 0;
+        if (!chosen || current)
+            chosen = candidate;
+        if (current)
+            break;
+    }
+    ERR_clear_error();
+    if (!chosen || X509_up_ref(chosen) != 1)
+        return 0;
+    *issuer = chosen;
+    return 1;
+}
+
 } // namespace
 
 bool BundledRootsEnabled()
@@ -103,22 +177,27 @@ bool BundledRootsEnabled()
     return !value || *value == '\0' || std::strcmp(value, "0") == 0;
 }
 
-const std::vector<X509*>& BundledRoots()
-{
-    static const Roots roots;
-    return roots.View;
-}
-
 ossl::X509StorePtr NewSignatureStore()
 {
     ossl::X509StorePtr store(X509_STORE_new());
     if (!store)
         return store;
-    // A missing SSL_CERT_FILE or SSL_CERT_DIR leaves the system's part empty.
-    X509_STORE_set_default_paths(store.get());
-    if (BundledRootsEnabled())
-        for (X509* root : BundledRoots())
-            X509_STORE_add_cert(store.get(), root); // one the system holds already is kept once
+    // OpenSSL's default paths, as X509_STORE_set_default_paths takes them, but the file indexed
+    // rather than decoded whole. A missing SSL_CERT_FILE or SSL_CERT_DIR leaves its part empty.
+    auto sources = std::make_unique<StoreSources>();
+    const char* file = std::getenv(X509_get_default_cert_file_env());
+    std::vector<ossl::X509CrlPtr> crls;
+    sources->SystemFile = CertIndex::FromPemFile(file ? file : X509_get_default_cert_file(), &crls);
+    for (const ossl::X509CrlPtr& crl : crls)
+        X509_STORE_add_crl(store.get(), crl.get());
+    const char* folders = std::getenv(X509_get_default_cert_dir_env());
+    if (X509_LOOKUP* lookup = X509_STORE_add_lookup(store.get(), X509_LOOKUP_hash_dir()))
+        X509_LOOKUP_add_dir(lookup, folders ? folders : X509_get_default_cert_dir(), X509_FILETYPE_PEM);
+    sources->Program = RootProgram::Current();
+    if (X509_STORE_set_ex_data(store.get(), SourcesIndex(), sources.get()) == 1)
+        sources.release();
+    X509_STORE_set_lookup_certs(store.get(), LookupCerts);
+    X509_STORE_set_get_issuer(store.get(), GetIssuer);
     X509_STORE_set_check_issued(store.get(), CheckIssued);
     ERR_clear_error();
     return store;
@@ -148,7 +227,8 @@ std::string StoreSourcesKey()
     add(dir);
     addFile(file ? file : X509_get_default_cert_file());
     addFile(dir ? dir : X509_get_default_cert_dir());
-    key += BundledRootsEnabled() ? '1' : '0';
+    // The root program in force, which a dropped-in list can change.
+    key += std::to_string(reinterpret_cast<uintptr_t>(RootProgram::Current().get()));
     return key;
 }
 
@@ -171,6 +251,34 @@ ossl::X509StorePtr SharedSignatureStore()
     if (X509_STORE_up_ref(store.get()) != 1)
         return nullptr;
     return ossl::X509StorePtr(store.get());
+}
+
+std::shared_ptr<const RootProgram> RootProgramOf(X509_STORE* store)
+{
+    const StoreSources* sources = SourcesOf(store);
+    return sources ? sources->Program : nullptr;
+}
+
+RootVerdict JudgeRoot(X509_STORE* store, X509* root, X509* end, std::string_view purpose, int64_t when)
+{
+    const std::shared_ptr<const RootProgram> program = RootProgramOf(store);
+    const RootRules* rules = program && root ? program->RulesOf(root) : nullptr;
+    if (!rules)
+        return RootVerdict::Trusted;
+    int days = 0;
+    int seconds = 0;
+    const ossl::Asn1TimePtr epoch(ASN1_TIME_set(nullptr, 0));
+    const ASN1_TIME* notBefore = end ? X509_get0_notBefore(end) : nullptr;
+    const bool dated = epoch && notBefore && ASN1_TIME_diff(&days, &seconds, epoch.get(), notBefore) == 1;
+    ERR_clear_error();
+    const int64_t endNotBefore = dated ? static_cast<int64_t>(days) * 86400 + seconds : when;
+    return Judge(*rules, purpose, when, endNotBefore);
+}
+
+bool AvoidRefusedRoots(X509_STORE_CTX* ctx, const RootAvoidance* avoidance)
+{
+    return AvoidanceIndex() >= 0 &&
+           X509_STORE_CTX_set_ex_data(ctx, AvoidanceIndex(), const_cast<RootAvoidance*>(avoidance)) == 1;
 }
 
 bool PreferVerifyingIssuers(X509_STORE_CTX* ctx)

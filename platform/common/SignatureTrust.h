@@ -1,15 +1,22 @@
 // The trust that signatures are judged by, shared by the Authenticode check and the viewers:
-// OpenSSL's default verify paths (SSL_CERT_FILE, SSL_CERT_DIR), then the code-signing and
-// time-stamping roots Windows trusts and Linux distributions lack, which travel with the program
-// (windows-roots.pem, built in). Nothing that makes a TLS connection uses these roots.
+// OpenSSL's default verify paths (SSL_CERT_FILE, SSL_CERT_DIR), then Windows' root program
+// (platform/common/RootProgram.h: the roots Windows trusts, each with the purposes and dates of
+// its trust, built into the program). Nothing that makes a TLS connection uses these roots.
 //
 // And where Windows' chain engine judges otherwise than OpenSSL does by default: roots of the
 // 1990s without basicConstraints are CAs, an issuer whose key verifies the signature is preferred
-// to one that only has the right name, and keys with explicit curve parameters are refused.
+// to one that only has the right name, keys with explicit curve parameters are refused, and a
+// chain that ends in a root of the root program is held to that root's rules, whichever source
+// supplied it.
 #pragma once
 
 #include "platform/common/OsslPtr.h"
+#include "platform/common/RootProgram.h"
 
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace trust {
@@ -19,11 +26,8 @@ inline constexpr char SystemOnlyVariable[] = "TESSERA_SYSTEM_TRUST_ONLY";
 
 [[nodiscard]] bool BundledRootsEnabled();
 
-// The roots that travel with the program, decoded once; they live as long as the module.
-[[nodiscard]] const std::vector<X509*>& BundledRoots();
-
-// A store for judging signatures: the default verify paths, then the bundled roots unless they
-// are turned off. Read when it is made, so a changed SSL_CERT_FILE counts from the next store on.
+// A store for judging signatures: the default verify paths, then the root program's roots unless
+// built-in trust is turned off. Read when it is made, so a changed SSL_CERT_FILE counts from the next store on.
 // Chain building through it can be told to take only issuers that verify (PreferVerifyingIssuers).
 // Null when OpenSSL has no memory left.
 [[nodiscard]] ossl::X509StorePtr NewSignatureStore();
@@ -31,6 +35,26 @@ inline constexpr char SystemOnlyVariable[] = "TESSERA_SYSTEM_TRUST_ONLY";
 // threads while the variables and the files they name stay as they were; a change to any of them
 // makes a new one. Reading the system's bundle for every file would cost more than many a check.
 [[nodiscard]] ossl::X509StorePtr SharedSignatureStore();
+
+// The root program a store of NewSignatureStore was made with; null when it has none.
+[[nodiscard]] std::shared_ptr<const RootProgram> RootProgramOf(X509_STORE* store);
+
+// How the root program judges a chain built through store that ends in root: for purpose (a
+// usage OID, empty for none in particular), at when (Unix seconds), end being the chain's end
+// certificate. Trusted when the program says nothing of the root (an administrator's own root, a
+// test root in SSL_CERT_FILE).
+[[nodiscard]] RootVerdict JudgeRoot(X509_STORE* store, X509* root, X509* end, std::string_view purpose, int64_t when);
+
+// What a chain is built for, so that its building can pass over a root that Windows' root program
+// refuses for it when another path exists (AvoidRefusedRoots).
+struct RootAvoidance {
+    std::string Purpose; // a usage OID, empty for none in particular
+    int64_t When = 0;    // the moment the chain is judged at, Unix seconds
+    X509* End = nullptr; // the chain's end certificate
+};
+// From now on, chain building in ctx does not take as an issuer a root that the root program
+// refuses for avoidance (which must outlive ctx's verification). False when ctx cannot carry it.
+bool AvoidRefusedRoots(X509_STORE_CTX* ctx, const RootAvoidance* avoidance);
 
 // From now on, chain building in ctx (made from a store of NewSignatureStore) takes as the issuer
 // of a certificate only one whose key verifies its signature, as Windows does where it can. An

@@ -7,6 +7,7 @@
 #include <openssl/objects.h>
 
 #include <algorithm>
+#include <charconv>
 #include <climits>
 #include <ctime>
 
@@ -98,6 +99,127 @@ Bytes NameDer(const X509_NAME* name)
         return {};
     }
     return Bytes(der, der + length);
+}
+
+bool IsUniversal(const Tlv& tlv, int tag)
+{
+    return tlv.Class == V_ASN1_UNIVERSAL && tlv.Tag == tag;
+}
+
+bool IsContext(const Tlv& tlv, int tag)
+{
+    return tlv.Class == V_ASN1_CONTEXT_SPECIFIC && tlv.Tag == tag;
+}
+
+namespace {
+
+// The dotted text of an OID's content when every arc fits 63 bits, as OBJ_obj2txt writes it; an
+// OID is read for every extension and attribute, and OpenSSL's way through BIO_snprintf costs
+// more than all the rest of a certificate. nullopt for what only OpenSSL should judge.
+std::optional<std::string> FastOidText(std::span<const uint8_t> content)
+{
+    if (content.empty() || (content.back() & 0x80) != 0)
+        return std::nullopt;
+    std::string text;
+    text.reserve(content.size() * 3);
+    uint64_t arc = 0;
+    bool first = true;
+    bool start = true;
+    char digits[24];
+    const auto append = [&](uint64_t value) {
+        const auto [end, error] = std::to_chars(digits, digits + sizeof digits, value);
+        text.append(digits, end);
+    };
+    for (const uint8_t byte : content) {
+        if (start && byte == 0x80)
+            return std::nullopt; // a padded arc, which DER does not allow
+        if ((arc >> 56) != 0)
+            return std::nullopt;
+        arc = (arc << 7) | (byte & 0x7F);
+        start = (byte & 0x80) == 0;
+        if (!start)
+            continue;
+        if (first) {
+            const uint64_t top = arc < 40 ? 0 : arc < 80 ? 1 : 2;
+            append(top);
+            text += '.';
+            append(arc - 40 * top);
+            first = false;
+        } else {
+            text += '.';
+            append(arc);
+        }
+        arc = 0;
+    }
+    return text;
+}
+
+} // namespace
+
+std::optional<std::string> OidOf(const Tlv& tlv)
+{
+    if (!IsUniversal(tlv, TagOid) || tlv.Constructed)
+        return std::nullopt;
+    if (auto text = FastOidText(tlv.Content.span()))
+        return text;
+    const unsigned char* p = tlv.Whole.data();
+    const Asn1ObjectPtr object(d2i_ASN1_OBJECT(nullptr, &p, static_cast<long>(tlv.Whole.size())));
+    if (!object) {
+        ERR_clear_error();
+        return std::nullopt;
+    }
+    return OidText(object.get());
+}
+
+// AlgorithmIdentifier ::= SEQUENCE { algorithm OID, parameters ANY OPTIONAL }
+std::optional<AlgorithmFields> AlgorithmOf(const Tlv& tlv)
+{
+    if (!IsUniversal(tlv, TagSequence))
+        return std::nullopt;
+    const auto parts = ReadChildren(tlv.Content);
+    if (!parts || parts->empty() || parts->size() > 2)
+        return std::nullopt;
+    auto oid = OidOf((*parts)[0]);
+    if (!oid)
+        return std::nullopt;
+    AlgorithmFields fields{std::move(*oid), {}};
+    if (parts->size() == 2) {
+        const auto parameters = (*parts)[1].Whole.span();
+        fields.Parameters.assign(parameters.begin(), parameters.end());
+    }
+    return fields;
+}
+
+bool WriteExtensions(FlatBuilder& b, size_t countOff, size_t arrayOff, const std::vector<Tlv>& extensions)
+{
+    b.Put(countOff, static_cast<DWORD>(extensions.size()));
+    if (!extensions.empty()) {
+        const size_t array = b.New<CERT_EXTENSION>(extensions.size());
+        b.Link(arrayOff, array);
+        for (size_t e = 0; e < extensions.size(); ++e) {
+            // Extension ::= SEQUENCE { extnID OID, critical BOOLEAN DEFAULT FALSE, extnValue OCTET STRING }
+            const auto parts = IsUniversal(extensions[e], TagSequence) ? ReadChildren(extensions[e].Content)
+                                                                         : std::nullopt;
+            if (!parts || parts->size() < 2 || parts->size() > 3)
+                return false;
+            const auto oid = OidOf((*parts)[0]);
+            bool critical = false;
+            if (parts->size() == 3) {
+                const Tlv& flag = (*parts)[1];
+                if (!IsUniversal(flag, V_ASN1_BOOLEAN) || flag.Content.size() != 1)
+                    return false;
+                critical = *flag.Content.U8(0) != 0;
+            }
+            const Tlv& value = parts->back();
+            if (!oid || !IsUniversal(value, TagOctetString) || value.Constructed)
+                return false;
+            const size_t item = array + e * sizeof(CERT_EXTENSION);
+            b.StringPointer(item + offsetof(CERT_EXTENSION, pszObjId), *oid);
+            b.Put(item + offsetof(CERT_EXTENSION, fCritical), static_cast<BOOL>(critical));
+            b.Blob(item + offsetof(CERT_EXTENSION, Value), value.Content.span());
+        }
+    }
+    return true;
 }
 
 AlgorithmFields AlgorithmOf(const X509_ALGOR* algorithm)

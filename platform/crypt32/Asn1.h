@@ -59,12 +59,22 @@ template <typename T, typename F>
 
 [[nodiscard]] Bytes NameDer(const X509_NAME* name);
 
+[[nodiscard]] bool IsUniversal(const Tlv& tlv, int tag);
+[[nodiscard]] bool IsContext(const Tlv& tlv, int tag);
+// The dotted text of an OBJECT IDENTIFIER element.
+[[nodiscard]] std::optional<std::string> OidOf(const Tlv& tlv);
+
 struct AlgorithmFields {
     std::string Oid;
     Bytes Parameters; // DER, empty when absent
 };
 [[nodiscard]] AlgorithmFields AlgorithmOf(const X509_ALGOR* algorithm);
+// AlgorithmIdentifier ::= SEQUENCE { algorithm OID, parameters ANY OPTIONAL }
+[[nodiscard]] std::optional<AlgorithmFields> AlgorithmOf(const Tlv& tlv);
 void WriteAlgorithm(FlatBuilder& b, size_t off, const AlgorithmFields& algorithm);
+// A count of CERT_EXTENSIONs at countOff and the pointer to their array at arrayOff, from the
+// Extension elements; false when one of them is malformed.
+[[nodiscard]] bool WriteExtensions(FlatBuilder& b, size_t countOff, size_t arrayOff, const std::vector<Tlv>& extensions);
 
 // A directory-string value as text: UTF8String, PrintableString, IA5String, NumericString,
 // VisibleString, BMPString, UniversalString, and T61String, VideotexString, GraphicString and

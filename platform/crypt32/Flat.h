@@ -25,6 +25,12 @@ public:
         FBytes.resize(off + size, 0);
         return off;
     }
+    // Room for size bytes in all, so that a block of many parts is not moved as it grows.
+    void ReserveCapacity(size_t size)
+    {
+        FBytes.reserve(size);
+        FLinks.reserve(size / 32);
+    }
     template <typename T>
     size_t New(size_t count = 1)
     {

@@ -1,10 +1,14 @@
 // Decoding PKCS #7 messages: CryptMsgOpenToDecode, CryptMsgUpdate, CryptMsgGetParam and friends.
 #include "platform/crypt32/Objects.h"
 
+#include "platform/common/SignerCheck.h"
+
 #include <openssl/err.h>
 #include <openssl/objects.h>
 
+#include <algorithm>
 #include <atomic>
+#include <vector>
 
 using namespace crypt32;
 
@@ -61,6 +65,8 @@ public:
     }
 
     BOOL GetParam(DWORD param, DWORD index, void* out, DWORD* pcb) const;
+    BOOL GetAndVerifySigner(std::span<Store* const> stores, DWORD flags, PCCERT_CONTEXT* signer,
+                            DWORD* signerIndex) const;
 
     [[nodiscard]] bool IsSignedData() const { return FDecoded && FType == MsgSigned; }
     [[nodiscard]] const SignedDataParts& Parts() const { return FParts; }
@@ -126,6 +132,9 @@ private:
     }
 
     [[nodiscard]] Bytes Content() const;
+    // What the signers' messageDigest covers: the octets of id-data, else the content's value
+    // without its tag and length.
+    [[nodiscard]] Bytes SignedContent() const;
 
     uint32_t FMagic = MessageMagic;
     std::atomic<uint32_t> FRefs{1};
@@ -156,7 +165,14 @@ Bytes Message::Content() const
         const ASN1_OCTET_STRING* octets = inner->d.data;
         return octets ? Bytes(octets->data, octets->data + octets->length) : Bytes();
     }
-    // The inner ContentInfo as OpenSSL keeps it, less its wrapper: the [0] field's value.
+    // The content as the message has it: encapContentInfo's [0] field's value.
+    if (const auto layout = der::ReadSignedData(FEncoded); layout && layout->Fields.size() >= 3) {
+        const auto encapsulated = ReadChildren(layout->Fields[2].Content);
+        if (encapsulated && encapsulated->size() == 2 && (*encapsulated)[1].Class == V_ASN1_CONTEXT_SPECIFIC)
+            if (const auto value = ReadTlv((*encapsulated)[1].Content, 0))
+                return Bytes(value->Whole.span().begin(), value->Whole.span().end());
+    }
+    // Else (a BER message) as OpenSSL keeps it, less its wrapper: the [0] field's value.
     const Bytes contentInfo = Encode(inner, i2d_PKCS7);
     const auto outer = ReadTlv(ByteReader(contentInfo), 0);
     const auto fields = outer ? ReadChildren(outer->Content) : std::nullopt;
@@ -164,6 +180,90 @@ Bytes Message::Content() const
         return {};
     const auto value = (*fields)[1].Content.span();
     return Bytes(value.begin(), value.end());
+}
+
+Bytes Message::SignedContent() const
+{
+    Bytes content = Content();
+    if (OBJ_obj2nid(FMessage->d.sign->contents->type) == NID_pkcs7_data)
+        return content;
+    const auto value = ReadTlv(ByteReader(content), 0);
+    if (!value || value->Whole.size() != content.size())
+        return {};
+    const auto bytes = value->Content.span();
+    return Bytes(bytes.begin(), bytes.end());
+}
+
+// The certificate among certs that issued signer (its issuer and serial number), or null.
+X509* IssuerOf(PKCS7_SIGNER_INFO* signer, STACK_OF(X509) * certs)
+{
+    if (!signer->issuer_and_serial || !certs)
+        return nullptr;
+    X509* cert = X509_find_by_issuer_and_serial(certs, signer->issuer_and_serial->issuer,
+                                                signer->issuer_and_serial->serial);
+    ERR_clear_error();
+    return cert;
+}
+
+struct X509StackFree {
+    void operator()(STACK_OF(X509) * s) const { sk_X509_pop_free(s, X509_free); }
+};
+
+BOOL Message::GetAndVerifySigner(std::span<Store* const> stores, DWORD flags, PCCERT_CONTEXT* signerOut,
+                                 DWORD* signerIndex) const
+{
+    if (!FDecoded || FType != MsgSigned)
+        return FailBool(CRYPT_E_INVALID_MSG_TYPE);
+    // The candidates: the message's own certificates unless only the given stores are trusted,
+    // then those of the stores.
+    std::unique_ptr<STACK_OF(X509), X509StackFree> candidates(sk_X509_new_null());
+    if (!candidates)
+        return FailBool(E_OUTOFMEMORY);
+    const auto add = [&](std::span<const uint8_t> der) {
+        const unsigned char* p = der.data();
+        X509* cert = d2i_X509(nullptr, &p, static_cast<long>(der.size()));
+        if (cert && !sk_X509_push(candidates.get(), cert))
+            X509_free(cert);
+    };
+    if ((flags & CMSG_TRUSTED_SIGNER_FLAG) == 0)
+        for (const Bytes& der : FParts.Certificates)
+            add(der);
+    for (const Store* store : stores)
+        for (const auto& cert : store->Certificates())
+            add(cert->Der());
+    ERR_clear_error();
+
+    STACK_OF(PKCS7_SIGNER_INFO)* signers = PKCS7_get_signer_info(FMessage.get());
+    const int count = std::max(sk_PKCS7_SIGNER_INFO_num(signers), 0);
+    int first = 0;
+    int last = count;
+    if ((flags & CMSG_USE_SIGNER_INDEX_FLAG) != 0) {
+        if (!signerIndex || *signerIndex >= static_cast<DWORD>(count))
+            return FailBool(CRYPT_E_INVALID_INDEX);
+        first = static_cast<int>(*signerIndex);
+        last = first + 1;
+    }
+    const Bytes content = SignedContent();
+    bool found = false;
+    for (int i = first; i < last; ++i) {
+        PKCS7_SIGNER_INFO* signer = sk_PKCS7_SIGNER_INFO_value(signers, i);
+        X509* cert = signer ? IssuerOf(signer, candidates.get()) : nullptr;
+        if (!cert)
+            continue;
+        found = true;
+        if ((flags & CMSG_SIGNER_ONLY_FLAG) == 0 && signercheck::Check(signer, cert, content) != signercheck::Outcome::Holds)
+            continue;
+        if (signerOut) {
+            const Bytes der = Encode(cert, i2d_X509);
+            *signerOut = der.empty() ? nullptr : CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()));
+            if (!*signerOut)
+                return FailBool(E_OUTOFMEMORY);
+        }
+        if (signerIndex)
+            *signerIndex = static_cast<DWORD>(i);
+        return TRUE;
+    }
+    return FailBool(found ? CRYPT_E_NO_TRUSTED_SIGNER : CRYPT_E_SIGNER_NOT_FOUND);
 }
 
 BOOL Message::GetParam(DWORD param, DWORD index, void* out, DWORD* pcb) const
@@ -269,6 +369,25 @@ WINAPI_EXPORT BOOL WINAPI CryptMsgGetParam(HCRYPTMSG hCryptMsg, DWORD dwParamTyp
     if (!message)
         return FailBool(E_INVALIDARG);
     return message->GetParam(dwParamType, dwIndex, pvData, pcbData);
+}
+
+WINAPI_EXPORT BOOL WINAPI CryptMsgGetAndVerifySigner(HCRYPTMSG hCryptMsg, DWORD cSignerStore,
+                                                     HCERTSTORE* rghSignerStore, DWORD dwFlags,
+                                                     PCCERT_CONTEXT* ppSigner, DWORD* pdwSignerIndex)
+{
+    if (ppSigner)
+        *ppSigner = nullptr;
+    const Message* message = Message::From(hCryptMsg);
+    if (!message || (cSignerStore > 0 && !rghSignerStore))
+        return FailBool(E_INVALIDARG);
+    std::vector<Store*> stores;
+    for (DWORD i = 0; i < cSignerStore; ++i) {
+        Store* store = Store::From(rghSignerStore[i]);
+        if (!store)
+            return FailBool(E_INVALIDARG);
+        stores.push_back(store);
+    }
+    return message->GetAndVerifySigner(stores, dwFlags, ppSigner, pdwSignerIndex);
 }
 
 WINAPI_EXPORT HCRYPTMSG WINAPI CryptMsgDuplicate(HCRYPTMSG hCryptMsg)

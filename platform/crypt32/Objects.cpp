@@ -44,48 +44,6 @@ void WriteBits(FlatBuilder& b, size_t off, const BitFields& bits)
     b.Put(off + offsetof(CRYPT_BIT_BLOB, cUnusedBits), bits.Unused);
 }
 
-bool IsUniversal(const Tlv& tlv, int tag)
-{
-    return tlv.Class == V_ASN1_UNIVERSAL && tlv.Tag == tag;
-}
-
-bool IsContext(const Tlv& tlv, int tag)
-{
-    return tlv.Class == V_ASN1_CONTEXT_SPECIFIC && tlv.Tag == tag;
-}
-
-std::optional<std::string> OidOf(const Tlv& tlv)
-{
-    if (!IsUniversal(tlv, TagOid) || tlv.Constructed)
-        return std::nullopt;
-    const unsigned char* p = tlv.Whole.data();
-    const Asn1ObjectPtr object(d2i_ASN1_OBJECT(nullptr, &p, static_cast<long>(tlv.Whole.size())));
-    if (!object) {
-        ERR_clear_error();
-        return std::nullopt;
-    }
-    return OidText(object.get());
-}
-
-// AlgorithmIdentifier ::= SEQUENCE { algorithm OID, parameters ANY OPTIONAL }
-std::optional<AlgorithmFields> AlgorithmOf(const Tlv& tlv)
-{
-    if (!IsUniversal(tlv, TagSequence))
-        return std::nullopt;
-    const auto parts = ReadChildren(tlv.Content);
-    if (!parts || parts->empty() || parts->size() > 2)
-        return std::nullopt;
-    auto oid = OidOf((*parts)[0]);
-    if (!oid)
-        return std::nullopt;
-    AlgorithmFields fields{std::move(*oid), {}};
-    if (parts->size() == 2) {
-        const auto parameters = (*parts)[1].Whole.span();
-        fields.Parameters.assign(parameters.begin(), parameters.end());
-    }
-    return fields;
-}
-
 std::span<const uint8_t> WholeOf(const Tlv& tlv)
 {
     return tlv.Whole.span();
@@ -182,34 +140,8 @@ bool WriteCertInfo(FlatBuilder& b, const Tlv& tbs)
     WriteBits(b, info + offsetof(CERT_INFO, IssuerUniqueId), issuerUid.value_or(BitFields{}));
     WriteBits(b, info + offsetof(CERT_INFO, SubjectUniqueId), subjectUid.value_or(BitFields{}));
 
-    b.Put(info + offsetof(CERT_INFO, cExtension), static_cast<DWORD>(extensions.size()));
-    if (!extensions.empty()) {
-        const size_t array = b.New<CERT_EXTENSION>(extensions.size());
-        b.Link(info + offsetof(CERT_INFO, rgExtension), array);
-        for (size_t e = 0; e < extensions.size(); ++e) {
-            // Extension ::= SEQUENCE { extnID OID, critical BOOLEAN DEFAULT FALSE, extnValue OCTET STRING }
-            const auto parts = IsUniversal(extensions[e], TagSequence) ? ReadChildren(extensions[e].Content)
-                                                                         : std::nullopt;
-            if (!parts || parts->size() < 2 || parts->size() > 3)
-                return false;
-            const auto oid = OidOf((*parts)[0]);
-            bool critical = false;
-            if (parts->size() == 3) {
-                const Tlv& flag = (*parts)[1];
-                if (!IsUniversal(flag, V_ASN1_BOOLEAN) || flag.Content.size() != 1)
-                    return false;
-                critical = *flag.Content.U8(0) != 0;
-            }
-            const Tlv& value = parts->back();
-            if (!oid || !IsUniversal(value, TagOctetString) || value.Constructed)
-                return false;
-            const size_t item = array + e * sizeof(CERT_EXTENSION);
-            b.StringPointer(item + offsetof(CERT_EXTENSION, pszObjId), *oid);
-            b.Put(item + offsetof(CERT_EXTENSION, fCritical), static_cast<BOOL>(critical));
-            b.Blob(item + offsetof(CERT_EXTENSION, Value), value.Content.span());
-        }
-    }
-    return true;
+    return WriteExtensions(b, info + offsetof(CERT_INFO, cExtension), info + offsetof(CERT_INFO, rgExtension),
+                           extensions);
 }
 
 } // namespace

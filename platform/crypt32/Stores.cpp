@@ -50,7 +50,7 @@ HCERTSTORE OpenFileStore(LPCWSTR path)
     const auto file = OwnedFile::Open(winstr::ToFileSystem(winstr::View(path)));
     if (!file)
         return FailNull<void>(errno != 0 ? kernel32::ErrorFromErrno(errno) : ERROR_FILE_NOT_FOUND);
-    if (file->source().size() > MaxInputSize)
+    if (file->source().size() > MaxCertificateFileSize)
         return FailNull<void>(CRYPT_E_FILE_ERROR);
     const auto bytes = file->source().ReadRange(0, static_cast<size_t>(file->source().size()));
     if (!bytes)
@@ -484,9 +484,11 @@ WINAPI_EXPORT BOOL WINAPI CertSaveStore(HCERTSTORE hCertStore, DWORD dwEncodingT
     }
     case CERT_STORE_SAVE_TO_FILENAME_W: {
         const std::string path = winstr::ToFileSystem(winstr::View(static_cast<LPCWSTR>(pvSaveToPara)));
-        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        // A FIFO without a reader is refused at once rather than waited for.
+        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0644);
         if (fd < 0)
             return FailBool(kernel32::ErrorFromErrno(errno));
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
         const BOOL written = WriteAll(fd, *der);
         const DWORD error = GetLastError();
         if (close(fd) != 0 && written)

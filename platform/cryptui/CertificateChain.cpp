@@ -2,6 +2,7 @@
 
 #include "platform/cryptui/CertificateInfo.h"
 
+#include "platform/common/ChainBuilder.h"
 #include "platform/common/SignatureTrust.h"
 
 #include <algorithm>
@@ -25,6 +26,13 @@ public:
         const auto it = FByDepth.find(depth);
         if (it == FByDepth.end() || Rank(problem.Status) > Rank(it->second.Status))
             FByDepth[depth] = problem;
+    }
+    // A problem of our own rather than OpenSSL's.
+    void Set(int depth, CertStatus status)
+    {
+        const auto it = FByDepth.find(depth);
+        if (it == FByDepth.end() || Rank(status) > Rank(it->second.Status))
+            FByDepth[depth] = Problem{status, {}};
     }
     [[nodiscard]] const Problem* At(int depth) const
     {
@@ -66,23 +74,14 @@ private:
         case CertStatus::IssuerNotFound: return 3;
         case CertStatus::UntrustedRoot: return 4;
         case CertStatus::BadSignature: return 5;
+        case CertStatus::WrongUsage: return 1;
+        case CertStatus::Distrusted: return 4;
         }
         return 0;
     }
 
     std::map<int, Problem> FByDepth;
 };
-
-// Every problem is noted and the verification goes on, so that the whole chain is built and each
-// certificate gets its own status.
-int NoteProblem(int ok, X509_STORE_CTX* context)
-{
-    if (!ok && !trust::WindowsAccepts(context)) {
-        if (auto* problems = static_cast<Problems*>(X509_STORE_CTX_get_app_data(context)))
-            problems->Add(X509_STORE_CTX_get_error_depth(context), X509_STORE_CTX_get_error(context));
-    }
-    return 1;
-}
 
 QString ChainText(CertStatus status, bool atCertificate, const QString& detail)
 {
@@ -105,6 +104,14 @@ QString ChainText(CertStatus status, bool atCertificate, const QString& detail)
     case CertStatus::Invalid:
         return atCertificate ? StatusText(status, detail)
                              : QStringLiteral("A certificate in this certificate's chain is not valid: %1.").arg(detail);
+    case CertStatus::WrongUsage:
+        return atCertificate ? StatusText(status)
+                             : QStringLiteral("The root certificate of this certificate's chain is not trusted for "
+                                              "this purpose.");
+    case CertStatus::Distrusted:
+        return atCertificate ? StatusText(status)
+                             : QStringLiteral("The root certificate of this certificate's chain is no longer trusted: "
+                                              "Windows' root program has withdrawn its trust.");
     }
     return {};
 }
@@ -123,43 +130,17 @@ QString StatusText(CertStatus status, const QString& detail)
     case CertStatus::Invalid:
         return detail.isEmpty() ? QStringLiteral("This certificate is not valid.")
                                 : QStringLiteral("This certificate is not valid: %1.").arg(detail);
+    case CertStatus::WrongUsage:
+        return QStringLiteral("This root certificate is not trusted for this purpose.");
+    case CertStatus::Distrusted:
+        return QStringLiteral("This root certificate is no longer trusted: Windows' root program has withdrawn its "
+                              "trust.");
     }
     return {};
 }
 
-namespace {
-
-struct Pass {
-    X509StackPtr Built;
-    Problems Found;
-};
-
-// One run of OpenSSL's chain builder; with verifyingIssuers, an issuer must verify its subject.
-Pass RunVerify(X509_STORE* trust, X509* certificate, STACK_OF(X509) * untrusted, std::optional<time_t> at,
-               bool verifyingIssuers)
-{
-    Pass pass;
-    const X509StoreCtxPtr context(X509_STORE_CTX_new());
-    if (context && X509_STORE_CTX_init(context.get(), trust, certificate, untrusted) == 1 &&
-        (!verifyingIssuers || trust::PreferVerifyingIssuers(context.get()))) {
-        X509_VERIFY_PARAM* parameters = X509_STORE_CTX_get0_param(context.get());
-        X509_VERIFY_PARAM_set_depth(parameters, MaxChainDepth);
-        X509_VERIFY_PARAM_set_flags(parameters, X509_V_FLAG_CHECK_SS_SIGNATURE);
-        if (at)
-            X509_VERIFY_PARAM_set_time(parameters, *at);
-        X509_STORE_CTX_set_app_data(context.get(), &pass.Found);
-        X509_STORE_CTX_set_verify_cb(context.get(), NoteProblem);
-        X509_verify_cert(context.get());
-        X509_STORE_CTX_set_app_data(context.get(), nullptr);
-        pass.Built.reset(X509_STORE_CTX_get1_chain(context.get()));
-    }
-    TakeOpenSslError();
-    return pass;
-}
-
-} // namespace
-
-CertificateChain BuildChain(X509* certificate, const std::vector<X509Ptr>& others, std::optional<time_t> at)
+CertificateChain BuildChain(X509* certificate, const std::vector<X509Ptr>& others, std::optional<time_t> at,
+                            std::string_view purpose)
 {
     CertificateChain chain;
     if (!certificate)
@@ -178,25 +159,36 @@ CertificateChain BuildChain(X509* certificate, const std::vector<X509Ptr>& other
             ready = false;
         }
     }
-    Pass pass;
+    trust::BuiltChain built;
     if (ready) {
-        pass = RunVerify(trust.get(), certificate, untrusted.get(), at, false);
-        // Where the issuer found by name does not verify, one among the others that does is
-        // taken, as the signature check takes it (a spoofed root's namesake).
-        if (pass.Found.Any(CertStatus::BadSignature)) {
-            Pass verifying = RunVerify(trust.get(), certificate, untrusted.get(), at, true);
-            if (!verifying.Found.Any(CertStatus::BadSignature) && !verifying.Found.Any(CertStatus::IssuerNotFound))
-                pass = std::move(verifying);
-        }
+        trust::ChainRequest request;
+        request.Leaf = certificate;
+        request.Helpers = untrusted.get();
+        request.When = at.value_or(std::time(nullptr));
+        request.Purpose = std::string(purpose);
+        request.MaxDepth = MaxChainDepth;
+        request.CheckRootSignature = true;
+        built = trust::BuildChain(trust.get(), request);
     }
-    Problems& problems = pass.Found;
-    for (int i = 0; pass.Built && i < sk_X509_num(pass.Built.get()); ++i) {
-        X509* element = sk_X509_value(pass.Built.get(), i);
+    Problems problems;
+    for (const trust::ChainProblem& problem : built.Problems)
+        problems.Add(problem.Depth, problem.Code);
+    for (int i = 0; i < built.Count(); ++i) {
+        X509* element = sk_X509_value(built.Certificates.get(), i);
         if (!element || X509_up_ref(element) != 1)
             continue;
         if (trust::HasExplicitCurveParameters(element))
             problems.Add(static_cast<int>(chain.Elements.size()), X509_V_ERR_EC_KEY_EXPLICIT_PARAMS);
         chain.Elements.push_back({X509Ptr(element), {}, CertStatus::Ok, {}});
+    }
+
+    // A chain that ends in a root of Windows' root program is held to that root's rules.
+    if (!chain.Elements.empty() && built.EndsInTrustedRoot()) {
+        const int top = static_cast<int>(chain.Elements.size()) - 1;
+        if (built.Root == trust::RootVerdict::NotValidForUsage)
+            problems.Set(top, CertStatus::WrongUsage);
+        else if (built.Root == trust::RootVerdict::Distrusted)
+            problems.Set(top, CertStatus::Distrusted);
     }
 
     // Without a chain from OpenSSL the certificate still stands on its own.

@@ -1,6 +1,6 @@
 // The certification path of a certificate: built by OpenSSL from the certificate, the other
-// certificates at hand and the trust store of OpenSSL's default verify paths (SSL_CERT_FILE,
-// SSL_CERT_DIR), with each certificate's status in words.
+// certificates at hand and the trust signatures are judged by (OpenSSL's default verify paths and
+// Windows' root program, platform/common/SignatureTrust.h), with each certificate's status in words.
 #pragma once
 
 #include "platform/cryptui/Crypto.h"
@@ -9,6 +9,7 @@
 
 #include <ctime>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 namespace cryptui {
@@ -20,6 +21,8 @@ enum class CertStatus {
     IssuerNotFound, // the chain ends in a certificate whose issuer is nowhere to be found
     BadSignature,
     Invalid,        // anything else OpenSSL refuses (basic constraints, path length, ...)
+    WrongUsage,     // a root Windows' root program does not trust for the purpose
+    Distrusted,     // a root whose trust Windows' root program has withdrawn
 };
 
 struct ChainElement {
@@ -41,9 +44,10 @@ inline constexpr int MaxChainDepth = 32;
 inline constexpr size_t MaxOtherCertificates = 4096;
 
 // others: certificates that may be intermediates (or roots, which are not trusted for being here).
-// Validity is judged now, or at the time given (a time stamp's).
+// Validity is judged now, or at the time given (a time stamp's); purpose, a usage OID, is what the
+// chain is for (empty: nothing in particular), which the rules of Windows' root program look at.
 [[nodiscard]] CertificateChain BuildChain(X509* certificate, const std::vector<X509Ptr>& others,
-                            std::optional<time_t> at = std::nullopt);
+                                          std::optional<time_t> at = std::nullopt, std::string_view purpose = {});
 
 [[nodiscard]] QString StatusText(CertStatus status, const QString& detail = {});
 

@@ -165,6 +165,11 @@ QString SignerStatusText(CertStatus status)
     case CertStatus::BadSignature:
         return QStringLiteral("The signer's certificate or one in its chain has an invalid digital signature.");
     case CertStatus::Invalid: return QStringLiteral("The signer's certificate or one in its chain is not valid.");
+    case CertStatus::WrongUsage:
+        return QStringLiteral("The root certificate of the signer's chain is not trusted for code signing.");
+    case CertStatus::Distrusted:
+        return QStringLiteral("The root certificate of the signer's chain is no longer trusted: Windows' root program "
+                              "has withdrawn its trust.");
     }
     return {};
 }
@@ -310,7 +315,7 @@ SignerInfo SignerInfo::Read(std::shared_ptr<const SignerSource> source)
                 at = counter.Time->toSecsSinceEpoch();
                 break;
             }
-        result.FStatusText = SignerStatusText(BuildChain(x509.get(), result.FOthers, at).Status);
+        result.FStatusText = SignerStatusText(BuildChain(x509.get(), result.FOthers, at, szOID_PKIX_KP_CODE_SIGNING).Status);
     }
 
     Fields& fields = result.FDetails;

@@ -78,7 +78,9 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwSha
         Fail(ERROR_PATH_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
-    int flags = O_CLOEXEC;
+    // Never blocking in open(): a FIFO without a writer (or, for writing, without a reader) would
+    // hold the caller forever; regular files do not care.
+    int flags = O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
     const bool read = dwDesiredAccess & GENERIC_READ;
     const bool write = dwDesiredAccess & GENERIC_WRITE;
     flags |= read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY;
@@ -98,6 +100,8 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwSha
         Fail(kernel32::ErrorFromErrno(errno));
         return INVALID_HANDLE_VALUE;
     }
+    // What was opened blocks as usual from now on (a pipe with a reader, a terminal).
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     // As on Windows, a folder opens only with backup semantics.
     struct stat st {};
     if (!(dwFlagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) && fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {

@@ -109,7 +109,7 @@ CompoundFile::~CompoundFile()
 HRESULT CompoundFile::Open(const std::string& path, std::shared_ptr<const CompoundFile>& file)
 {
     file.reset();
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY); // a FIFO must not block
     if (fd < 0) {
         const int error = errno;
         // Windows tells a missing folder from a missing file.

@@ -44,11 +44,11 @@ HRESULT WINAPI StgIsStorageFile(const WCHAR* pwcsName)
     if (!pwcsName || pwcsName[0] == 0)
         return STG_E_INVALIDNAME;
     const std::string path = winstr::ToFileSystem(winstr::View(pwcsName));
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY); // a FIFO must not block
     if (fd < 0)
         return StorageErrorFromErrno(errno);
     struct stat st {};
-    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         close(fd);
         return STG_E_ACCESSDENIED;
     }

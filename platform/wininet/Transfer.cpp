@@ -306,11 +306,12 @@ DWORD Transfer::Drive(const std::function<bool()>& enough)
         CollectCompletion();
         if (FDone || enough())
             return ERROR_SUCCESS;
-        // The receive timeout counts from the later of the server's last bytes and the start of
-        // this wait: time the reader spent elsewhere is not the server's.
+        // The receive timeout bounds this wait as a whole, counted from its start or the
+        // connection, whichever is later: a server that sends a byte now and then cannot stretch
+        // it, and time the reader spent elsewhere is not the server's.
         int waitMs = 1000;
         if (FConnected && !FPaused) {
-            const Clock::time_point since = std::max(FLastActivity, waitStart);
+            const Clock::time_point since = std::max(FConnectedAt, waitStart);
             const auto left = std::chrono::milliseconds(FSettings.Limits.ReceiveMs) - (Clock::now() - since);
             if (left <= Clock::duration::zero()) {
                 return ERROR_INTERNET_TIMEOUT;
@@ -451,7 +452,6 @@ size_t Transfer::OnHeader(char* data, size_t size, size_t count, void* self)
 {
     auto* const t = static_cast<Transfer*>(self);
     const size_t n = size * count;
-    t->FLastActivity = Clock::now();
     const std::string_view line = Trim(std::string_view(data, n));
     if (line.substr(0, 5) == "HTTP/") {
         // Each response (a redirection, an authentication round, the final one) starts afresh.
@@ -469,7 +469,6 @@ size_t Transfer::OnBody(char* data, size_t size, size_t count, void* self)
 {
     auto* const t = static_cast<Transfer*>(self);
     const size_t n = size * count;
-    t->FLastActivity = Clock::now();
     if (t->Unread() > 0 && t->Unread() >= std::max(HighWater, t->FWanted)) {
         t->FPaused = true;
         return CURL_WRITEFUNC_PAUSE;
@@ -483,7 +482,7 @@ int Transfer::OnConnected(void* self, char*, char*, int, int)
 {
     auto* const t = static_cast<Transfer*>(self);
     t->FConnected = true;
-    t->FLastActivity = Clock::now();
+    t->FConnectedAt = Clock::now();
     return CURL_PREREQFUNC_OK;
 }
 

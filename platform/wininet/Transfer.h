@@ -1,7 +1,8 @@
 // One HTTP request on libcurl, pulled by its reader: sending returns once the response's body
 // begins, and reading waits for exactly as many bytes as asked for (or the end). curl receives in
 // the background of those calls only, through a multi handle of its own, and is paused when the
-// reader falls behind, so that memory stays bounded whatever the body's size.
+// reader falls behind, so that memory stays bounded whatever the body's size. Each wait for the
+// server is bounded as a whole, however the server spaces its bytes.
 #pragma once
 
 #include "platform/include/win/windef.h"
@@ -22,7 +23,8 @@ namespace wininet {
 struct Timeouts {
     // Name lookup, connection and TLS handshake.
     DWORD ConnectMs = 30'000;
-    // The longest wait for the server's next bytes once connected.
+    // The longest a send or a read waits for the server once connected, from the start of that
+    // call (or the connection, when later), whether bytes trickle in or not.
     DWORD ReceiveMs = 30'000;
 };
 
@@ -101,7 +103,7 @@ private:
     bool FDone = false;
     CURLcode FResult = CURLE_OK;
     bool FConnected = false;
-    Clock::time_point FLastActivity;
+    Clock::time_point FConnectedAt;
 
     std::vector<std::pair<std::string, std::string>> FResponseHeaders;
     size_t FResponseHeaderBytes = 0;

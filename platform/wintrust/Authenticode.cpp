@@ -1,11 +1,11 @@
 #include "platform/wintrust/Authenticode.h"
 
 #include "platform/common/Der.h"
+#include "platform/common/SignerCheck.h"
 
 #include <openssl/asn1t.h>
 #include <openssl/err.h>
 #include <openssl/objects.h>
-#include <openssl/rsa.h>
 
 #include <algorithm>
 #include <array>
@@ -103,33 +103,6 @@ bool Digest(const EVP_MD* md, std::span<const uint8_t> data, Bytes& out)
 bool SameBytes(std::span<const uint8_t> a, std::span<const uint8_t> b)
 {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin());
-}
-
-using EvpPkeyCtxPtr = std::unique_ptr<EVP_PKEY_CTX, OsslFree<EVP_PKEY_CTX_free>>;
-
-// An RSA signature (PKCS #1 v1.5) over the bare digest of data, without the DigestInfo that names
-// the digest's algorithm: how the time-stamp services of 2008 to 2019 signed, and what Windows
-// accepts. The recovered block must be exactly the digest.
-bool BareDigestSignatureHolds(EVP_PKEY* key, const EVP_MD* md, std::span<const uint8_t> data,
-                              std::span<const uint8_t> signature)
-{
-    Bytes digest;
-    if (!EVP_PKEY_is_a(key, "RSA") || !Digest(md, data, digest))
-        return false;
-    const EvpPkeyCtxPtr ctx(EVP_PKEY_CTX_new(key, nullptr));
-    size_t length = 0;
-    if (!ctx || EVP_PKEY_verify_recover_init(ctx.get()) != 1 ||
-        EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) != 1 ||
-        EVP_PKEY_verify_recover(ctx.get(), nullptr, &length, signature.data(), signature.size()) != 1) {
-        ERR_clear_error();
-        return false;
-    }
-    Bytes recovered(length);
-    const bool holds =
-        EVP_PKEY_verify_recover(ctx.get(), recovered.data(), &length, signature.data(), signature.size()) == 1 &&
-        SameBytes(std::span<const uint8_t>(recovered.data(), length), digest);
-    ERR_clear_error();
-    return holds;
 }
 
 // The DER of a SEQUENCE held as an ANY value.
@@ -314,41 +287,12 @@ X509* FindSignerCertificate(PKCS7_SIGNER_INFO* signer, STACK_OF(X509) * certs)
 
 HRESULT VerifySignerInfo(PKCS7_SIGNER_INFO* signer, X509* cert, std::span<const uint8_t> content)
 {
-    if (!signer || !cert || !signer->digest_alg || !signer->enc_digest)
-        return TRUST_E_BAD_DIGEST;
-    const EVP_MD* md = AuthenticodeDigest(signer->digest_alg->algorithm);
-    EVP_PKEY* key = X509_get0_pubkey(cert);
-    if (!md || !key)
-        return TakeOpenSslError(TRUST_E_BAD_DIGEST);
-
-    Bytes attributes;
-    std::span<const uint8_t> signedBytes = content;
-    if (sk_X509_ATTRIBUTE_num(signer->auth_attr) > 0) {
-        const ASN1_OCTET_STRING* claimed = PKCS7_digest_from_attributes(signer->auth_attr);
-        Bytes actual;
-        if (!claimed || !Digest(md, content, actual) || !SameBytes(actual, StringBytes(claimed)))
-            return TakeOpenSslError(TRUST_E_BAD_DIGEST);
-        // The signature covers the attributes encoded as a SET OF, not as the [0] field.
-        unsigned char* encoded = nullptr;
-        const int length = ASN1_item_i2d(reinterpret_cast<ASN1_VALUE*>(signer->auth_attr), &encoded,
-                                         ASN1_ITEM_rptr(PKCS7_ATTR_VERIFY));
-        if (length <= 0 || !encoded)
-            return TakeOpenSslError(TRUST_E_BAD_DIGEST);
-        attributes.assign(encoded, encoded + length);
-        OPENSSL_free(encoded);
-        signedBytes = attributes;
+    switch (signercheck::Check(signer, cert, content)) {
+    case signercheck::Outcome::Holds: return S_OK;
+    case signercheck::Outcome::OutOfMemory: return E_OUTOFMEMORY;
+    case signercheck::Outcome::Fails: break;
     }
-    const EvpMdCtxPtr ctx(EVP_MD_CTX_new());
-    const auto signature = StringBytes(signer->enc_digest);
-    if (ctx && EVP_DigestVerifyInit(ctx.get(), nullptr, md, nullptr, key) == 1 &&
-        EVP_DigestVerify(ctx.get(), signature.data(), signature.size(), signedBytes.data(), signedBytes.size()) == 1) {
-        ERR_clear_error();
-        return S_OK;
-    }
-    const HRESULT failure = TakeOpenSslError(TRUST_E_BAD_DIGEST);
-    if (failure == TRUST_E_BAD_DIGEST && BareDigestSignatureHolds(key, md, signedBytes, signature))
-        return S_OK;
-    return failure;
+    return TRUST_E_BAD_DIGEST;
 }
 
 std::vector<TimeStamp> ReadTimeStamps(const SignedMessage& message, PKCS7_SIGNER_INFO* signer, size_t max)

@@ -1,5 +1,6 @@
 #include "platform/wintrust/Chain.h"
 
+#include "platform/common/ChainBuilder.h"
 #include "platform/common/SignatureTrust.h"
 
 #include <openssl/err.h>
@@ -19,23 +20,6 @@ constexpr int MaxChainDepth = 16;
 constexpr size_t MaxCrlUrls = 16;
 
 using ReasonPtr = std::unique_ptr<ASN1_ENUMERATED, OsslFree<ASN1_ENUMERATED_free>>;
-
-struct Problem {
-    int Depth;
-    int Code;
-};
-
-int CollectProblems(int ok, X509_STORE_CTX* ctx)
-{
-    if (!ok && !trust::WindowsAccepts(ctx)) {
-        auto* problems = static_cast<std::vector<Problem>*>(X509_STORE_CTX_get_app_data(ctx));
-        if (problems && problems->size() < 256)
-            problems->push_back({X509_STORE_CTX_get_error_depth(ctx), X509_STORE_CTX_get_error(ctx)});
-    }
-    // Go on to the end, so that the whole chain is built and the most serious problem is the
-    // one reported, whichever OpenSSL meets first.
-    return 1;
-}
 
 // The Windows result of one OpenSSL verification error; S_OK for those Windows lets pass (a
 // CRL that is missing, stale or unreadable is revocation that is offline).
@@ -133,45 +117,6 @@ DWORD RevocationReason(X509* cert, STACK_OF(X509_CRL) * crls)
     return 0;
 }
 
-struct Pass {
-    X509StackPtr Chain;
-    int Untrusted = 0;
-    std::vector<Problem> Problems;
-
-    [[nodiscard]] bool Has(HRESULT result) const
-    {
-        return std::any_of(Problems.begin(), Problems.end(), [result](const Problem& p) { return ResultOf(p.Code) == result; });
-    }
-};
-
-Pass RunVerify(X509_STORE* store, X509* leaf, STACK_OF(X509) * helpers, STACK_OF(X509_CRL) * crls, int64_t when,
-               bool verifyingIssuers)
-{
-    Pass pass;
-    const X509StoreCtxPtr ctx(X509_STORE_CTX_new());
-    if (!ctx || X509_STORE_CTX_init(ctx.get(), store, leaf, helpers) != 1 ||
-        (verifyingIssuers && !trust::PreferVerifyingIssuers(ctx.get()))) {
-        ERR_clear_error();
-        pass.Problems.push_back({0, X509_V_ERR_UNSPECIFIED});
-        return pass;
-    }
-    X509_VERIFY_PARAM* param = X509_STORE_CTX_get0_param(ctx.get());
-    X509_VERIFY_PARAM_set_time(param, static_cast<time_t>(when));
-    X509_VERIFY_PARAM_set_depth(param, MaxChainDepth);
-    if (crls) {
-        X509_VERIFY_PARAM_set_flags(param, X509_V_FLAG_CRL_CHECK | X509_V_FLAG_CRL_CHECK_ALL);
-        X509_STORE_CTX_set0_crls(ctx.get(), crls);
-    }
-    X509_STORE_CTX_set_verify_cb(ctx.get(), CollectProblems);
-    X509_STORE_CTX_set_app_data(ctx.get(), &pass.Problems);
-    if (X509_verify_cert(ctx.get()) < 0 && pass.Problems.empty())
-        pass.Problems.push_back({0, X509_V_ERR_UNSPECIFIED});
-    pass.Chain.reset(X509_STORE_CTX_get1_chain(ctx.get()));
-    pass.Untrusted = X509_STORE_CTX_get_num_untrusted(ctx.get());
-    ERR_clear_error();
-    return pass;
-}
-
 } // namespace
 
 TrustStore::TrustStore() : FStore(trust::SharedSignatureStore()) {}
@@ -184,20 +129,16 @@ ChainResult TrustStore::Verify(X509* leaf, STACK_OF(X509) * helpers, STACK_OF(X5
         result.Error = TRUST_E_FAIL;
         return result;
     }
-    // OpenSSL takes an issuer by its name; where that one does not verify, Windows takes one
-    // that does, if the certificates at hand hold one that completes the chain.
-    bool verifyingIssuers = false;
-    Pass pass = RunVerify(FStore.get(), leaf, helpers, nullptr, when, false);
-    if (pass.Has(TRUST_E_CERT_SIGNATURE)) {
-        Pass verifying = RunVerify(FStore.get(), leaf, helpers, nullptr, when, true);
-        if (!verifying.Has(TRUST_E_CERT_SIGNATURE) && !verifying.Has(CERT_E_CHAINING)) {
-            pass = std::move(verifying);
-            verifyingIssuers = true;
-        }
-    }
+    trust::ChainRequest request;
+    request.Leaf = leaf;
+    request.Helpers = helpers;
+    request.When = when;
+    request.Purpose = usage == Usage::CodeSigning ? szOID_PKIX_KP_CODE_SIGNING : szOID_PKIX_KP_TIMESTAMP_SIGNING;
+    request.MaxDepth = MaxChainDepth;
+    trust::BuiltChain pass = trust::BuildChain(FStore.get(), request);
 
     CrlStackPtr lists;
-    if (revocation.Check && pass.Chain) {
+    if (revocation.Check && pass.Certificates) {
         lists.reset(sk_X509_CRL_new_null());
         for (int i = 0; lists && i < sk_X509_CRL_num(crls); ++i)
             if (X509_CRL* crl = sk_X509_CRL_value(crls, i); crl && X509_CRL_up_ref(crl) == 1 &&
@@ -206,8 +147,8 @@ ChainResult TrustStore::Verify(X509* leaf, STACK_OF(X509) * helpers, STACK_OF(X5
         // Each certificate that has an issuer in the chain: its first distribution point that
         // gives a list.
         std::set<std::string> tried;
-        for (int i = 0; lists && i < sk_X509_num(pass.Chain.get()); ++i) {
-            X509* cert = sk_X509_value(pass.Chain.get(), i);
+        for (int i = 0; lists && i < pass.Count(); ++i) {
+            X509* cert = sk_X509_value(pass.Certificates.get(), i);
             if (X509_self_signed(cert, 0) == 1)
                 continue;
             for (const std::string& url : CrlDistributionUrls(cert)) {
@@ -221,14 +162,16 @@ ChainResult TrustStore::Verify(X509* leaf, STACK_OF(X509) * helpers, STACK_OF(X5
             }
         }
         ERR_clear_error();
-        if (lists)
-            pass = RunVerify(FStore.get(), leaf, helpers, lists.get(), when, verifyingIssuers);
+        if (lists) {
+            request.Crls = lists.get();
+            pass = trust::BuildChain(FStore.get(), request);
+        }
     }
 
-    const int count = pass.Chain ? sk_X509_num(pass.Chain.get()) : 0;
+    const int count = pass.Count();
     result.Elements.resize(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
-        X509* cert = sk_X509_value(pass.Chain.get(), i);
+        X509* cert = sk_X509_value(pass.Certificates.get(), i);
         ChainElement& element = result.Elements[static_cast<size_t>(i)];
         element.Cert = Share(cert);
         element.SelfSigned = X509_self_signed(cert, 0) == 1;
@@ -241,7 +184,7 @@ ChainResult TrustStore::Verify(X509* leaf, STACK_OF(X509) * helpers, STACK_OF(X5
     if (count > pass.Untrusted && count > 0)
         result.Elements.back().TrustedRoot = true;
 
-    for (const Problem& problem : pass.Problems) {
+    for (const trust::ChainProblem& problem : pass.Problems) {
         const HRESULT hr = ResultOf(problem.Code);
         if (hr == S_OK)
             continue;
@@ -255,6 +198,18 @@ ChainResult TrustStore::Verify(X509* leaf, STACK_OF(X509) * helpers, STACK_OF(X5
                 element.Confidence &= ~CertConfidenceTime;
             if (hr == CERT_E_REVOKED)
                 element.RevokedReason = RevocationReason(element.Cert.get(), lists.get());
+        }
+    }
+    // A chain that ends in a root of Windows' root program is held to that root's rules: the
+    // purposes it is trusted for, and the dates from which it is not.
+    if (count > 0 && result.Elements.back().TrustedRoot) {
+        ChainElement& root = result.Elements.back();
+        if (const auto program = trust::RootProgramOf(FStore.get()))
+            root.RootEntry = program->EntryOf(root.Cert.get());
+        switch (pass.Root) {
+        case trust::RootVerdict::Trusted: break;
+        case trust::RootVerdict::NotValidForUsage: root.Error = MoreSerious(root.Error, CERT_E_WRONG_USAGE); break;
+        case trust::RootVerdict::Distrusted: root.Error = MoreSerious(root.Error, TRUST_E_EXPLICIT_DISTRUST); break;
         }
     }
     // A key with explicit curve parameters is refused for what it is, whatever else its

@@ -1,6 +1,6 @@
 // Chains from a signer's certificate to a trusted root, judged as Windows' Authenticode policy
-// judges them: the roots of OpenSSL's default verify paths (SSL_CERT_FILE, SSL_CERT_DIR) and the
-// Windows roots that travel with the program (platform/common/SignatureTrust.h), the
+// judges them: the roots of OpenSSL's default verify paths (SSL_CERT_FILE, SSL_CERT_DIR) and of
+// Windows' root program, with that program's rules for its roots (platform/common/SignatureTrust.h), the
 // certificates the signature carries as helpers, a given time, the usage the signer needs, and
 // the revocation of every certificate in the chain through CRLs carried by the signature or
 // fetched from the certificates' HTTP distribution points. A CRL that cannot be had, or read,
@@ -39,13 +39,17 @@ struct ChainElement {
     bool SelfSigned = false;
     DWORD RevokedReason = 0;
     DWORD Confidence = 0;
+    // For a trusted root that Windows' root program lists: its entry, whose attributes are the
+    // root's properties (valid while the trust store that judged the chain lives).
+    PCTL_ENTRY RootEntry = nullptr;
 };
 
 struct ChainResult {
     // S_OK; otherwise the most serious problem: TRUST_E_CERT_SIGNATURE, CERT_E_REVOKED,
     // CERT_E_CHAINING, CERT_E_UNTRUSTEDROOT, TRUST_E_EXPLICIT_DISTRUST (a key with explicit curve
-    // parameters), CERT_E_EXPIRED, TRUST_E_BASIC_CONSTRAINTS, CERT_E_PATHLENCONST,
-    // CERT_E_CRITICAL, CERT_E_WRONG_USAGE, TRUST_E_FAIL (in that order).
+    // parameters, or a root that Windows' root program distrusts), CERT_E_EXPIRED,
+    // TRUST_E_BASIC_CONSTRAINTS, CERT_E_PATHLENCONST, CERT_E_CRITICAL, CERT_E_WRONG_USAGE (also
+    // for a root the root program does not trust for the purpose), TRUST_E_FAIL (in that order).
     HRESULT Error = S_OK;
     std::vector<ChainElement> Elements; // the signer's certificate first, towards the root
 };

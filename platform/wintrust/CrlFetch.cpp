@@ -11,6 +11,7 @@
 #include <map>
 #include <mutex>
 #include <strings.h>
+#include <sys/stat.h>
 
 namespace wintrust {
 
@@ -163,17 +164,62 @@ int64_t NowMs()
 
 } // namespace
 
-FetchBudget::FetchBudget(size_t fetches, long milliseconds) : FFetchesLeft(fetches), FDeadlineMs(NowMs() + milliseconds)
+FetchBudget::FetchBudget(size_t fetches, long milliseconds)
+    : FFetchesLeft(fetches), FMillisecondsLeft(milliseconds), FLastUsedMs(NowMs())
 {
 }
 
 long FetchBudget::Take()
 {
-    const int64_t left = FDeadlineMs - NowMs();
-    if (FFetchesLeft == 0 || left <= 0)
+    const std::lock_guard guard(FLock);
+    FLastUsedMs = NowMs();
+    if (FFetchesLeft == 0 || FMillisecondsLeft <= 0)
         return 0;
     --FFetchesLeft;
-    return static_cast<long>(std::min<int64_t>(left, CrlFetchTimeoutMs));
+    return static_cast<long>(std::min<int64_t>(FMillisecondsLeft, CrlFetchTimeoutMs));
+}
+
+void FetchBudget::Spend(int64_t milliseconds)
+{
+    const std::lock_guard guard(FLock);
+    FMillisecondsLeft -= std::max<int64_t>(milliseconds, 0);
+    FLastUsedMs = NowMs();
+}
+
+void FetchBudget::Stop()
+{
+    const std::lock_guard guard(FLock);
+    FFetchesLeft = 0;
+}
+
+int64_t FetchBudget::LastUsedMs() const
+{
+    const std::lock_guard guard(FLock);
+    return FLastUsedMs;
+}
+
+std::shared_ptr<FetchBudget> FileFetchBudget(int fd, size_t fetches, long milliseconds)
+{
+    // A file is known by its device, inode, size and modification time: the same file named
+    // twice shares its budget, a changed one gets a new one.
+    struct stat info {};
+    if (fd < 0 || fstat(fd, &info) != 0)
+        return std::make_shared<FetchBudget>(fetches, milliseconds);
+    const std::string key = std::to_string(info.st_dev) + ':' + std::to_string(info.st_ino) + ':' +
+                            std::to_string(info.st_size) + ':' + std::to_string(info.st_mtim.tv_sec) + '.' +
+                            std::to_string(info.st_mtim.tv_nsec);
+    // A budget is kept this long after it was last used: verifications of one file follow each
+    // other closely, and a server that took the time is left alone by then anyway.
+    constexpr int64_t KeptMs = 30 * 1000;
+    static std::mutex lock;
+    static std::map<std::string, std::shared_ptr<FetchBudget>> budgets;
+    const std::lock_guard guard(lock);
+    const int64_t now = NowMs();
+    std::erase_if(budgets, [now](const auto& entry) { return entry.second->LastUsedMs() + KeptMs < now; });
+    auto& budget = budgets[key];
+    if (!budget)
+        budget = std::make_shared<FetchBudget>(fetches, milliseconds);
+    return budget;
 }
 
 X509CrlPtr FetchCrl(const std::string& url, FetchBudget* budget)
@@ -195,12 +241,15 @@ X509CrlPtr FetchCrl(const std::string& url, FetchBudget* budget)
     if (timeoutMs <= 0)
         return nullptr;
     // Fetched without the lock: a slow server must not hold up other threads' verifications.
+    const int64_t started = NowMs();
     Downloaded downloaded = Download(url, timeoutMs);
+    budget->Spend(NowMs() - started);
     if (downloaded.TimedOut)
         budget->Stop();
     if (!downloaded.Crl) {
-        // A refused connection is learnt at once: only what costs time to learn is remembered.
-        if (downloaded.TimedOut || downloaded.Unresolved) {
+        // A refused connection is learnt at once; what costs time to learn is remembered: no
+        // answer, no name, and an answer that is no list (which may have been large).
+        if (downloaded.TimedOut || downloaded.Unresolved || downloaded.Connected) {
             const std::lock_guard lock(cache.Lock);
             const int64_t until = NowMs() + SilenceMs;
             cache.SilentServers[server] = until;

@@ -1,5 +1,7 @@
 #include "platform/wintrust/Ossl.h"
 
+#include "platform/common/SignerCheck.h"
+
 #include <openssl/err.h>
 #include <openssl/objects.h>
 
@@ -62,14 +64,7 @@ FILETIME FileTimeOfUnix(int64_t seconds)
 
 const EVP_MD* AuthenticodeDigest(const ASN1_OBJECT* algorithm)
 {
-    switch (OBJ_obj2nid(algorithm)) {
-    case NID_md5: return EVP_md5();
-    case NID_sha1: return EVP_sha1();
-    case NID_sha256: return EVP_sha256();
-    case NID_sha384: return EVP_sha384();
-    case NID_sha512: return EVP_sha512();
-    default: return nullptr;
-    }
+    return signercheck::DigestOf(algorithm);
 }
 
 } // namespace wintrust

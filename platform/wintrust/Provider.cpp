@@ -123,6 +123,9 @@ void ProviderState::Fill(CRYPT_PROVIDER_SGNR& signer, SignerSlot& slot, SignerFi
             der.empty() ? nullptr : CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()));
         if (!context)
             break; // the chain as far as it can be shown
+        // A root of Windows' root program carries its properties, its friendly name among them.
+        if (element.RootEntry)
+            CertSetCertificateContextPropertiesFromCTLEntry(context, element.RootEntry, 0);
         CRYPT_PROVIDER_CERT cert{};
         cert.cbStruct = sizeof(CRYPT_PROVIDER_CERT);
         cert.pCert = context;

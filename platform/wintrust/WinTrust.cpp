@@ -41,7 +41,7 @@ namespace {
 constexpr size_t MaxTimeStamps = 8;
 // Signatures nested in the primary one that are counted and can be judged; further ones are not.
 constexpr size_t MaxNestedSignatures = 32;
-// What one verification may spend fetching CRLs: a few lists, about three seconds in all.
+// What the verifications of one file may spend fetching CRLs: a few lists, three seconds in all.
 constexpr size_t MaxCrlFetches = 8;
 constexpr long CrlFetchBudgetMs = 3000;
 
@@ -191,10 +191,11 @@ HRESULT VerifyFile(const WINTRUST_DATA& request, ProviderState& state)
     const HRESULT signerResult = cert ? VerifySignerInfo(signer, cert, message->SignedContent()) : TRUST_E_NO_SIGNER_CERT;
 
     const TrustStore store;
-    FetchBudget budget(MaxCrlFetches, CrlFetchBudgetMs);
+    const std::shared_ptr<FetchBudget> budget =
+        FileFetchBudget(file.source().descriptor(), MaxCrlFetches, CrlFetchBudgetMs);
     RevocationPolicy revocation;
     revocation.Check = request.fdwRevocationChecks == WTD_REVOKE_WHOLECHAIN;
-    revocation.Budget = &budget;
+    revocation.Budget = budget.get();
     if (Holds(request.cbStruct, offsetof(WINTRUST_DATA, dwProvFlags), sizeof(DWORD))) {
         if ((request.dwProvFlags & WTD_REVOCATION_CHECK_NONE) != 0)
             revocation.Check = false;

@@ -21,6 +21,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <functional>
 #include <mutex>
 
 using namespace abouttest;
@@ -47,7 +49,7 @@ TVersionInfo TesseraVersion()
 
 TVendorSite Site(const LoopbackHttpServer* server)
 {
-    TVendorSite site = TesseraSite;
+    TVendorSite site = ExampleSite();
     if (server) {
         site.UpdatePage = Q(server->Address("/webupdate.html"));
         site.UpdatePort = server->Port();
@@ -314,48 +316,106 @@ TEST_F(AboutDlg, ShowsTheOutcomeOfTheCheckItStartsOnceItIsOnScreen)
     EXPECT_EQ(request.Header("Pragma"), "no-cache");
 }
 
-TEST_F(AboutDlg, OkDuringARunningCheckClosesTheDialogOnceTheCheckHasEnded)
+// OK, Escape and the window's close button end a running check and close the box at once,
+// whether the server says nothing or sends a byte now and then.
+TEST_F(AboutDlg, ClosingDuringARunningCheckClosesWithinASecondWhateverTheServerDoes)
 {
-    VendorServer vendor;
-    HttpResponse held = PageResponse({{"TESSERAName", "Tessera"}, {"TESSERAVersion", "1.2.3.4"}});
-    held.HoldBeforeAnswer = true;
-    vendor.Publish(held);
-    TdlgAbout dlg(nullptr);
-    dlg.Setup(QStringLiteral("TESSERA"), QString(), lngEn, Site(&vendor.Server()));
+    using namespace std::chrono_literals;
+    const HttpResponse page = PageResponse({{"TESSERAName", "Tessera"}, {"TESSERAVersion", "1.2.3.4"}});
+    HttpResponse silent = page;
+    silent.HoldBeforeAnswer = true;
+    HttpResponse trickling = page;
+    trickling.TrickleEvery = 5s;
+    const struct {
+        const char* Server;
+        const HttpResponse& Response;
+    } servers[] = {{"silent", silent}, {"a byte every 5 s", trickling}};
+    const struct {
+        const char* Way;
+        std::function<void(TdlgAbout&)> Close;
+    } ways[] = {
+        {"OK", [](TdlgAbout& dlg) { dlg.Button2->click(); }},
+        {"Escape",
+         [](TdlgAbout& dlg) {
+             QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+             QCoreApplication::sendEvent(dlg.Button2, &escape);
+         }},
+        {"close button", [](TdlgAbout& dlg) { dlg.close(); }},
+    };
+    for (const auto& server : servers) {
+        for (const auto& way : ways) {
+            SCOPED_TRACE(std::string(way.Way) + ", " + server.Server);
+            VendorServer vendor;
+            vendor.Publish(server.Response);
+            TdlgAbout dlg(nullptr);
+            dlg.Setup(QStringLiteral("TESSERA"), QString(), lngEn, Site(&vendor.Server()));
+            bool activeWhenClosed = false;
+            std::chrono::steady_clock::time_point closedAt;
+            QTimer poll;
+            poll.setInterval(10);
+            QObject::connect(&poll, &QTimer::timeout, [&] {
+                if (vendor.Server().RequestCount() == 0)
+                    return;
+                poll.stop();
+                // The worker waits for the server now: in its read, or before the answer.
+                QTimer::singleShot(300, &dlg, [&] {
+                    activeWhenClosed = dlg.UpdateCheck->Active();
+                    closedAt = std::chrono::steady_clock::now();
+                    way.Close(dlg);
+                });
+            });
+            poll.start();
+            // A bound, only against a hang.
+            QTimer::singleShot(60'000, &dlg, [&] { vendor.Server().Release(); });
+            EXPECT_EQ(dlg.exec(), QDialog::Accepted);
+            const auto took = std::chrono::steady_clock::now() - closedAt;
+            EXPECT_TRUE(activeWhenClosed);
+            EXPECT_LT(took, 1s) << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";
+            EXPECT_FALSE(dlg.isVisible());
+            EXPECT_FALSE(dlg.UpdateCheck->Active());
+            EXPECT_NE(dlg.lUpdate->text(), QStringLiteral("You use latest version."));
+        }
+    }
+}
 
-    bool clicked = false;
-    bool activeWhenClicked = false;
-    bool visibleAfterClick = false;
-    bool animatingAfterClick = false;
-    QTimer poll;
-    poll.setInterval(10);
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (clicked || vendor.Server().RequestCount() == 0)
-            return;
-        clicked = true;
-        activeWhenClicked = dlg.UpdateCheck->Active();
-        dlg.Button2->click();
-        visibleAfterClick = dlg.isVisible();
-        animatingAfterClick = dlg.icoWait->Animating();
-        vendor.Server().Release();
-    });
-    poll.start();
-    // A bound, only against a hang.
-    QTimer::singleShot(60'000, &dlg, [&] {
-        vendor.Server().Release();
-        dlg.UpdateCheck->Abort();
-    });
-    const int result = dlg.exec();
-    poll.stop();
-    EXPECT_TRUE(clicked);
-    EXPECT_TRUE(activeWhenClicked);
-    EXPECT_TRUE(visibleAfterClick);
-    EXPECT_TRUE(animatingAfterClick);
-    EXPECT_EQ(result, QDialog::Accepted);
-    EXPECT_FALSE(dlg.isVisible());
-    // The check ran to its end before the dialog closed.
-    EXPECT_EQ(dlg.lUpdate->text(), QStringLiteral("You use latest version."));
-    EXPECT_FALSE(dlg.UpdateCheck->Active());
+// A site without an update page (a build that names no vendor site): the box asks nobody and
+// shows no update status, as without a product code.
+TEST_F(AboutDlg, WithoutAnUpdatePageThereIsNoCheckAndNoStatus)
+{
+    TdlgAbout dlg(nullptr);
+    dlg.Setup(QStringLiteral("TESSERA"), QString(), lngEn, VendorSiteAt(QString(), QString()));
+    EXPECT_EQ(dlg.UpdateCheck, nullptr);
+    dlg.show();
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents();
+    for (const QWidget* status :
+         std::initializer_list<const QWidget*>{dlg.lUpdate, dlg.icoWait, dlg.icoOK, dlg.icoWarn})
+        EXPECT_TRUE(status->isHidden()) << status->metaObject()->className();
+    EXPECT_TRUE(dlg.lWWW->text().isEmpty());
+}
+
+TEST(VendorSite, TakesTheUpdatePageAndItsPortFromTheSitesAddress)
+{
+    const struct {
+        const char* Address;
+        const char* UpdatePage;
+        uint16_t Port;
+        const char* HomePage;
+    } cases[] = {
+        {"", "", 443, ""},
+        {"https://tessera.example", "https://tessera.example/webupdate.html", 443, "https://tessera.example"},
+        {"https://tessera.example/", "https://tessera.example/webupdate.html", 443, "https://tessera.example"},
+        {"http://tessera.example:8080/sub/", "http://tessera.example/sub/webupdate.html", 8080,
+         "http://tessera.example:8080/sub"},
+        {"https://127.0.0.1:8443", "https://127.0.0.1/webupdate.html", 8443, "https://127.0.0.1:8443"},
+    };
+    for (const auto& c : cases) {
+        const TVendorSite site = VendorSiteAt(QString::fromLatin1(c.Address), QStringLiteral("mailto:a@b.example"));
+        EXPECT_EQ(site.UpdatePage, QString::fromLatin1(c.UpdatePage)) << c.Address;
+        EXPECT_EQ(site.UpdatePort, c.Port) << c.Address;
+        EXPECT_EQ(site.HomePage, QString::fromLatin1(c.HomePage)) << c.Address;
+        EXPECT_EQ(site.EMail, QStringLiteral("mailto:a@b.example")) << c.Address;
+    }
 }
 
 TEST_F(AboutDlg, EscapeClosesAsTheOkButtonDoes)

@@ -85,6 +85,11 @@ void Send(QWidget* widget, QEvent::Type type, QPoint local, Qt::MouseButton butt
 
 } // namespace
 
+TVendorSite ExampleSite()
+{
+    return VendorSiteAt(QStringLiteral("https://tessera.example"), QStringLiteral("mailto:tessera@tessera.example"));
+}
+
 void Click(QWidget* widget)
 {
     const QPoint middle = widget->rect().center();

@@ -2,6 +2,7 @@
 // pages, bounded waits and the trust store.
 #pragma once
 
+#include "about/AboutDlg.h"
 #include "tests/platform/wininet/LoopbackHttpServer.h"
 
 #include <QList>
@@ -43,6 +44,9 @@ public:
 
 // Processes events until the condition holds; false when a generous bound passed first.
 bool WaitUntil(const std::function<bool()>& condition);
+
+// A vendor's site as a release would name it; the tests' own pages replace its update page.
+[[nodiscard]] TVendorSite ExampleSite();
 
 // The tests' root as the system's only trusted one, or no root at all.
 void TrustTestRoot();

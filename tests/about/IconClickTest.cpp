@@ -19,6 +19,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string_view>
+
 using namespace abouttest;
 using testsupport::HttpRequest;
 using testsupport::HttpResponse;
@@ -70,7 +72,7 @@ TEST(IconClick, OpensTheAboutBoxWithTheProgramsVersionAndEachOutcome)
             return PageResponse({{"TESSERAName", "Tessera"}, {"TESSERAVersion", published}});
         },
         testsupport::Fixture("tls/server.pem"), testsupport::Fixture("tls/server.key"));
-    TVendorSite site = TesseraSite;
+    TVendorSite site = ExampleSite();
     site.UpdatePage = Q(server.Address("/webupdate.html"));
     site.UpdatePort = server.Port();
     SetVendorSite(site);
@@ -116,7 +118,7 @@ TEST(IconClick, OpensTheAboutBoxWithTheProgramsVersionAndEachOutcome)
         EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     }
     EXPECT_EQ(server.RequestCount(), 3u);
-    SetVendorSite(TesseraSite);
+    SetVendorSite(BuiltInVendorSite());
     TrustNothing();
 }
 
@@ -124,7 +126,7 @@ TEST(IconClick, OpensTheAboutBoxWithTheProgramsVersionAndEachOutcome)
 TEST(IconClick, OpensOnlyWhenTheButtonIsReleasedOverTheIcon)
 {
     // A vendor site nobody answers at: the check ends at once.
-    TVendorSite site = TesseraSite;
+    TVendorSite site = ExampleSite();
     site.UpdatePage = QStringLiteral("https://127.0.0.1:1/webupdate.html");
     site.UpdatePort = 1;
     SetVendorSite(site);
@@ -158,7 +160,38 @@ TEST(IconClick, OpensOnlyWhenTheButtonIsReleasedOverTheIcon)
     EXPECT_EQ(opened, 0);
     pressAndRelease(window.Image->rect().center() + QPoint(3, 3));
     EXPECT_EQ(opened, 1);
-    SetVendorSite(TesseraSite);
+    SetVendorSite(BuiltInVendorSite());
+}
+
+// What a user of a build that names no vendor site sees: the about box without an update check,
+// never "Cannot get update information." for a site that cannot answer.
+TEST(IconClick, ABuildThatNamesNoSiteChecksForNoUpdate)
+{
+    if (!std::string_view(TESSERA_VENDOR_SITE).empty())
+        GTEST_SKIP() << "this build names a vendor site: " << TESSERA_VENDOR_SITE;
+    SetVendorSite(BuiltInVendorSite());
+    TwndMain window({QStringLiteral("tessera")});
+    window.show();
+    bool shown = false;
+    bool checking = true;
+    bool statusShown = true;
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* dlg = dynamic_cast<TdlgAbout*>(QApplication::activeModalWidget());
+        if (!dlg || !dlg->isVisible())
+            return;
+        poll.stop();
+        shown = true;
+        checking = dlg->UpdateCheck != nullptr;
+        statusShown = !dlg->lUpdate->isHidden();
+        dlg->Button2->click();
+    });
+    poll.start();
+    Click(window.Image);
+    EXPECT_TRUE(shown);
+    EXPECT_FALSE(checking);
+    EXPECT_FALSE(statusShown);
 }
 
 } // namespace

@@ -9,13 +9,18 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <future>
+#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -202,43 +207,77 @@ TEST(BulkReport, JobsInParallelKeepTheOrderOfTheFiles)
     }
 }
 
-// Two named pipes: opening one for reading waits for a writer, so the second pipe finds a reader
-// while the first is still held open only when two files are inspected at once.
+// A loopback server that accepts one connection and never answers, and keeps when the connection
+// came and when its client gave up on it.
+class SilentListener {
+public:
+    explicit SilentListener(uint16_t port)
+    {
+        FSocket = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int yes = 1;
+        setsockopt(FSocket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (bind(FSocket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 || listen(FSocket, 4) != 0) {
+            close(FSocket);
+            FSocket = -1;
+            return;
+        }
+        FThread = std::thread([this] {
+            pollfd wait{FSocket, POLLIN, 0};
+            if (poll(&wait, 1, 30000) <= 0)
+                return;
+            const int client = accept(FSocket, nullptr, nullptr);
+            FAccepted = std::chrono::steady_clock::now();
+            char buffer[512];
+            // Read the request and whatever follows until the client closes the connection.
+            for (pollfd in{client, POLLIN, 0}; poll(&in, 1, 30000) > 0 && recv(client, buffer, sizeof buffer, 0) > 0;)
+                in.revents = 0;
+            FClosed = std::chrono::steady_clock::now();
+            close(client);
+        });
+    }
+    ~SilentListener()
+    {
+        if (FThread.joinable())
+            FThread.join();
+        if (FSocket >= 0)
+            close(FSocket);
+    }
+    [[nodiscard]] bool listening() const { return FSocket >= 0; }
+    // After the listener is done (its thread joined).
+    void Wait()
+    {
+        if (FThread.joinable())
+            FThread.join();
+    }
+    [[nodiscard]] std::optional<std::chrono::steady_clock::time_point> Accepted() const { return FAccepted; }
+    [[nodiscard]] std::optional<std::chrono::steady_clock::time_point> Closed() const { return FClosed; }
+
+private:
+    int FSocket = -1;
+    std::thread FThread;
+    std::optional<std::chrono::steady_clock::time_point> FAccepted;
+    std::optional<std::chrono::steady_clock::time_point> FClosed;
+};
+
+// Two files whose revocation lists never come (each names a server of its own): the second file's
+// server is asked while the first's is still waited for only when two files are inspected at once.
 TEST(BulkReport, TwoJobsInspectTwoFilesAtOnce)
 {
-    const fs::path folder = fs::temp_directory_path() / ("tessera-jobs-" + std::to_string(getpid()));
-    fs::create_directories(folder);
-    const std::string first = (folder / "first.cer").string();
-    const std::string second = (folder / "second.cer").string();
-    ASSERT_EQ(mkfifo(first.c_str(), 0600), 0);
-    ASSERT_EQ(mkfifo(second.c_str(), 0600), 0);
-
-    auto run = std::async(std::launch::async, [&] { return RunProgram(Program(), {"-j", "2", first, second}); });
-    // A writer's open without waiting fails (ENXIO) while no reader waits on the pipe, and lets the
-    // reader see an empty file when it succeeds.
-    const auto feed = [](const std::string& pipe) {
-        const int writer = open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
-        if (writer >= 0)
-            close(writer);
-        return writer >= 0;
-    };
-    // Nothing is written to the first pipe before the second has a reader. A generous deadline:
-    // this waits for a start, it measures nothing.
-    bool secondWhileFirstWaits = false;
-    for (int tries = 0; tries < 600 && !secondWhileFirstWaits; ++tries)
-        if (!(secondWhileFirstWaits = feed(second)))
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    // Then both are fed, as often as the inspections open them, until the program ends.
-    while (run.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
-        feed(first);
-        feed(second);
-    }
-    const RunResult r = run.get();
-    fs::remove_all(folder);
-
-    EXPECT_TRUE(secondWhileFirstWaits) << "the second file was not opened while the first was being read";
-    const size_t a = r.Out.find("==> " + first + " <==");
-    const size_t b = r.Out.find("==> " + second + " <==");
+    SilentListener first(48112);  // signed/crl-silent.exe's first distribution point
+    SilentListener second(48120); // the first signature of signed/crl-silent-nested.exe
+    ASSERT_TRUE(first.listening() && second.listening()) << "loopback ports 48112 and 48120 are taken";
+    const RunResult r = Report({"-j", "2", "signed/crl-silent.exe", "signed/crl-silent-nested.exe"}, false);
+    first.Wait();
+    second.Wait();
+    ASSERT_TRUE(first.Accepted() && first.Closed() && second.Accepted() && second.Closed()) << r.Out << r.Err;
+    const bool together = *second.Accepted() < *first.Closed() && *first.Accepted() < *second.Closed();
+    EXPECT_TRUE(together) << "the second file's list was not asked for while the first's was waited for";
+    const size_t a = r.Out.find("==> signed/crl-silent.exe <==");
+    const size_t b = r.Out.find("==> signed/crl-silent-nested.exe <==");
     ASSERT_NE(a, std::string::npos) << r.Out;
     ASSERT_NE(b, std::string::npos) << r.Out;
     EXPECT_LT(a, b);
@@ -308,6 +347,42 @@ TEST(BulkReport, KeyContainersTakeThePasswordFileAndNeverReadStandardInput)
     EXPECT_NE(single.Out.find("Certificate X509 version 3"), std::string::npos) << single.Out;
     const RunResult missing = Report({"--password-file", (dir / "absent").string(), "certs/chain.pfx"});
     EXPECT_EQ(missing.ExitCode, 2);
+}
+
+// A password line is read up to 64 KiB and refused beyond it, never read until memory runs out:
+// from a file, from the prompt of the plain report and from that of --json.
+TEST(BulkReport, APasswordLineBeyondAnyPasswordIsRefused)
+{
+    TempDir dir;
+    const std::string longest(64 * 1024, 'x');
+    WriteText(dir / "longest", longest + "\n");
+    WriteText(dir / "longer", longest + "x\n");
+
+    const RunResult zero = Report({"--password-file", "/dev/zero", "certs/chain.pfx"});
+    EXPECT_EQ(zero.ExitCode, 1);
+    EXPECT_EQ(zero.Out, "");
+    EXPECT_EQ(zero.Err, "tessera-report: /dev/zero: the password is longer than 65536 bytes\n");
+    const RunResult longer = Report({"--password-file", (dir / "longer").string(), "certs/chain.pfx"});
+    EXPECT_EQ(longer.ExitCode, 1);
+    EXPECT_EQ(longer.Err, "tessera-report: " + (dir / "longer").string() + ": the password is longer than 65536 bytes\n");
+    // The longest line is a password like any other, here a wrong one.
+    const RunResult longest_ = Report({"--password-file", (dir / "longest").string(), "certs/chain.pfx"});
+    EXPECT_EQ(longest_.ExitCode, 0) << longest_.Err;
+    EXPECT_EQ(longest_.Out, "File contains no certificate or password is not valid\n");
+
+    const auto fromZero = [](const std::vector<std::string>& args) {
+        std::vector<std::string> shell = {"-c", "cd \"$0\" && exec \"$@\" < /dev/zero", TESSERA_FIXTURES_DIR,
+                                          Program()};
+        shell.insert(shell.end(), args.begin(), args.end());
+        return RunProgram("/bin/sh", shell, {}, {"SSL_CERT_FILE=" + Fixture("trust-tessera.pem").string()});
+    };
+    const RunResult prompt = fromZero({"certs/chain.pfx"});
+    EXPECT_EQ(prompt.ExitCode, 1);
+    EXPECT_EQ(prompt.Err, "tessera-report: the password on standard input is longer than 65536 bytes\n");
+    const RunResult json = fromZero({"--json", "certs/chain.pfx"});
+    EXPECT_EQ(json.ExitCode, 1);
+    EXPECT_EQ(json.Out, "{\"error\":\"the password on standard input is longer than 65536 bytes\","
+                        "\"path\":\"certs/chain.pfx\"}\n");
 }
 
 } // namespace

@@ -2,7 +2,7 @@
 // whatever the working folder and with the build tree out of reach; the desktop entry, valid and
 // naming the file types Tessera opens; the metainfo; the icon in every size of the hicolor theme;
 // the manual pages; what scripts read (the JSON schema, bash's completion); each package's
-// documents.
+// documents; the folders the file managers read the context-menu entry from.
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -35,8 +35,10 @@ protected:
     static void SetUpTestSuite()
     {
         Prefix = new TempDir;
+        SystemRoot = new TempDir;
         const RunResult install =
-            RunProgram(TESSERA_CMAKE, {"--install", TESSERA_BUILD_DIR, "--prefix", Prefix->path().string()});
+            RunProgram(TESSERA_CMAKE, {"--install", TESSERA_BUILD_DIR, "--prefix", Prefix->path().string()}, {},
+                       {"TESSERA_SYSTEM_ROOT=" + SystemRoot->path().string()});
         Installed = install.ExitCode == 0;
         InstallOutput = install.Out + install.Err;
     }
@@ -44,10 +46,14 @@ protected:
     {
         delete Prefix;
         Prefix = nullptr;
+        delete SystemRoot;
+        SystemRoot = nullptr;
     }
     void SetUp() override { ASSERT_TRUE(Installed) << InstallOutput; }
 
     static inline TempDir* Prefix = nullptr;
+    // Where the system's folders are made.
+    static inline TempDir* SystemRoot = nullptr;
     static inline bool Installed = false;
     static inline std::string InstallOutput;
 };
@@ -186,6 +192,17 @@ TEST_F(Install, TheMetainfoTheSchemaTheCompletionAndEachPackagesDocuments)
         EXPECT_NE(ReadText(doc / "copyright").find("\nLicense: Apache-2.0\n"), std::string::npos) << package;
         const RunResult changelog = RunProgram("/bin/gzip", {"-d", "-c", (doc / "changelog.gz").string()});
         EXPECT_EQ(changelog.Out.rfind("tessera (" TESSERA_PROJECT_VERSION ") ", 0), 0u) << package << changelog.Out;
+    }
+}
+
+// A file manager that runs all session long watches only the folders that existed when it started:
+// they are there before the box is first ticked, and empty.
+TEST_F(Install, TheFileManagersFoldersForTheContextMenuEntryAreMade)
+{
+    for (const char* folder : {"usr/local/share/nemo/actions", "usr/local/share/kio/servicemenus"}) {
+        const fs::path path = SystemRoot->path() / folder;
+        EXPECT_TRUE(fs::is_directory(path)) << folder;
+        EXPECT_TRUE(fs::is_empty(path)) << folder;
     }
 }
 

@@ -11,6 +11,7 @@
 
 #include <QCheckBox>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -120,7 +121,7 @@ TEST(MainWindow, OpenDialogFilterKeepsItsText)
                  "*.ax;*.cpl;*.scr;*.drv;*.tsp;*.rll;*.rs;*.tlb|Certificates|*.pem;*.crt;*.cer;*.p7b;*.p7c;*.der;*.pfx;"
                  "*.p12|Installers|*.msi|All Files|*.*");
     TwndMain w({QStringLiteral("tessera")});
-    const QStringList filters = w.od->nameFilters();
+    const QStringList filters = w.od()->nameFilters();
     ASSERT_EQ(filters.size(), 5);
     // The empty pattern of the doubled ";" has no form in the dialog's list.
     EXPECT_TRUE(filters[0].startsWith(QStringLiteral("Supported files (*.exe *.dll *.sys *.ocx *.acm *.ax"))) << filters[0].toStdString();
@@ -266,7 +267,7 @@ TEST(MainWindow, ExportFollowsTheSaveDialogsFilter)
     QString proposal;
     WhenModal([&](QWidget* modal) {
         auto* dialog = qobject_cast<QFileDialog*>(modal);
-        ASSERT_EQ(dialog, w.sd);
+        ASSERT_EQ(dialog, w.sd());
         proposal = dialog->selectedFiles().value(0);
         QMetaObject::invokeMethod(dialog, "accept", Qt::DirectConnection);
     });
@@ -303,6 +304,81 @@ TEST(MainWindow, ExportFollowsTheSaveDialogsFilter)
     });
     w.bExport->click();
     EXPECT_EQ(proposal, Path(dir / "three.der"));
+}
+
+// A name typed without extension gets the extension of the filter chosen, as on Windows; a name
+// with one keeps it, and the filter decides the encoding.
+TEST(MainWindow, ANameWithoutExtensionGetsTheChosenFiltersExtension)
+{
+    TempDir dir;
+    std::filesystem::copy_file(Fixture("certs/three.p7b"), dir / "three.p7b");
+    TwndMain w({QStringLiteral("tessera")});
+    w.OpenFile(Path(dir / "three.p7b"));
+    const QStringList report = w.ReportLines();
+    const struct {
+        int Filter;
+        const char* Typed;
+        const char* Written;
+        bool Der;
+    } cases[] = {
+        {1, "bundle-der", "bundle-der.der", true},
+        {0, "bundle-pem", "bundle-pem.pem", false},
+        {1, "kept.pem", "kept.pem", true},
+        {0, "kept.der", "kept.der", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Typed);
+        WhenModal([&](QWidget* modal) {
+            auto* dialog = qobject_cast<QFileDialog*>(modal);
+            dialog->selectNameFilter(dialog->nameFilters().value(c.Filter));
+            auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            ASSERT_NE(name, nullptr);
+            name->setText(QString::fromLatin1(c.Typed));
+            QMetaObject::invokeMethod(dialog, "accept", Qt::DirectConnection);
+        });
+        w.bExport->click();
+        EXPECT_EQ(std::filesystem::exists(dir / c.Typed), std::string_view(c.Typed) == c.Written);
+        const std::string written = ReadText(dir / c.Written);
+        ASSERT_FALSE(written.empty());
+        EXPECT_EQ(static_cast<unsigned char>(written[0]) == 0x30, c.Der);
+        TwndMain reader({QStringLiteral("tessera")});
+        reader.OpenFile(Path(dir / c.Written));
+        EXPECT_EQ(reader.ReportLines(), report);
+    }
+}
+
+// Nothing reads a folder before the user asks for a dialog: the start in a folder of many files
+// costs no more than in an empty one.
+TEST(MainWindow, TheFileDialogsAreBuiltOnFirstUse)
+{
+    TwndMain w({QStringLiteral("tessera")});
+    w.show();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(w.findChildren<QFileDialog*>().isEmpty());
+    EXPECT_TRUE(w.findChildren<QFileSystemModel*>().isEmpty());
+    WhenModal([](QWidget* modal) { qobject_cast<QDialog*>(modal)->reject(); });
+    w.bOpen->click();
+    EXPECT_EQ(w.findChildren<QFileDialog*>(), QList<QFileDialog*>{w.od()});
+}
+
+// Enter and Return press the focused button, as Space does.
+TEST(MainWindow, EnterPressesTheFocusedButton)
+{
+    TwndMain w({QStringLiteral("tessera")});
+    w.OpenFile(Path(Fixture("certs/three.p7b")));
+    w.show();
+    QApplication::setActiveWindow(&w);
+    for (QPushButton* button : {w.bOpen, w.bExport, w.bProps, w.bView}) {
+        ASSERT_TRUE(button->isEnabled()) << button->text().toStdString();
+        // Only the press is looked at here, not what the button then does.
+        QObject::disconnect(button, &QPushButton::clicked, &w, nullptr);
+        int clicks = 0;
+        QObject::connect(button, &QPushButton::clicked, &w, [&] { ++clicks; });
+        button->setFocus();
+        for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space})
+            QTest::keyClick(button, key, key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+        EXPECT_EQ(clicks, 3) << button->text().toStdString();
+    }
 }
 
 // The check box of the context-menu entry, over a temporary system root and with the product
@@ -492,7 +568,7 @@ TEST(MainWindow, OpenDialogListsEveryFileAndKeepsTheFilterChosen)
     WriteText(dir / "noextension", "x");
     WriteText(dir / "other.txt", "x");
     TwndMain w({QStringLiteral("tessera")});
-    w.od->setDirectory(Path(dir.path()));
+    w.od()->setDirectory(Path(dir.path()));
     QStringList listed;
     QString filterAtSecondOpen;
     WhenModal([&](QWidget* modal) {
@@ -591,3 +667,17 @@ TEST(Centring, MonitorsAndDesktop)
 }
 
 } // namespace
+
+// A signer's name that holds a line feed is one line of the report in the window, its line feed
+// shown, not obeyed.
+TEST(MainWindow, AFieldsLineEndIsShownNotObeyed)
+{
+    TwndMain w({QStringLiteral("tessera")});
+    qputenv("SSL_CERT_FILE", QByteArray::fromStdString(testsupport::Fixture("trust-tessera.pem").string()));
+    w.OpenFile(Path(testsupport::Fixture("signed/forged-newline.exe")));
+    qputenv("SSL_CERT_FILE", QByteArray::fromStdString(testsupport::Fixture("no-trust.pem").string()));
+    const QStringList lines = w.Memo->toPlainText().split(u'\n');
+    ASSERT_GT(lines.size(), 7);
+    EXPECT_EQ(lines[7], QString::fromUtf16(u"Publisher: Tessera Forged\u240A/srv/incoming/evil.exe: OK Microsoft Windows"));
+    EXPECT_EQ(lines[8], QStringLiteral("Program name: Tessera Test Program"));
+}

@@ -6,7 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <pty.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -14,8 +19,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
+#include <map>
 #include <sstream>
+#include <fstream>
+#include <string>
+#include <vector>
 
 using namespace testsupport;
 
@@ -57,6 +67,86 @@ TEST(ReportCli, PasswordIsOneLineOfStandardInputAndEndOfInputCancels)
     const RunResult cancelled = RunProgram(Program(), {(dir / "container.pfx").string()});
     EXPECT_EQ(cancelled.ExitCode, 0);
     EXPECT_EQ(cancelled.Out, "");
+}
+
+// Runs tessera-report with no input and its output in a file; its peak resident memory in KiB.
+long PeakMemoryKiB(const std::vector<std::string>& args, const std::filesystem::path& output)
+{
+    std::vector<std::string> argv = {Program().string()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> pointers;
+    for (std::string& a : argv)
+        pointers.push_back(a.data());
+    pointers.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int in = open("/dev/null", O_RDONLY);
+        const int out = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (in < 0 || out < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0)
+            _exit(127);
+        execv(pointers[0], pointers.data());
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    if (pid < 0 || wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return -1;
+    return usage.ru_maxrss;
+}
+
+// A file named as a certificate but far larger than any (250 MB of zeros) is refused without
+// being read into memory.
+TEST(ReportCli, AHugeFileNamedAsACertificateIsNotReadIntoMemory)
+{
+    TempDir dir;
+    for (const char* name : {"huge.cer", "huge.pem"}) {
+        SCOPED_TRACE(name);
+        {
+            // Sparse: no disk is spent on it.
+            std::ofstream file(dir / name, std::ios::binary);
+            file.seekp(250'000'000 - 1);
+            file.put('\0');
+        }
+        const long peak = PeakMemoryKiB({(dir / name).string()}, dir / "report.txt");
+        ASSERT_GT(peak, 0);
+        EXPECT_EQ(ReadText(dir / "report.txt"), "File contains no certificate\n");
+        EXPECT_LT(peak, 64 * 1024) << peak << " KiB";
+    }
+}
+
+// With one FILE a key container's password is read from standard input in every mode that
+// shows certificates; end of input cancels in each of them.
+TEST(ReportCli, OneContainersPasswordComesFromStandardInputInEveryMode)
+{
+    const std::string container = Fixture("certs/chain.pfx").string();
+    const struct {
+        const char* Mode;
+        std::vector<std::string> Options;
+        const char* Opened;    // in the output once the password opened the container
+        const char* Cancelled; // in the output when the prompt was cancelled
+    } modes[] = {
+        {"plain", {}, "Subject: DE, Tessera Test, leaf.tessera.test", nullptr},
+        {"--all-signatures", {"--all-signatures"}, "Subject: DE, Tessera Test, leaf.tessera.test", nullptr},
+        {"--json", {"--json"}, "\"certificates\":[{", "\"passwordCancelled\":true"},
+    };
+    for (const auto& mode : modes) {
+        SCOPED_TRACE(mode.Mode);
+        std::vector<std::string> args = mode.Options;
+        args.push_back(container);
+        const RunResult typed = RunProgram(Program(), args, "tessera\n");
+        EXPECT_EQ(typed.ExitCode, 0) << typed.Err;
+        EXPECT_NE(typed.Out.find(mode.Opened), std::string::npos) << typed.Out;
+        EXPECT_EQ(typed.Out.find("passwordCancelled\":true"), std::string::npos) << typed.Out;
+        const RunResult cancelled = RunProgram(Program(), args);
+        EXPECT_EQ(cancelled.ExitCode, 0) << cancelled.Err;
+        EXPECT_EQ(cancelled.Out.find(mode.Opened), std::string::npos) << cancelled.Out;
+        if (mode.Cancelled)
+            EXPECT_NE(cancelled.Out.find(mode.Cancelled), std::string::npos) << cancelled.Out;
+    }
+    // Two files: standard input is never read, the prompt counts as cancelled.
+    const RunResult two = RunProgram(Program(), {"--json", container, container}, "tessera\n");
+    EXPECT_EQ(two.ExitCode, 0) << two.Err;
+    EXPECT_EQ(two.Out.find("\"certificates\":[{"), std::string::npos) << two.Out;
 }
 
 // Dates in the user's zone and locale: a year always in four digits (2050 and 2150 never read
@@ -483,3 +573,177 @@ TEST(WindowCli, WithoutADisplayItSaysSoInOneLine)
 }
 
 } // namespace
+
+// A dropped-in root list that is not used says why once, whatever number of files is judged; one
+// that verifies and is newer holds its roots to its rules, and --json names the root by the
+// friendly name the list gives it.
+TEST(ReportCli, ADroppedInRootListIsUsedOrRefusedOnce)
+{
+    const std::string roots = "SSL_CERT_FILE=" + Fixture("authroot/roots.pem").string();
+    const std::string signingRoot = "TESSERA_AUTHROOT_SIGNING_ROOT=" + Fixture("authroot/list-root.pem").string();
+    const std::vector<std::string> files = {Fixture("authroot/restricted.exe").string(),
+                                            Fixture("authroot/notbefore-early.exe").string()};
+    std::vector<std::string> args = {"--check"};
+    args.insert(args.end(), files.begin(), files.end());
+
+    const std::string spoilt = Fixture("authroot/authroot-bad-signature.stl").string();
+    const RunResult refused = RunProgram(Program(), args, {}, {roots, signingRoot, "TESSERA_AUTHROOT=" + spoilt});
+    EXPECT_EQ(refused.ExitCode, 0) << refused.Out;
+    EXPECT_EQ(refused.Err, "tessera-report: the root list " + spoilt + " is not used: its signature does not verify\n");
+
+    const RunResult used = RunProgram(Program(), args, {},
+                                      {roots, signingRoot, "TESSERA_AUTHROOT=" + Fixture("authroot/authroot.stl").string()});
+    EXPECT_EQ(used.ExitCode, 1);
+    // CERT_E_WRONG_USAGE has no text of its own.
+    EXPECT_EQ(used.Out, files[0] + ": ERROR Error 800B0110\n" + files[1] + ": OK Tessera Early Code Signing\n");
+    EXPECT_EQ(used.Err, "");
+
+    const RunResult json = RunProgram(Program(), {"--json", files[1]}, {},
+                                      {roots, signingRoot, "TESSERA_AUTHROOT=" + Fixture("authroot/authroot.stl").string()});
+    EXPECT_NE(json.Out.find(R"("rootName":"Listed Not Before Root")"), std::string::npos) << json.Out;
+}
+
+// A FIFO, a device or a socket is a file that cannot be read: reported at once, named or met in a
+// walk (also through a link), never waited for; an export to a FIFO nobody reads fails at once.
+TEST(ReportCli, FifosDevicesAndSocketsAreFilesThatCannotBeRead)
+{
+    TempDir dir;
+    const std::string fifo = (dir / "pipe.exe").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::filesystem::create_symlink(fifo, dir / "link-to-pipe.cer");
+    const std::string socketPath = (dir / "socket.pem").string();
+    const int listening = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+    std::strcpy(address.sun_path, socketPath.c_str());
+    ASSERT_EQ(bind(listening, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    std::filesystem::copy_file(Fixture("certs/v1.pem"), dir / "v1.pem");
+    // Each run is bounded, so that a regression fails here rather than hanging the suite.
+    const auto run = [](const std::vector<std::string>& args) {
+        std::vector<std::string> bounded = {"10", Program().string()};
+        bounded.insert(bounded.end(), args.begin(), args.end());
+        return RunProgram("/usr/bin/timeout", bounded);
+    };
+
+    for (const std::string& name : {fifo, std::string("/dev/zero"), socketPath}) {
+        const RunResult named = run({name});
+        EXPECT_EQ(named.ExitCode, 0) << name;
+        // Not readable, the file is taken by its extension alone.
+        EXPECT_EQ(named.Out, name == socketPath ? "File contains no certificate\n" : "File type is not supported\n") << name;
+        EXPECT_EQ(named.Err, "tessera-report: " + name + ": not a regular file\n");
+    }
+
+    const RunResult walked = run({"--check", "-r", dir.path().string()});
+    EXPECT_EQ(walked.ExitCode, 1);
+    const std::string root = dir.path().string();
+    EXPECT_EQ(walked.Out, root + "/link-to-pipe.cer: not supported\n" + root + "/pipe.exe: not supported\n" + root +
+                              "/socket.pem: not supported\n" + root + "/v1.pem: not supported\n")
+        << walked.Err;
+    EXPECT_NE(walked.Err.find(root + "/pipe.exe: not a regular file"), std::string::npos) << walked.Err;
+
+    const std::string target = (dir / "out.pem").string();
+    ASSERT_EQ(mkfifo(target.c_str(), 0600), 0);
+    const RunResult exported = run({"--export", target, (dir / "v1.pem").string()});
+    EXPECT_EQ(exported.ExitCode, 1);
+    EXPECT_NE(exported.Err.find("Cannot create file \"" + target + "\""), std::string::npos) << exported.Err;
+    close(listening);
+}
+
+namespace {
+
+// The output of a program run on a terminal (a pseudo-terminal), with the environment given.
+std::string OnATerminal(const std::vector<std::string>& args, const std::vector<std::string>& environment)
+{
+    int terminal = -1;
+    const std::string program = Program().string();
+    const pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (child < 0)
+        return {};
+    if (child == 0) {
+        for (const std::string& variable : environment)
+            putenv(const_cast<char*>(variable.c_str()));
+        std::vector<char*> argv = {const_cast<char*>(program.c_str())};
+        for (const std::string& arg : args)
+            argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    std::string seen;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < deadline) {
+        pollfd p{terminal, POLLIN, 0};
+        if (poll(&p, 1, 100) <= 0)
+            continue;
+        char buffer[1024];
+        const ssize_t n = read(terminal, buffer, sizeof buffer);
+        if (n <= 0)
+            break; // the program ended and closed its side
+        seen.append(buffer, static_cast<size_t>(n));
+    }
+    waitpid(child, nullptr, 0);
+    close(terminal);
+    return seen;
+}
+
+// A line of --check with sha256sum's escapes undone: a line that begins with a backslash has its
+// backslashes, line feeds and carriage returns escaped.
+std::string Unescaped(std::string line)
+{
+    if (line.empty() || line.front() != '\\')
+        return line;
+    std::string out;
+    for (size_t i = 1; i < line.size(); ++i) {
+        if (line[i] == '\\' && i + 1 < line.size()) {
+            const char c = line[++i];
+            out += c == 'n' ? '\n' : c == 'r' ? '\r' : c;
+        } else {
+            out += line[i];
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+// Names and signers that hold line ends or escape sequences cannot forge a line of --check, nor
+// move the cursor of a terminal the report is shown on.
+TEST(ReportCli, NamesAndFieldsCannotForgeALineOrDriveATerminal)
+{
+    TempDir dir;
+    const std::vector<std::string> names = {"x.exe: OK Tessera Test Code Signing\ny.exe", "back\\slash.exe",
+                                            "carriage\rreturn.exe"};
+    for (const std::string& name : names)
+        std::filesystem::copy_file(Fixture("signed/valid.exe"), dir / name);
+    std::filesystem::copy_file(Fixture("signed/forged-newline.exe"), dir / "forged-newline.exe");
+    const std::string trust = "SSL_CERT_FILE=" + Fixture("trust-tessera.pem").string();
+
+    const RunResult walked = RunProgram(Program(), {"--check", "-r", dir.path().string()}, {}, {trust});
+    // One line a file, in the walk's order (by name), each the file's name and its verdict.
+    std::map<std::string, std::string> expected;
+    for (const std::string& name : names)
+        expected[(dir / name).string()] = "OK Tessera Test Code Signing";
+    expected[(dir / "forged-newline.exe").string()] = "OK Tessera Forged\n/srv/incoming/evil.exe: OK Microsoft Windows";
+    std::vector<std::string> lines;
+    std::istringstream stream(walked.Out);
+    for (std::string line; std::getline(stream, line);)
+        lines.push_back(Unescaped(line));
+    ASSERT_EQ(lines.size(), expected.size()) << walked.Out;
+    size_t i = 0;
+    for (const auto& [name, verdict] : expected)
+        EXPECT_EQ(lines[i++], name + ": " + verdict);
+
+    // On a terminal: the signer's escape sequences are shown, not obeyed, in every mode.
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{Fixture("signed/forged-escape.exe").string()},
+          std::vector<std::string>{"--check", Fixture("signed/forged-escape.exe").string()},
+          std::vector<std::string>{Fixture("signed/forged-escape.exe").string(), Fixture("certs/v1.pem").string()}}) {
+        const std::string shown = OnATerminal(args, {trust});
+        EXPECT_EQ(shown.find('\x1b'), std::string::npos) << shown;
+        EXPECT_NE(shown.find("Tessera \\e[1A\\e[2KPublisher: Microsoft Corporation"), std::string::npos) << shown;
+    }
+    // Off a terminal the report is exact, for scripts that read it.
+    const RunResult piped = RunProgram(Program(), {Fixture("signed/forged-escape.exe").string()}, {}, {trust});
+    EXPECT_NE(piped.Out.find("Publisher: Tessera \x1b[1A\x1b[2KPublisher: Microsoft Corporation\n"), std::string::npos);
+}

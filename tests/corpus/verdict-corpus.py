@@ -32,9 +32,13 @@ import urllib.request
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 REGISTRY = "https://registry.npmjs.org"
 SYSTEM_BUNDLE = "/etc/ssl/certs/ca-certificates.crt"
-# Public roots that Windows trusts for code signing and time stamping but Debian's store lacks
-# (old Microsoft and VeriSign roots among them).
+# Windows' root program as the program carries it: the signed list, its roots, and the two roots
+# Windows keeps in its own store beside the list.
+AUTHROOT = os.path.join(REPO, "platform", "common", "authroot")
 WINDOWS_ROOTS = os.path.join(REPO, "platform", "common", "windows-roots.pem")
+OID_CODE_SIGNING = "1.3.6.1.5.5.7.3.3"
+OID_TIME_STAMPING = "1.3.6.1.5.5.7.3.8"
+PROP_EKU = "1.3.6.1.4.1.311.10.11.9"
 
 # (package, exact version, why it is here). Versions are pinned: a package's files never change
 # once published, so the verdicts only move when one of the tools does, or time passes (expiry).
@@ -111,6 +115,17 @@ WINDOWS_VERDICTS = {
         ("valid", "osslsigncode rejects the Symantec legacy time stamp (RSA over a bare digest)"),
     "7d4152504525af1cd836ee920ac773d1d2dae9ec5438975f3339b05e415430fd":
         ("valid", "osslsigncode rejects the Symantec legacy time stamp (RSA over a bare digest)"),
+    # Dual-signed Microsoft files whose primary (SHA-1) signer was issued in 2018 under "Microsoft
+    # Root Certificate Authority" (2001): Windows' root program distrusts that root for every
+    # certificate issued from 2017-04-30 on (not-before filetime, no purposes named). Only the
+    # nested SHA-256 signature, under the 2011 root, holds; Windows judges the file by its first.
+    # osslsigncode applies no root-program dates.
+    "82e3aa0205415cd18d8ae34613911717dad3ed4e8ac58143e55ca432a5bf3c0a":
+        ("error", "Windows' root program distrusts the 2001 Microsoft root for certificates issued after 2017-04-30"),
+    "dd283b92d03faff8f8816d631a8c859feae6c0ce260fe68ae7e61849a157821f":
+        ("error", "Windows' root program distrusts the 2001 Microsoft root for certificates issued after 2017-04-30"),
+    "b7a83f51eae2824e9259ffe567f0fb42177d7b02674be760eb88df270459d8bf":
+        ("error", "Windows' root program distrusts the 2001 Microsoft root for certificates issued after 2017-04-30"),
 }
 
 # Bumped whenever what the cached index records changes, so old indexes are made again.
@@ -243,6 +258,65 @@ def der_oid(buf, start, end):
         return ""
     first = min(parts[0] // 40, 2)
     return ".".join(str(p) for p in [first, parts[0] - 40 * first] + parts[1:])
+
+
+def root_program_purposes(list_path):
+    """SHA-1 thumbprint (hex, upper case) -> the purposes Windows' root program trusts the root
+    for (None: every purpose), read from the list's subjects."""
+    buf = open(list_path, "rb").read()
+    _, start, end = der_item(buf, 0)                      # ContentInfo
+    _, start, end = der_children(buf, start, end)[1]      # [0]
+    _, start, end = der_item(buf, start)                  # SignedData
+    _, start, end = der_children(buf, start, end)[2]      # encapContentInfo
+    _, start, end = der_children(buf, start, end)[1]      # [0]
+    _, start, end = der_item(buf, start)                  # CertificateTrustList
+    fields = der_children(buf, start, end)
+    subjects = next(f for f in fields[3:] if f[0] == 0x30 and der_children(buf, f[1], f[2])
+                    and der_children(buf, f[1], f[2])[0][0] == 0x30)
+    purposes = {}
+    for _, s0, e0 in der_children(buf, subjects[1], subjects[2]):
+        parts = der_children(buf, s0, e0)
+        thumbprint = buf[parts[0][1]:parts[0][2]].hex().upper()
+        purposes[thumbprint] = None
+        for _, a0, a1 in der_children(buf, parts[1][1], parts[1][2]) if len(parts) > 1 else []:
+            attr = der_children(buf, a0, a1)
+            if der_oid(buf, attr[0][1], attr[0][2]) != PROP_EKU:
+                continue
+            _, v0, v1 = der_children(buf, attr[1][1], attr[1][2])[0]   # the OCTET STRING
+            _, u0, u1 = der_item(buf, v0)                              # SEQUENCE OF OID
+            purposes[thumbprint] = {der_oid(buf, o0, o1) for _, o0, o1 in der_children(buf, u0, u1)}
+    return purposes
+
+
+def pem_blocks(text):
+    return re.findall(r"-----BEGIN CERTIFICATE-----.*?-----END CERTIFICATE-----", text, re.S)
+
+
+def pem_thumbprint(block):
+    return hashlib.sha1(base64.b64decode("".join(block.splitlines()[1:-1]))).hexdigest().upper()
+
+
+def windows_trust_files(cache):
+    """Trust files that stand for what Tessera trusts in osslsigncode's run, one for code signing
+    and one for time stamping: the system bundle's roots that the root program does not list
+    (trusted for everything), the listed roots trusted for the purpose, and the two roots Windows
+    keeps beside the list. (The list's dates are not applied: where they decide, the row is held
+    to Windows.)"""
+    purposes = root_program_purposes(os.path.join(AUTHROOT, "authroot.stl"))
+    chosen = {OID_CODE_SIGNING: [], OID_TIME_STAMPING: []}
+    for block in pem_blocks(open(os.path.join(AUTHROOT, "roots.pem")).read()):
+        thumbprint = pem_thumbprint(block)
+        for purpose, roots in chosen.items():
+            if thumbprint in purposes and (purposes[thumbprint] is None or purpose in purposes[thumbprint]):
+                roots.append(block + "\n")
+    unlisted = [b + "\n" for b in pem_blocks(open(SYSTEM_BUNDLE).read()) if pem_thumbprint(b) not in purposes]
+    own = open(WINDOWS_ROOTS).read()
+    files = {}
+    for purpose, roots in chosen.items():
+        path = os.path.join(cache, "windows-trust-%s.pem" % ("code" if purpose == OID_CODE_SIGNING else "tsa"))
+        write_atomically(path, ("".join(unlisted) + "".join(roots) + own).encode())
+        files[purpose] = path
+    return files
 
 
 def signature_outline(data, info):
@@ -425,9 +499,10 @@ def run_tool(argv, env, timeout):
         return None, "", "", time.monotonic() - started
 
 
-def tessera_verdict(tool, path, trust, timeout):
-    env = dict(os.environ, TZ="UTC", LC_ALL="C.UTF-8", SSL_CERT_FILE=trust,
-               TESSERA_SYSTEM_TRUST_ONLY="1")
+def tessera_verdict(tool, path, trust, timeout, system_only):
+    env = dict(os.environ, TZ="UTC", LC_ALL="C.UTF-8", SSL_CERT_FILE=trust)
+    if system_only:
+        env["TESSERA_SYSTEM_TRUST_ONLY"] = "1"
     rc, out, err, seconds = run_tool([tool, path], env, timeout)
     result = {"seconds": seconds, "publisher": ""}
     # A run that ends without a verdict never counts as agreeing, whatever osslsigncode says.
@@ -452,14 +527,14 @@ def tessera_verdict(tool, path, trust, timeout):
     return result
 
 
-def osslsigncode_verdict(tool, path, trust, timeout):
+def osslsigncode_verdict(tool, path, trust, tsa_trust, timeout):
     # -index 0: only the primary signature decides, as on Windows; a nested one that verifies
     # would otherwise make the whole run succeed.
     # -ignore-crl: no CRL is fetched, and a distribution point that cannot be read is no error;
     # CRLs carried in the signature still count. That is what Tessera's soft-fail amounts to on
     # a machine that cannot reach the distribution points. (-ignore-cdp is not enough: it skips
     # the fetch but then fails every chain whose CRL is missing, time-stamp chains included.)
-    argv = [tool, "verify", "-in", path, "-index", "0", "-CAfile", trust, "-TSA-CAfile", trust,
+    argv = [tool, "verify", "-in", path, "-index", "0", "-CAfile", trust, "-TSA-CAfile", tsa_trust,
             "-ignore-crl"]
     rc, out, err, seconds = run_tool(argv, dict(os.environ, TZ="UTC", LC_ALL="C"), timeout)
     result = {"seconds": seconds, "signer": "", "digest": "", "year": "", "text": ""}
@@ -534,9 +609,7 @@ def main():
     parser.add_argument("--cache", default=os.path.expanduser("~/.cache/tessera-corpus"),
                         help="where tarballs and the PE files found in them are kept")
     parser.add_argument("--system-only", action="store_true",
-                        help=f"trust {SYSTEM_BUNDLE} alone, without {WINDOWS_ROOTS}")
-    parser.add_argument("--windows-roots", default=WINDOWS_ROOTS,
-                        help="extra roots added to the system bundle (default: %(default)s)")
+                        help=f"trust {SYSTEM_BUNDLE} alone: no root program on either side")
     parser.add_argument("--jobs", type=int, default=2, help="files checked at once")
     parser.add_argument("--timeout", type=int, default=120, help="seconds per tool and file")
     parser.add_argument("--package", action="append", metavar="NAME@VERSION",
@@ -578,15 +651,12 @@ def main():
                                                     for d in os.environ["PATH"].split(":"))):
                 log(f"cannot run {tool}")
                 return 2
-        if args.system_only:
-            trust = SYSTEM_BUNDLE
-        else:
-            if not os.path.exists(args.windows_roots):
-                log(f"{args.windows_roots} is missing (use --system-only to go without it)")
-                return 2
-            trust = os.path.join(cache, "combined-trust.pem")
-            with open(SYSTEM_BUNDLE, "rb") as a, open(args.windows_roots, "rb") as b:
-                write_atomically(trust, a.read().rstrip(b"\n") + b"\n" + b.read())
+        # Tessera: the system's bundle, and the root program it carries unless --system-only.
+        # osslsigncode: the same bundle plus the roots the root program trusts for each purpose.
+        trust = tsa_trust = SYSTEM_BUNDLE
+        if not args.system_only:
+            windows = windows_trust_files(cache)
+            trust, tsa_trust = windows[OID_CODE_SIGNING], windows[OID_TIME_STAMPING]
 
     failed_packages = []
     indexes = []
@@ -629,8 +699,8 @@ def main():
         return 2 if failed_packages else 0
 
     def check(entry):
-        t = tessera_verdict(args.tessera, entry["file"], trust, args.timeout)
-        o = osslsigncode_verdict(args.osslsigncode, entry["file"], trust, args.timeout)
+        t = tessera_verdict(args.tessera, entry["file"], SYSTEM_BUNDLE, args.timeout, args.system_only)
+        o = osslsigncode_verdict(args.osslsigncode, entry["file"], trust, tsa_trust, args.timeout)
         return entry, t, o
 
     results = []
@@ -675,7 +745,7 @@ def main():
     print(f"  signed:              {signed_total} "
           f"({sum(e['signed'] for e in distinct.values())} distinct, checked)")
     print(f"  distinct publishers: {len(publishers)}")
-    print(f"  trust:               {'system bundle only' if args.system_only else 'system bundle + ' + args.windows_roots}")
+    print(f"  trust:               {'system bundle only' if args.system_only else 'system bundle + Windows root program'}")
     print(f"  agreements:          {len(results) - len(disagreements)} "
           f"(both valid: {sum(1 for r in rows if r[6] == 'valid' and r[8] == 'agree')}, "
           f"both reject: {len(both_reject)})")

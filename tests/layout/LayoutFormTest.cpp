@@ -13,8 +13,11 @@
 #include <QScreen>
 #include <QStyle>
 #include <QStyleFactory>
+#include <QWindow>
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 using layouttest::RecordingStorage;
 
@@ -164,6 +167,65 @@ TEST_F(LayoutForm, RestoresAtShowAndSavesWhenDestroyedOnceShown)
         Control(neverShown);
     }
     EXPECT_TRUE(Storage->Writes().isEmpty());
+}
+
+// Closed the way a user closes it (the window's close button), the form saves its whole layout,
+// values included, although Qt takes its native window with the close.
+TEST_F(LayoutForm, AUsersCloseSavesTheWholeLayout)
+{
+    TfrmLayout form;
+    Control(form);
+    form.LayoutManager()->SetValueByName(QStringLiteral("Kept"), 7);
+    form.show();
+    Settle();
+    form.move(50, 60);
+    Settle();
+    Storage->Calls.clear();
+    ASSERT_TRUE(form.windowHandle()->close());
+    Settle();
+    EXPECT_FALSE(form.isVisible());
+    const QStringList writes = Storage->Writes();
+    EXPECT_TRUE(writes.contains(QStringLiteral("WriteString(TfrmLayout#3200x1080x96,Pos,50,60)")))
+        << writes.join(u'\n').toStdString();
+    EXPECT_EQ(writes.filter(QStringLiteral("Kept,7")).size(), 1) << writes.join(u'\n').toStdString();
+}
+
+// A stored layout cannot make a form vanish: sizes have a minimum, and a form no screen shows is
+// brought onto the nearest one.
+TEST_F(LayoutForm, ARestoredFormStaysVisibleOnAScreen)
+{
+    // The position is the frame's: where a form goes flush with a screen's edge depends on it.
+    const struct {
+        const char* Pos;
+        const char* Size;
+        std::function<QPoint(QSize frame)> ExpectedPos;
+        QSize ExpectedSize;
+    } cases[] = {
+        {"33,44", "300,200", [](QSize) { return QPoint(33, 44); }, {300, 200}},
+        {"33,44", "-500,-500", [](QSize) { return QPoint(33, 44); }, {120, 60}},
+        {"33,44", "0,0", [](QSize) { return QPoint(33, 44); }, {120, 60}},
+        {"-30000,-30000", "300,200", [](QSize) { return QPoint(0, 0); }, {300, 200}},
+        {"-30000,500", "300,200", [](QSize) { return QPoint(0, 500); }, {300, 200}},
+        // Beyond the second screen, on its right: back onto it, flush with its right edge.
+        {"5000,100", "300,200", [](QSize frame) { return QPoint(3200 - frame.width(), 100); }, {300, 200}},
+        {"100,2000", "300,200", [](QSize frame) { return QPoint(100, 1080 - frame.height()); }, {300, 200}},
+        // Across both screens, or partly below one: enough of it shows.
+        {"1800,100", "300,200", [](QSize) { return QPoint(1800, 100); }, {300, 200}},
+        {"1700,950", "300,200", [](QSize) { return QPoint(1700, 950); }, {300, 200}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.Pos) + " " + c.Size);
+        // Not what the previous form saved when it went.
+        Storage->Sections.clear();
+        Storage->Put(Plain, QStringLiteral("Pos"), QString::fromLatin1(c.Pos));
+        Storage->Put(Plain, QStringLiteral("Size"), QString::fromLatin1(c.Size));
+        TfrmLayout form;
+        Control(form);
+        form.show();
+        Settle();
+        EXPECT_EQ(form.size(), c.ExpectedSize);
+        EXPECT_EQ(form.pos(), c.ExpectedPos(form.frameGeometry().size()));
+    }
 }
 
 TEST_F(LayoutForm, TheEndOfAUserMoveSavesTheFormOnly)

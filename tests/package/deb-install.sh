@@ -24,12 +24,14 @@ for package in tessera tessera-report; do
     fi
 done
 # Purging removes what the window wrote for all users: never what a real installation keeps.
-for kept in /var/lib/tessera /usr/local/share/kio/servicemenus/tessera-verb-* /usr/local/share/nemo/actions/tessera-verb-*; do
+for kept in /var/lib/tessera/registry /usr/local/share/kio/servicemenus/tessera-verb-* \
+    /usr/local/share/nemo/actions/tessera-verb-*; do
     [ ! -e "$kept" ] || skip "$kept exists, and purging the package in this test would remove it"
 done
-# The folders the package makes, unless they are there already; they must go again.
+# The folders the package and the window make, unless they are there already; they must go again.
 made=""
-for dir in /usr/local/share/kio /usr/local/share/kio/servicemenus /usr/local/share/nemo /usr/local/share/nemo/actions; do
+for dir in /usr/local/share/kio /usr/local/share/kio/servicemenus /usr/local/share/nemo /usr/local/share/nemo/actions \
+    /var/lib/tessera; do
     [ -e "$dir" ] || made="$made $dir"
 done
 
@@ -133,9 +135,9 @@ mkdir -p /var/lib/tessera/registry/HKEY_CLASSES_ROOT
 # Removal keeps what the window wrote, as it keeps any configuration; purge takes it.
 apt-get remove -y -qq tessera >/dev/null 2>&1 || fail "apt-get remove"
 [ -e /usr/local/share/nemo/actions/tessera-verb-Tessera.nemo_action ] || fail "removal took the entries"
-[ -d /var/lib/tessera ] || fail "removal took the registry"
+[ -d /var/lib/tessera/registry ] || fail "removal took the registry"
 apt-get purge -y -qq tessera tessera-report >/dev/null 2>&1 || fail "apt-get purge"
-for path in /usr/bin/tessera /usr/bin/tessera-report /usr/lib/tessera /usr/share/tessera /var/lib/tessera \
+for path in /usr/bin/tessera /usr/bin/tessera-report /usr/lib/tessera /usr/share/tessera /var/lib/tessera/registry \
     /usr/local/share/kio/servicemenus/tessera-verb-Tessera.desktop \
     /usr/local/share/nemo/actions/tessera-verb-Tessera.nemo_action $made; do
     [ ! -e "$path" ] || fail "$path left behind after purge"

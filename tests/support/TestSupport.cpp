@@ -90,6 +90,26 @@ TempDir::~TempDir()
     fs::remove_all(FPath, ec);
 }
 
+ScopedVariable::ScopedVariable(const char* name, const char* value) : FName(name)
+{
+    if (const char* previous = std::getenv(name)) {
+        FPrevious = previous;
+        FHadPrevious = true;
+    }
+    if (value)
+        setenv(name, value, 1);
+    else
+        unsetenv(name);
+}
+
+ScopedVariable::~ScopedVariable()
+{
+    if (FHadPrevious)
+        setenv(FName.c_str(), FPrevious.c_str(), 1);
+    else
+        unsetenv(FName.c_str());
+}
+
 TemporarySystemRoot::TemporarySystemRoot()
 {
     if (const char* saved = std::getenv("TESSERA_SYSTEM_ROOT"))

@@ -50,6 +50,22 @@ private:
     std::string FSaved;
 };
 
+// An environment variable set (or, with nullptr, removed) for the life of the object; the
+// previous value comes back afterwards.
+class ScopedVariable {
+public:
+    ScopedVariable(const char* name, const char* value);
+    ScopedVariable(const char* name, const std::string& value) : ScopedVariable(name, value.c_str()) {}
+    ~ScopedVariable();
+    ScopedVariable(const ScopedVariable&) = delete;
+    ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+private:
+    std::string FName;
+    std::string FPrevious;
+    bool FHadPrevious = false;
+};
+
 struct RunResult {
     int ExitCode = -1;
     std::string Out;

@@ -148,6 +148,59 @@ struct CRYPT_OID_INFO {
 };
 using PCCRYPT_OID_INFO = const CRYPT_OID_INFO*;
 
+// Certificate trust lists: a SignedData whose content (szOID_CTL) lists subjects, each with
+// attributes. Windows' root program (authroot.stl) and catalog files are such lists.
+struct CTL_ENTRY {
+    CRYPT_DATA_BLOB SubjectIdentifier; // a certificate's hash, or a catalog member's tag
+    DWORD cAttribute;
+    PCRYPT_ATTRIBUTE rgAttribute;
+};
+using PCTL_ENTRY = CTL_ENTRY*;
+
+inline constexpr DWORD CTL_V1 = 0;
+
+struct CTL_INFO {
+    DWORD dwVersion;
+    CTL_USAGE SubjectUsage;
+    CRYPT_DATA_BLOB ListIdentifier;
+    CRYPT_INTEGER_BLOB SequenceNumber; // least significant byte first
+    FILETIME ThisUpdate;
+    FILETIME NextUpdate; // zero when absent
+    CRYPT_ALGORITHM_IDENTIFIER SubjectAlgorithm;
+    DWORD cCTLEntry;
+    PCTL_ENTRY rgCTLEntry;
+    DWORD cExtension;
+    PCERT_EXTENSION rgExtension;
+};
+using PCTL_INFO = CTL_INFO*;
+
+struct CTL_CONTEXT {
+    DWORD dwMsgAndCertEncodingType;
+    BYTE* pbCtlEncoded;
+    DWORD cbCtlEncoded;
+    PCTL_INFO pCtlInfo;
+    HCERTSTORE hCertStore; // the certificates the message carries
+    HCRYPTMSG hCryptMsg;
+    BYTE* pbCtlContent; // the encoded CTL_INFO
+    DWORD cbCtlContent;
+};
+using PCCTL_CONTEXT = const CTL_CONTEXT*;
+
+// CertFindSubjectInCTL's subject types.
+inline constexpr DWORD CTL_ANY_SUBJECT_TYPE = 1;
+inline constexpr DWORD CTL_CERT_SUBJECT_TYPE = 2;
+struct CTL_ANY_SUBJECT_INFO {
+    CRYPT_ALGORITHM_IDENTIFIER SubjectAlgorithm;
+    CRYPT_DATA_BLOB SubjectIdentifier;
+};
+
+inline constexpr char szOID_CTL[] = "1.3.6.1.4.1.311.10.1";
+inline constexpr char szOID_ROOT_LIST_SIGNER[] = "1.3.6.1.4.1.311.10.3.9";
+inline constexpr char szOID_CERT_PROP_ID_PREFIX[] = "1.3.6.1.4.1.311.10.11.";
+inline constexpr char szOID_CATALOG_LIST[] = "1.3.6.1.4.1.311.12.1.1";
+inline constexpr char szOID_OIWSEC_sha1[] = "1.3.14.3.2.26";
+inline constexpr char szOID_PKIX_KP_TIMESTAMP_SIGNING[] = "1.3.6.1.5.5.7.3.8";
+
 // Authenticode's SpcSpOpusInfo and links.
 inline constexpr DWORD SPC_URL_LINK_CHOICE = 1;
 inline constexpr DWORD SPC_MONIKER_LINK_CHOICE = 2;
@@ -212,6 +265,12 @@ inline constexpr DWORD CERT_HASH_PROP_ID = CERT_SHA1_HASH_PROP_ID;
 inline constexpr DWORD CERT_KEY_CONTEXT_PROP_ID = 5;
 inline constexpr DWORD CERT_ENHKEY_USAGE_PROP_ID = 9;
 inline constexpr DWORD CERT_FRIENDLY_NAME_PROP_ID = 11;
+// Windows' root program: from when a root is distrusted (for the purposes of the second), and
+// for certificates issued from when (for the purposes of the fourth).
+inline constexpr DWORD CERT_DISALLOWED_FILETIME_PROP_ID = 104;
+inline constexpr DWORD CERT_DISALLOWED_ENHKEY_USAGE_PROP_ID = 122;
+inline constexpr DWORD CERT_NOT_BEFORE_FILETIME_PROP_ID = 126;
+inline constexpr DWORD CERT_NOT_BEFORE_ENHKEY_USAGE_PROP_ID = 127;
 
 inline constexpr DWORD CERT_FIND_EXT_ONLY_ENHKEY_USAGE_FLAG = 0x2;
 inline constexpr DWORD CERT_FIND_PROP_ONLY_ENHKEY_USAGE_FLAG = 0x4;
@@ -304,6 +363,11 @@ inline constexpr DWORD CMSG_CRL_COUNT_PARAM = 13;
 inline constexpr DWORD CMSG_CRL_PARAM = 14;
 inline constexpr DWORD CMSG_ENCODED_MESSAGE = 29;
 
+// CryptMsgGetAndVerifySigner.
+inline constexpr DWORD CMSG_TRUSTED_SIGNER_FLAG = 0x1;
+inline constexpr DWORD CMSG_SIGNER_ONLY_FLAG = 0x2;
+inline constexpr DWORD CMSG_USE_SIGNER_INDEX_FLAG = 0x4;
+
 extern "C" {
 
 HCERTSTORE WINAPI CertOpenStore(LPCSTR lpszStoreProvider, DWORD dwEncodingType, HCRYPTPROV_LEGACY hCryptProv,
@@ -361,5 +425,20 @@ BOOL WINAPI CryptMsgUpdate(HCRYPTMSG hCryptMsg, const BYTE* pbData, DWORD cbData
 BOOL WINAPI CryptMsgGetParam(HCRYPTMSG hCryptMsg, DWORD dwParamType, DWORD dwIndex, void* pvData, DWORD* pcbData);
 HCRYPTMSG WINAPI CryptMsgDuplicate(HCRYPTMSG hCryptMsg);
 BOOL WINAPI CryptMsgClose(HCRYPTMSG hCryptMsg);
+// The signer whose signature over the content holds, found among the message's certificates and
+// the stores given (only the stores with CMSG_TRUSTED_SIGNER_FLAG); the caller frees *ppSigner.
+BOOL WINAPI CryptMsgGetAndVerifySigner(HCRYPTMSG hCryptMsg, DWORD cSignerStore, HCERTSTORE* rghSignerStore,
+                                       DWORD dwFlags, PCCERT_CONTEXT* ppSigner, DWORD* pdwSignerIndex);
+
+PCCTL_CONTEXT WINAPI CertCreateCTLContext(DWORD dwMsgAndCertEncodingType, const BYTE* pbCtlEncoded,
+                                          DWORD cbCtlEncoded);
+PCCTL_CONTEXT WINAPI CertDuplicateCTLContext(PCCTL_CONTEXT pCtlContext);
+BOOL WINAPI CertFreeCTLContext(PCCTL_CONTEXT pCtlContext);
+PCTL_ENTRY WINAPI CertFindSubjectInCTL(DWORD dwEncodingType, DWORD dwSubjectType, void* pvSubject,
+                                       PCCTL_CONTEXT pCtlContext, DWORD dwFlags);
+// Each attribute of the entry named szOID_CERT_PROP_ID_PREFIX + a property id becomes that
+// property of the certificate, its value the content of the attribute's OCTET STRING.
+BOOL WINAPI CertSetCertificateContextPropertiesFromCTLEntry(PCCERT_CONTEXT pCertContext, PCTL_ENTRY pCtlEntry,
+                                                            DWORD dwFlags);
 
 } // extern "C"

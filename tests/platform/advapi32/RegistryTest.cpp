@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
@@ -248,7 +251,8 @@ TEST_F(Registry, AVerbForAllFilesBecomesAServiceMenuAndANemoAction)
               "Icon-Name=tessera\n"
               "Exec=\"/opt/tessera/bin/tessera\" %F\n"
               "Selection=s\n"
-              "Extensions=any;\n");
+              // Files only, never a folder.
+              "Extensions=nodirs;\n");
 }
 
 TEST_F(Registry, OnlyVerbsOfAllFilesWithACommandHaveEntriesAndTheyGoWithTheirKeys)
@@ -345,3 +349,97 @@ TEST_F(Registry, TheServiceMenuIsAValidDesktopEntryBeyondWhatItsKindNeeds)
 }
 
 } // namespace
+
+// What another user can put in root's way: a link planted where the entry is written aside, a
+// folder others may write into, a registry in other hands. Nothing is written through a link,
+// into a folder others can change, or from a registry others can change; what is written has the
+// modes a file manager of any user can read, whatever the umask.
+
+TEST_F(Registry, AFolderOthersCanWriteIntoIsRefusedAndNothingIsWrittenThroughALink)
+{
+    // The target stands for a file root must never overwrite (/etc/shadow).
+    const fs::path target = Root() / "shadow";
+    WriteText(target, "root:secret\n");
+    fs::create_directories(NemoActions());
+    fs::permissions(NemoActions(), fs::perms(0777));
+    fs::create_symlink(target, NemoActions() / "tessera-verb-Tessera.nemo_action.new");
+    fs::create_symlink(target, NemoActions() / ".tessera-verb-Tessera.nemo_action.new");
+    RegisterVerb(u"Tessera", u"/usr/bin/tessera");
+    EXPECT_EQ(ReadText(target), "root:secret\n");
+    EXPECT_FALSE(fs::exists(NemoActions() / "tessera-verb-Tessera.nemo_action"));
+    // The other file manager's folder is in order: its entry is there.
+    EXPECT_TRUE(fs::exists(ServiceMenus() / "tessera-verb-Tessera.desktop"));
+}
+
+TEST_F(Registry, ALinkLeftWhereTheEntryIsWrittenAsideIsReplacedNotFollowed)
+{
+    const fs::path target = Root() / "shadow";
+    WriteText(target, "root:secret\n");
+    fs::create_directories(NemoActions());
+    fs::create_symlink(target, NemoActions() / ".tessera-verb-Tessera.nemo_action.new");
+    RegisterVerb(u"Tessera", u"/usr/bin/tessera");
+    EXPECT_EQ(ReadText(target), "root:secret\n");
+    EXPECT_NE(ReadText(NemoActions() / "tessera-verb-Tessera.nemo_action").find("Exec="), std::string::npos);
+    EXPECT_FALSE(fs::is_symlink(NemoActions() / "tessera-verb-Tessera.nemo_action"));
+}
+
+TEST_F(Registry, AFolderOfTheEntriesThatIsALinkIsRefused)
+{
+    const fs::path elsewhere = Root() / "elsewhere";
+    fs::create_directories(elsewhere);
+    fs::create_directories(NemoActions().parent_path());
+    fs::create_directory_symlink(elsewhere, NemoActions());
+    RegisterVerb(u"Tessera", u"/usr/bin/tessera");
+    EXPECT_TRUE(fs::is_empty(elsewhere));
+}
+
+TEST_F(Registry, ARegistryOthersCanChangeIsNotTrusted)
+{
+    // A verb planted in a registry folder that others may write into is never published.
+    RegisterVerb(u"Tessera", u"/usr/bin/tessera");
+    const fs::path registry = Root() / "var/lib/tessera/registry";
+    fs::permissions(registry, fs::perms(0777));
+    HKEY key = nullptr;
+    EXPECT_EQ(Open(HKEY_CLASSES_ROOT, u"*\\shell\\Tessera", key), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, u"*\\shell\\Planted", 0, nullptr, REG_OPTION_NON_VOLATILE,
+                              KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_ACCESS_DENIED);
+    fs::permissions(registry, fs::perms(0755));
+    // The same with a values file others may write: its content is not taken.
+    const fs::path values = Root() / "var/lib/tessera/registry/HKEY_CLASSES_ROOT/keys/*/keys/shell/keys/Tessera/keys/command/values";
+    ASSERT_TRUE(fs::exists(values));
+    fs::permissions(values, fs::perms(0666));
+    ASSERT_EQ(Open(HKEY_CLASSES_ROOT, u"*\\shell\\Tessera\\command", key), ERROR_SUCCESS);
+    EXPECT_EQ(RegQueryValueExW(key, nullptr, nullptr, nullptr, nullptr, nullptr), ERROR_ACCESS_DENIED);
+    RegCloseKey(key);
+}
+
+TEST_F(Registry, ARegistryOwnedByAnotherUserIsNotTrustedByRoot)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "only root can give the registry to another user";
+    RegisterVerb(u"Tessera", u"/usr/bin/tessera");
+    const fs::path shell = Root() / "var/lib/tessera/registry/HKEY_CLASSES_ROOT/keys/*/keys/shell";
+    // The verb "Planted", made by a user who owns the folder of the shell verbs.
+    const uid_t nobody = 65534;
+    for (const auto& entry : fs::recursive_directory_iterator(shell))
+        ASSERT_EQ(lchown(entry.path().c_str(), nobody, nobody), 0);
+    ASSERT_EQ(lchown(shell.c_str(), nobody, nobody), 0);
+    HKEY key = nullptr;
+    EXPECT_EQ(Open(HKEY_CLASSES_ROOT, u"*\\shell\\Tessera", key), ERROR_ACCESS_DENIED);
+    RegCloseKey(Create(HKEY_CLASSES_ROOT, u"txtfile\\shell\\Other")); // any change publishes the entries anew
+    EXPECT_FALSE(fs::exists(NemoActions() / "tessera-verb-Tessera.nemo_action"));
+}
+
+TEST_F(Registry, EntriesAndTheirFoldersCanBeReadByEveryUserWhateverTheUmask)
+{
+    const mode_t saved = umask(077);
+    RegisterVerb(u"Tessera", u"/usr/bin/tessera");
+    umask(saved);
+    const auto mode = [](const fs::path& path) { return fs::status(path).permissions() & fs::perms::all; };
+    for (const fs::path& folder : {ServiceMenus(), NemoActions(), ServiceMenus().parent_path(), NemoActions().parent_path(),
+                                   Root() / "var/lib/tessera/registry"})
+        EXPECT_EQ(mode(folder), fs::perms(0755)) << folder;
+    for (const fs::path& file : {ServiceMenus() / "tessera-verb-Tessera.desktop", NemoActions() / "tessera-verb-Tessera.nemo_action"})
+        EXPECT_EQ(mode(file), fs::perms(0644)) << file;
+}

@@ -2,6 +2,8 @@
 // properties, lifetimes and saving.
 #include "tests/platform/crypt32/Crypt32TestSupport.h"
 
+#include "platform/crypt32/Objects.h"
+
 #include <openssl/pkcs7.h>
 
 #include <gtest/gtest.h>
@@ -132,20 +134,37 @@ TEST(StoreLoading, KeepsTheCrlsBesideCertificatesInPem)
     EXPECT_EQ(StoreCrls(store.get())[0], CrlDer("root.crl"));
 }
 
-// 64 MiB of begin markers that never end, then one certificate: read whole, and only it found.
+// A file of the largest size read, all begin markers that never end but one certificate at its
+// end: read whole, and only it found.
 TEST(StoreLoading, BeginMarkersWithoutEndsAreReadInOnePass)
 {
     const testsupport::TempDir dir;
     const std::string marker = "-----BEGIN A-----\n";
+    const std::string certificate = testsupport::ReadText(CertFixture("v3-ku-eku.pem"));
     std::string text;
-    text.reserve(64u << 20);
-    while (text.size() + marker.size() < (64u << 20))
+    text.reserve(crypt32::MaxCertificateFileSize);
+    while (text.size() + marker.size() + certificate.size() <= crypt32::MaxCertificateFileSize)
         text += marker;
-    text += testsupport::ReadText(CertFixture("v3-ku-eku.pem"));
+    text += certificate;
     testsupport::WriteText(dir / "markers.pem", text);
     const StorePtr store = OpenFileStore(dir / "markers.pem");
     ASSERT_TRUE(store);
     EXPECT_EQ(StoreCertificates(store.get()), PemCertificates(CertFixture("v3-ku-eku.pem")));
+}
+
+// A certificate file is read up to a size no real one comes near; one byte more and it is refused
+// before anything of it is read.
+TEST(StoreLoading, AFileLargerThanAnyCertificateFileIsRefusedUnread)
+{
+    const testsupport::TempDir dir;
+    std::string text = testsupport::ReadText(CertFixture("root.pem"));
+    text.resize(crypt32::MaxCertificateFileSize, '\n');
+    testsupport::WriteText(dir / "largest.pem", text);
+    testsupport::WriteText(dir / "larger.pem", text + "\n");
+    EXPECT_EQ(StoreCertificates(OpenFileStore(dir / "largest.pem").get()), PemCertificates(CertFixture("root.pem")));
+    SetLastError(0);
+    EXPECT_FALSE(OpenFileStore(dir / "larger.pem"));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(CRYPT_E_FILE_ERROR));
 }
 
 TEST(StoreLoading, Pkcs7ProviderTakesOnlySignedData)

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 using namespace cryptui;
@@ -57,6 +58,28 @@ const ChainCase Cases[] = {
      CertStatus::UntrustedRoot, "not trusted"},
     {"self-signed, trusted", "certs/root.pem", {}, true, {"Tessera Test Root CA"}, {CertStatus::Ok}, CertStatus::Ok, "OK"},
 };
+
+// The certificates a signed executable's signature carries, its signer's (the end certificate,
+// the one no other names as issuer) first.
+std::vector<X509Ptr> SignatureCertificates(const std::filesystem::path& path)
+{
+    const std::vector<uint8_t> der = ExecutableSignature(path);
+    const unsigned char* p = der.data();
+    std::unique_ptr<PKCS7, ossl::OsslFree<PKCS7_free>> message(d2i_PKCS7(nullptr, &p, static_cast<long>(der.size())));
+    std::vector<X509Ptr> certificates;
+    if (!message || !PKCS7_type_is_signed(message.get()))
+        return certificates;
+    STACK_OF(X509)* certs = message->d.sign->cert;
+    for (int i = 0; i < sk_X509_num(certs); ++i) {
+        X509* cert = sk_X509_value(certs, i);
+        X509_up_ref(cert);
+        if (X509_check_ca(cert) == 0)
+            certificates.insert(certificates.begin(), X509Ptr(cert));
+        else
+            certificates.emplace_back(cert);
+    }
+    return certificates;
+}
 
 std::filesystem::path FixturePath(const std::string& name)
 {
@@ -135,3 +158,40 @@ TEST(CertificateChain, StopsAtCrossSignedLoops)
 }
 
 } // namespace
+
+TEST(CertificateChain, ARootOfWindowsRootProgramIsHeldToItsRules)
+{
+    // The test list (tests/fixtures/authroot) restricts its roots; the roots and the signers'
+    // certificates come from the signed fixtures beside it.
+    const testsupport::ScopedVariable signingRoot("TESSERA_AUTHROOT_SIGNING_ROOT",
+                                                  testsupport::Fixture("authroot/list-root.pem").string());
+    const testsupport::ScopedVariable list("TESSERA_AUTHROOT", testsupport::Fixture("authroot/authroot.stl").string());
+    const TrustStore trust(NoTrust());
+    struct Case {
+        const char* Signed;
+        std::optional<time_t> At;
+        const char* Purpose;
+        CertStatus Root;
+    };
+    const char* codeSigning = "1.3.6.1.5.5.7.3.3";
+    const time_t beforeCutoff = 1685620800; // 2023-06-01 12:00:00 UTC
+    const Case cases[] = {
+        {"restricted.exe", std::nullopt, codeSigning, CertStatus::WrongUsage},
+        {"restricted.exe", std::nullopt, "", CertStatus::Ok},
+        {"disallowed.exe", std::nullopt, codeSigning, CertStatus::Distrusted},
+        {"disallowed.exe", beforeCutoff, codeSigning, CertStatus::Ok},
+        {"notbefore-early.exe", std::nullopt, codeSigning, CertStatus::Ok},
+        {"notbefore-late.exe", std::nullopt, codeSigning, CertStatus::Distrusted},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.Signed) + " for '" + c.Purpose + "'");
+        std::vector<X509Ptr> certificates = SignatureCertificates(testsupport::Fixture(std::string("authroot/") + c.Signed));
+        ASSERT_EQ(certificates.size(), 2u);
+        X509* signer = certificates[0].get();
+        const CertificateChain chain = BuildChain(signer, certificates, c.At, c.Purpose);
+        ASSERT_EQ(chain.Elements.size(), 2u);
+        EXPECT_EQ(chain.Elements[0].Status, CertStatus::Ok);
+        EXPECT_EQ(chain.Elements[1].Status, c.Root) << chain.Elements[1].StatusText.toStdString();
+        EXPECT_EQ(chain.Status, c.Root) << chain.StatusText.toStdString();
+    }
+}

@@ -306,6 +306,17 @@ void LoopbackHttpServer::Serve(int client)
         connection.Write(body.substr(0, *response.CutAfter));
         return;
     }
+    if (response.TrickleEvery) {
+        for (size_t i = 0; i < body.size(); ++i) {
+            if (!connection.Write(body.substr(i, 1)))
+                return;
+            std::unique_lock lock(FLock);
+            if (FChanged.wait_for(lock, *response.TrickleEvery, [this] { return FStop.load(); }))
+                return;
+        }
+        connection.Finish();
+        return;
+    }
     if (response.HoldAfter && *response.HoldAfter < body.size()) {
         if (!connection.Write(body.substr(0, *response.HoldAfter)))
             return;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
@@ -44,6 +45,9 @@ struct HttpResponse {
     bool HoldBeforeAnswer = false;
     // Sends this many bytes of the body, then drops the connection.
     std::optional<size_t> CutAfter;
+    // Sends the body a byte at a time, this long apart: a server that is slow, not silent. Ends
+    // when the server stops.
+    std::optional<std::chrono::milliseconds> TrickleEvery;
 };
 
 class LoopbackHttpServer {

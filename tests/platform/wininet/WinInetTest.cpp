@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -405,6 +406,31 @@ TEST_F(WinInetTest, ClosingARequestEndsAReadThatWaits)
     EXPECT_FALSE(result);
     EXPECT_EQ(error, ERROR_INTERNET_OPERATION_CANCELLED);
     server.Release();
+}
+
+// A server that sends a byte now and then cannot hold a read longer than the receive timeout:
+// what came is delivered, and the timeout follows.
+TEST_F(WinInetTest, AReadEndsWithinTheReceiveTimeoutHoweverTheServerSpacesItsBytes)
+{
+    using namespace std::chrono_literals;
+    LoopbackHttpServer server([](const HttpRequest&) {
+        HttpResponse response = Page(std::string(100, 't'));
+        response.TrickleEvery = 100ms;
+        return response;
+    });
+    Exchange exchange("127.0.0.1", server.Port(), "/slow", PlainFlags);
+    DWORD timeout = 500;
+    ASSERT_TRUE(InternetSetOptionW(exchange.Request, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout));
+    ASSERT_EQ(exchange.Send(), ERROR_SUCCESS);
+    const auto start = std::chrono::steady_clock::now();
+    std::string received;
+    EXPECT_EQ(exchange.ReadAll(received), ERROR_INTERNET_TIMEOUT);
+    const auto took = std::chrono::steady_clock::now() - start;
+    // The whole body would take 10 s.
+    EXPECT_LT(took, 3s) << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";
+    EXPECT_FALSE(received.empty());
+    EXPECT_LT(received.size(), 100u);
+    EXPECT_EQ(received, std::string(received.size(), 't'));
 }
 
 TEST_F(WinInetTest, RefusesHandlesOfTheWrongKindAndLineBreaksInHeaderTexts)

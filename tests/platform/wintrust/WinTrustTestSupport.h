@@ -23,6 +23,9 @@ inline constexpr uint16_t CrlPort = 48111;
 inline constexpr char CrlPath[] = "/tessera-intermediate.crl";
 // The two ports crl-silent.exe's distribution points name.
 inline constexpr uint16_t SilentCrlPorts[] = {48112, 48113};
+// The ports crl-silent-nested.exe's ten signers name, one each.
+inline constexpr uint16_t NestedSilentCrlPorts[] = {48120, 48121, 48122, 48123, 48124,
+                                                    48125, 48126, 48127, 48128, 48129};
 
 [[nodiscard]] std::filesystem::path Signed(const std::string& name);
 [[nodiscard]] std::string Hex(HRESULT hr);
