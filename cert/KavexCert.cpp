@@ -842,6 +842,9 @@ void ShowSignerInfoDialog(HWND ownerWindow, HANDLE state)
     view.pSignerInfo = signer->psSigner;
     view.hMsg = providerData->hMsg;
     view.pszOID = CodeSigning;
+    // The dialog shows the chain as the verification judged it, revocation and moment included.
+    view.dwFlags = CRYPTUI_TESSERA_SIGNER_PROVIDER_DATA;
+    view.dwReserved = reinterpret_cast<DWORD_PTR>(providerData);
     CryptUIDlgViewSignerInfoW(&view);
 }
 

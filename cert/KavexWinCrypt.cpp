@@ -36,6 +36,12 @@ BOOL WINAPI CertAddCertificateContextToStore(HCERTSTORE a, PCCERT_CONTEXT b, DWO
                                                             b, c, d);
 }
 
+BOOL WINAPI CertGetCertificateContextProperty(PCCERT_CONTEXT a, DWORD b, void* c, DWORD* d)
+{
+    return Forward<&CertGetCertificateContextProperty, BOOL>(Module, "CertGetCertificateContextProperty", FALSE, a, b,
+                                                             c, d);
+}
+
 BOOL WINAPI CertGetEnhancedKeyUsage(PCCERT_CONTEXT a, DWORD b, PCERT_ENHKEY_USAGE c, DWORD* d)
 {
     return Forward<&CertGetEnhancedKeyUsage, BOOL>(Module, "CertGetEnhancedKeyUsage", FALSE, a, b, c, d);

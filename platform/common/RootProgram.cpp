@@ -441,6 +441,14 @@ const RootRules* RootProgram::RulesOf(X509* cert) const
     return &*slot->second;
 }
 
+bool RootProgram::FromDroppedInList(X509* cert) const
+{
+    if (FListBytes.empty())
+        return false;
+    return std::none_of(FOwnRoots.begin(), FOwnRoots.end(),
+                        [cert](const ossl::X509Ptr& own) { return X509_cmp(own.get(), cert) == 0; });
+}
+
 std::vector<X509*> RootProgram::RootsNamed(const X509_NAME* name) const
 {
     std::vector<X509*> found;

@@ -83,6 +83,8 @@ public:
     [[nodiscard]] std::vector<X509*> RootsNamed(const X509_NAME* name) const;
 
     [[nodiscard]] PCCTL_CONTEXT List() const { return FList; }
+    // Whether cert, one of RootsNamed, is a root of a list dropped in rather than built in.
+    [[nodiscard]] bool FromDroppedInList(X509* cert) const;
 
 private:
     RootProgram() = default;

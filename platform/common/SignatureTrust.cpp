@@ -9,6 +9,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -85,6 +86,8 @@ int CheckIssued(X509_STORE_CTX* ctx, X509* subject, X509* issuer)
 // trust file, indexed by subject, and the root program. Kept in the store.
 struct StoreSources {
     std::unique_ptr<CertIndex> SystemFile;
+    bool FileNamed = false;   // SSL_CERT_FILE named the file
+    bool FoldersNamed = false; // SSL_CERT_DIR named the folders
     std::shared_ptr<const RootProgram> Program;
 };
 
@@ -188,9 +191,11 @@ ossl::X509StorePtr NewSignatureStore()
     const char* file = std::getenv(X509_get_default_cert_file_env());
     std::vector<ossl::X509CrlPtr> crls;
     sources->SystemFile = CertIndex::FromPemFile(file ? file : X509_get_default_cert_file(), &crls);
+    sources->FileNamed = file != nullptr;
     for (const ossl::X509CrlPtr& crl : crls)
         X509_STORE_add_crl(store.get(), crl.get());
     const char* folders = std::getenv(X509_get_default_cert_dir_env());
+    sources->FoldersNamed = folders != nullptr;
     if (X509_LOOKUP* lookup = X509_STORE_add_lookup(store.get(), X509_LOOKUP_hash_dir()))
         X509_LOOKUP_add_dir(lookup, folders ? folders : X509_get_default_cert_dir(), X509_FILETYPE_PEM);
     sources->Program = RootProgram::Current();
@@ -257,6 +262,23 @@ std::shared_ptr<const RootProgram> RootProgramOf(X509_STORE* store)
 {
     const StoreSources* sources = SourcesOf(store);
     return sources ? sources->Program : nullptr;
+}
+
+DWORD SourceOf(X509_STORE* store, X509* cert)
+{
+    const StoreSources* sources = SourcesOf(store);
+    if (!sources || !cert)
+        return 0;
+    const auto holds = [cert](const std::vector<X509*>& named) {
+        return std::any_of(named.begin(), named.end(), [cert](X509* other) { return X509_cmp(other, cert) == 0; });
+    };
+    const X509_NAME* subject = X509_get_subject_name(cert);
+    if (sources->SystemFile && holds(sources->SystemFile->Named(subject)))
+        return sources->FileNamed ? TESSERA_CERT_SOURCE_CERT_FILE : TESSERA_CERT_SOURCE_SYSTEM_STORE;
+    if (sources->Program && holds(sources->Program->RootsNamed(subject)))
+        return sources->Program->FromDroppedInList(cert) ? TESSERA_CERT_SOURCE_ROOT_LIST : TESSERA_CERT_SOURCE_BUILT_IN;
+    // Neither: the hashed folders are the store's only other source.
+    return sources->FoldersNamed ? TESSERA_CERT_SOURCE_CERT_DIR : TESSERA_CERT_SOURCE_SYSTEM_STORE;
 }
 
 RootVerdict JudgeRoot(X509_STORE* store, X509* root, X509* end, std::string_view purpose, int64_t when)

@@ -39,6 +39,10 @@ inline constexpr char SystemOnlyVariable[] = "TESSERA_SYSTEM_TRUST_ONLY";
 // The root program a store of NewSignatureStore was made with; null when it has none.
 [[nodiscard]] std::shared_ptr<const RootProgram> RootProgramOf(X509_STORE* store);
 
+// Where a store of NewSignatureStore has a certificate of its own from (a TESSERA_CERT_SOURCE_*
+// value); 0 for a null store or certificate.
+[[nodiscard]] DWORD SourceOf(X509_STORE* store, X509* cert);
+
 // How the root program judges a chain built through store that ends in root: for purpose (a
 // usage OID, empty for none in particular), at when (Unix seconds), end being the chain's end
 // certificate. Trusted when the program says nothing of the root (an administrator's own root, a

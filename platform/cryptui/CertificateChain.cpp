@@ -1,6 +1,7 @@
 #include "platform/cryptui/CertificateChain.h"
 
 #include "platform/cryptui/CertificateInfo.h"
+#include "platform/cryptui/Text.h"
 
 #include "platform/common/ChainBuilder.h"
 #include "platform/common/SignatureTrust.h"
@@ -76,6 +77,7 @@ private:
         case CertStatus::BadSignature: return 5;
         case CertStatus::WrongUsage: return 1;
         case CertStatus::Distrusted: return 4;
+        case CertStatus::Revoked: return 5;
         }
         return 0;
     }
@@ -112,8 +114,64 @@ QString ChainText(CertStatus status, bool atCertificate, const QString& detail)
         return atCertificate ? StatusText(status)
                              : QStringLiteral("The root certificate of this certificate's chain is no longer trusted: "
                                               "Windows' root program has withdrawn its trust.");
+    case CertStatus::Revoked:
+        return atCertificate ? StatusText(status)
+                             : QStringLiteral("A certificate in this certificate's chain has been revoked by its "
+                                              "certification authority.");
     }
     return {};
+}
+
+// An element's most telling problem among the chain engine's flags, and its detail for Invalid.
+Problem ProblemOf(DWORD errors, bool last, bool partial)
+{
+    if ((errors & CERT_TRUST_IS_NOT_SIGNATURE_VALID) != 0)
+        return {CertStatus::BadSignature, {}};
+    if ((errors & CERT_TRUST_IS_REVOKED) != 0)
+        return {CertStatus::Revoked, {}};
+    if ((errors & CERT_TRUST_IS_UNTRUSTED_ROOT) != 0)
+        return {CertStatus::UntrustedRoot, {}};
+    if (last && partial)
+        return {CertStatus::IssuerNotFound, {}};
+    if ((errors & CERT_TRUST_IS_EXPLICIT_DISTRUST) != 0)
+        return last ? Problem{CertStatus::Distrusted, {}} : Problem{CertStatus::Invalid, QStringLiteral("it is explicitly distrusted")};
+    if ((errors & CERT_TRUST_IS_NOT_TIME_VALID) != 0)
+        return {CertStatus::Expired, {}};
+    if ((errors & CERT_TRUST_INVALID_BASIC_CONSTRAINTS) != 0)
+        return {CertStatus::Invalid, QStringLiteral("its basic constraints do not allow it here")};
+    if ((errors & CERT_TRUST_HAS_NOT_SUPPORTED_CRITICAL_EXT) != 0)
+        return {CertStatus::Invalid, QStringLiteral("it has a critical extension that is not supported")};
+    if ((errors & (CERT_TRUST_INVALID_NAME_CONSTRAINTS | CERT_TRUST_HAS_NOT_SUPPORTED_NAME_CONSTRAINT |
+                   CERT_TRUST_HAS_NOT_DEFINED_NAME_CONSTRAINT | CERT_TRUST_HAS_NOT_PERMITTED_NAME_CONSTRAINT |
+                   CERT_TRUST_HAS_EXCLUDED_NAME_CONSTRAINT)) != 0)
+        return {CertStatus::Invalid, QStringLiteral("a name constraint does not allow it")};
+    if ((errors & CERT_TRUST_INVALID_POLICY_CONSTRAINTS) != 0)
+        return {CertStatus::Invalid, QStringLiteral("a policy constraint does not allow it")};
+    if ((errors & CERT_TRUST_INVALID_EXTENSION) != 0)
+        return {CertStatus::Invalid, QStringLiteral("it has an invalid extension")};
+    if ((errors & CERT_TRUST_IS_NOT_VALID_FOR_USAGE) != 0)
+        return last ? Problem{CertStatus::WrongUsage, {}} : Problem{CertStatus::Invalid, QStringLiteral("it is not valid for this purpose")};
+    return {CertStatus::Ok, {}};
+}
+
+// What revocation checking found, as a sentence after the status; empty when it was not checked.
+QString RevocationText(const CERT_REVOCATION_INFO* info)
+{
+    if (!info)
+        return {};
+    switch (static_cast<HRESULT>(info->dwRevocationResult)) {
+    case S_OK: return QStringLiteral("Its issuer's revocation list does not name it.");
+    case CRYPT_E_REVOKED: {
+        const CRL_ENTRY* entry = info->pCrlInfo ? info->pCrlInfo->pCrlEntry : nullptr;
+        const auto when = entry ? TimeOf(entry->RevocationDate) : std::nullopt;
+        return when ? QStringLiteral("It was revoked on %1.").arg(LongDateTime(*when)) : QString();
+    }
+    case CRYPT_E_NO_REVOCATION_CHECK:
+        return QStringLiteral("Its revocation could not be checked: it names no revocation list.");
+    case CRYPT_E_REVOCATION_OFFLINE:
+        return QStringLiteral("Its revocation could not be checked: the revocation list could not be had.");
+    default: return QStringLiteral("Its revocation could not be checked.");
+    }
 }
 
 } // namespace
@@ -135,8 +193,46 @@ QString StatusText(CertStatus status, const QString& detail)
     case CertStatus::Distrusted:
         return QStringLiteral("This root certificate is no longer trusted: Windows' root program has withdrawn its "
                               "trust.");
+    case CertStatus::Revoked: return QStringLiteral("This certificate has been revoked by its certification authority.");
     }
     return {};
+}
+
+CertificateChain ChainOfContext(const CERT_CHAIN_CONTEXT& context)
+{
+    CertificateChain chain;
+    if (context.cChain == 0 || !context.rgpChain || !context.rgpChain[0])
+        return chain;
+    const CERT_SIMPLE_CHAIN& simple = *context.rgpChain[0];
+    const bool partial = (context.TrustStatus.dwErrorStatus & CERT_TRUST_IS_PARTIAL_CHAIN) != 0;
+    QString firstDetail;
+    bool firstAtCertificate = false;
+    for (DWORD i = 0; i < simple.cElement && simple.rgpElement; ++i) {
+        const CERT_CHAIN_ELEMENT* from = simple.rgpElement[i];
+        if (!from || !from->pCertContext || !from->pCertContext->pbCertEncoded)
+            break;
+        X509Ptr certificate = DecodeCertificate({from->pCertContext->pbCertEncoded, from->pCertContext->cbCertEncoded});
+        if (!certificate)
+            break;
+        ChainElement element;
+        element.Name = DisplayName(certificate.get());
+        element.Certificate = std::move(certificate);
+        const Problem problem = ProblemOf(from->TrustStatus.dwErrorStatus, i + 1 == simple.cElement, partial);
+        element.Status = problem.Status;
+        element.StatusText = StatusText(problem.Status, problem.Detail);
+        if (const QString revocation = RevocationText(from->pRevocationInfo); !revocation.isEmpty())
+            element.StatusText += u'\n' + revocation;
+        if (chain.Status == CertStatus::Ok && element.Status != CertStatus::Ok) {
+            chain.Status = element.Status;
+            firstDetail = problem.Detail;
+            firstAtCertificate = i == 0;
+        }
+        chain.Elements.push_back(std::move(element));
+    }
+    if (chain.Status == CertStatus::UntrustedRoot || chain.Status == CertStatus::IssuerNotFound)
+        firstAtCertificate = false;
+    chain.StatusText = ChainText(chain.Status, firstAtCertificate, firstDetail);
+    return chain;
 }
 
 CertificateChain BuildChain(X509* certificate, const std::vector<X509Ptr>& others, std::optional<time_t> at,

@@ -1,6 +1,7 @@
 // The certification path of a certificate: built by OpenSSL from the certificate, the other
 // certificates at hand and the trust signatures are judged by (OpenSSL's default verify paths and
-// Windows' root program, platform/common/SignatureTrust.h), with each certificate's status in words.
+// Windows' root program, platform/common/SignatureTrust.h), or taken as the trust service judged
+// it, with each certificate's status in words.
 #pragma once
 
 #include "platform/cryptui/Crypto.h"
@@ -23,6 +24,7 @@ enum class CertStatus {
     Invalid,        // anything else OpenSSL refuses (basic constraints, path length, ...)
     WrongUsage,     // a root Windows' root program does not trust for the purpose
     Distrusted,     // a root whose trust Windows' root program has withdrawn
+    Revoked,        // its issuer's revocation list names it
 };
 
 struct ChainElement {
@@ -48,6 +50,10 @@ inline constexpr size_t MaxOtherCertificates = 4096;
 // chain is for (empty: nothing in particular), which the rules of Windows' root program look at.
 [[nodiscard]] CertificateChain BuildChain(X509* certificate, const std::vector<X509Ptr>& others,
                                           std::optional<time_t> at = std::nullopt, std::string_view purpose = {});
+
+// The chain as the trust service judged it (a signer's CERT_CHAIN_CONTEXT from WinVerifyTrust),
+// with each certificate's status and revocation in words; nothing is judged anew.
+[[nodiscard]] CertificateChain ChainOfContext(const CERT_CHAIN_CONTEXT& context);
 
 [[nodiscard]] QString StatusText(CertStatus status, const QString& detail = {});
 

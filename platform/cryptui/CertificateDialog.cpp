@@ -80,7 +80,8 @@ CertificateDialog::CertificateDialog(QWidget* parent, CertificateInfo info, cons
     setWindowTitle(request.Title.isEmpty() ? QStringLiteral("Certificate") : request.Title);
     setModal(true);
     static const std::vector<X509Ptr> none;
-    FChain = BuildChain(FInfo.Certificate(), FOthers ? *FOthers : none);
+    FChain = request.Chain ? request.Chain
+                           : std::make_shared<const CertificateChain>(BuildChain(FInfo.Certificate(), FOthers ? *FOthers : none));
 
     auto* tabs = new QTabWidget;
     tabs->setObjectName(QStringLiteral("pages"));
@@ -109,7 +110,7 @@ QWidget* CertificateDialog::GeneralPage()
     layout->addWidget(BoldLabel(QStringLiteral("Certificate Information")));
     layout->addWidget(Line());
 
-    QLabel* status = Label(FChain.StatusText, QStringLiteral("generalStatus"));
+    QLabel* status = Label(FChain->StatusText, QStringLiteral("generalStatus"));
     layout->addWidget(status);
     layout->addWidget(Label(QStringLiteral("This certificate is intended for the following purpose(s):")));
     QStringList bullets;
@@ -231,8 +232,8 @@ QWidget* CertificateDialog::PathPage()
     // From the root (or the last certificate found) down to this certificate.
     QTreeWidgetItem* parentItem = nullptr;
     QTreeWidgetItem* own = nullptr;
-    for (size_t depth = FChain.Elements.size(); depth-- > 0;) {
-        const ChainElement& element = FChain.Elements[depth];
+    for (size_t depth = FChain->Elements.size(); depth-- > 0;) {
+        const ChainElement& element = FChain->Elements[depth];
         auto* item = parentItem ? new QTreeWidgetItem(parentItem, {element.Name}) : new QTreeWidgetItem(FPath, {element.Name});
         item->setData(0, IndexRole, static_cast<qulonglong>(depth));
         item->setIcon(0, StatusIcon(element.Status));
@@ -252,13 +253,13 @@ QWidget* CertificateDialog::PathPage()
 void CertificateDialog::ShowSelectedPathElement()
 {
     const QTreeWidgetItem* item = FPath->currentItem();
-    const auto depth = item ? item->data(0, IndexRole).toULongLong() : FChain.Elements.size();
-    if (depth >= FChain.Elements.size()) {
+    const auto depth = item ? item->data(0, IndexRole).toULongLong() : FChain->Elements.size();
+    if (depth >= FChain->Elements.size()) {
         FPathStatus->clear();
         FViewCertificate->setEnabled(false);
         return;
     }
-    FPathStatus->setPlainText(FChain.Elements[depth].StatusText);
+    FPathStatus->setPlainText(FChain->Elements[depth].StatusText);
     // The certificate on show needs no further dialog.
     FViewCertificate->setEnabled(depth != 0);
 }
@@ -267,9 +268,9 @@ void CertificateDialog::ViewSelectedPathElement()
 {
     const QTreeWidgetItem* item = FPath->currentItem();
     const auto depth = item ? item->data(0, IndexRole).toULongLong() : 0;
-    if (depth == 0 || depth >= FChain.Elements.size())
+    if (depth == 0 || depth >= FChain->Elements.size())
         return;
-    const std::vector<uint8_t> der = DerOf(FChain.Elements[depth].Certificate.get());
+    const std::vector<uint8_t> der = DerOf(FChain->Elements[depth].Certificate.get());
     CertificateRequest request;
     request.Der = der;
     request.Others = FOthers;

@@ -33,6 +33,8 @@ struct CertificateRequest {
     QString FriendlyName;
     DWORD Flags = 0;
     DWORD StartPage = 0;
+    // The certification path as the trust service judged it; built anew when null.
+    std::shared_ptr<const CertificateChain> Chain;
 };
 
 class CertificateDialog : public QDialog {
@@ -50,7 +52,7 @@ private:
 
     CertificateInfo FInfo;
     SharedCertificates FOthers;
-    CertificateChain FChain;
+    std::shared_ptr<const CertificateChain> FChain;
     QComboBox* FShow = nullptr;
     QTreeWidget* FDetails = nullptr;
     QPlainTextEdit* FDetailValue = nullptr;

@@ -9,6 +9,8 @@
 #include <QThread>
 #include <QWidget>
 
+#include <cstring>
+
 using namespace cryptui;
 
 namespace {
@@ -43,6 +45,26 @@ QString FriendlyNameOf(PCCERT_CONTEXT context)
     if (!CertGetCertificateContextProperty(context, CERT_FRIENDLY_NAME_PROP_ID, name.data(), &size))
         return {};
     return Clip(FromWide(name.data()), MaxListValueLength);
+}
+
+// The signer of data that info describes: the one whose signer information it is, or else the
+// one with its issuer and serial number; null when there is none.
+const CRYPT_PROVIDER_SGNR* JudgedSigner(const CRYPT_PROVIDER_DATA* data, const CMSG_SIGNER_INFO& info)
+{
+    if (!data || !data->pasSigners)
+        return nullptr;
+    const auto same = [](const CRYPTOAPI_BLOB& a, const CRYPTOAPI_BLOB& b) {
+        return a.cbData == b.cbData && (a.cbData == 0 || (a.pbData && b.pbData && std::memcmp(a.pbData, b.pbData, a.cbData) == 0));
+    };
+    for (DWORD i = 0; i < data->csSigners; ++i)
+        if (data->pasSigners[i].psSigner == &info)
+            return &data->pasSigners[i];
+    for (DWORD i = 0; i < data->csSigners; ++i) {
+        const CMSG_SIGNER_INFO* judged = data->pasSigners[i].psSigner;
+        if (judged && same(judged->Issuer, info.Issuer) && same(judged->SerialNumber, info.SerialNumber))
+            return &data->pasSigners[i];
+    }
+    return nullptr;
 }
 
 BOOL Fail(DWORD error)
@@ -104,6 +126,8 @@ WINAPI_EXPORT BOOL WINAPI CryptUIDlgViewSignerInfoW(PCCRYPTUI_VIEWSIGNERINFO_STR
     source->Info = pcvsi->pSignerInfo;
     source->Message = pcvsi->hMsg;
     source->Stores.assign(pcvsi->rghStores, pcvsi->rghStores + pcvsi->cStores);
+    if ((pcvsi->dwFlags & CRYPTUI_TESSERA_SIGNER_PROVIDER_DATA) != 0)
+        source->Judged = JudgedSigner(reinterpret_cast<const CRYPT_PROVIDER_DATA*>(pcvsi->dwReserved), *pcvsi->pSignerInfo);
     ShowSignerDialog(OwnerOf(pcvsi->hwndParent), std::move(source), FromWide(pcvsi->szTitle));
     return TRUE;
 }

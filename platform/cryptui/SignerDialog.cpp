@@ -93,6 +93,30 @@ QWidget* SignerDialog::GeneralPage()
     grid->addWidget(view, 4, 1, Qt::AlignRight);
     layout->addWidget(signerBox);
 
+    // The chain as the trust service judged it, when it came with the signer.
+    if (const auto& judged = FSigner.JudgedChain()) {
+        auto* pathBox = new QGroupBox(QStringLiteral("Certification path"));
+        auto* pathLayout = new QVBoxLayout(pathBox);
+        pathLayout->addWidget(Label(FSigner.JudgedAt() ? QStringLiteral("Judged at: %1").arg(LongDateTime(*FSigner.JudgedAt()))
+                                                       : QStringLiteral("Judged at: Not available"),
+                                    QStringLiteral("judgedAt")));
+        auto* path = new QTreeWidget;
+        path->setObjectName(QStringLiteral("judgedChain"));
+        path->setHeaderLabels({QStringLiteral("Certificate"), QStringLiteral("Status")});
+        path->setRootIsDecorated(false);
+        path->setWordWrap(true);
+        for (const ChainElement& element : judged->Elements) {
+            // The first sentence beside the name; the whole account as the tip.
+            const QString status = element.StatusText.section(u'\n', 0, 0);
+            auto* item = new QTreeWidgetItem(path, {element.Name, status});
+            item->setToolTip(0, element.StatusText);
+            item->setToolTip(1, element.StatusText);
+        }
+        path->resizeColumnToContents(0);
+        pathLayout->addWidget(path);
+        layout->addWidget(pathBox, 1);
+    }
+
     auto* counterBox = new QGroupBox(QStringLiteral("Countersignatures"));
     auto* counterLayout = new QVBoxLayout(counterBox);
     FCounterSigners = new QTreeWidget;
@@ -166,6 +190,7 @@ void SignerDialog::ViewCertificate()
     CertificateRequest request;
     request.Der = FSigner.CertificateDer();
     request.Others = std::move(others);
+    request.Chain = FSigner.JudgedChain();
     ShowCertificateDialog(this, request);
 }
 

@@ -115,8 +115,8 @@ std::optional<QDateTime> GenTimeOf(HCRYPTMSG token)
     return info ? TimeOf(TS_TST_INFO_get_time(info.get())) : std::nullopt;
 }
 
-std::shared_ptr<const SignerSource> LegacyCounterSigner(const std::shared_ptr<const SignerSource>& parent,
-                                                        const CRYPT_ATTR_BLOB& value)
+std::shared_ptr<SignerSource> LegacyCounterSigner(const std::shared_ptr<const SignerSource>& parent,
+                                                  const CRYPT_ATTR_BLOB& value)
 {
     auto source = std::make_shared<SignerSource>();
     if (!DecodeObject(StructTypeSignerInfo, Span(value), source->Buffer))
@@ -129,8 +129,8 @@ std::shared_ptr<const SignerSource> LegacyCounterSigner(const std::shared_ptr<co
     return source;
 }
 
-std::shared_ptr<const SignerSource> TimeStampSigner(const std::shared_ptr<const SignerSource>& parent,
-                                                    const CRYPT_ATTR_BLOB& value)
+std::shared_ptr<SignerSource> TimeStampSigner(const std::shared_ptr<const SignerSource>& parent,
+                                              const CRYPT_ATTR_BLOB& value)
 {
     const std::span<const uint8_t> token = Span(value);
     if (token.empty())
@@ -147,6 +147,23 @@ std::shared_ptr<const SignerSource> TimeStampSigner(const std::shared_ptr<const 
     // The token's certificates are in the token; the signed message's may hold them as well.
     source->Parent = parent;
     return source;
+}
+
+bool SameBlob(const CRYPTOAPI_BLOB& a, const CRYPTOAPI_BLOB& b)
+{
+    return a.cbData == b.cbData && (a.cbData == 0 || (a.pbData && b.pbData && std::memcmp(a.pbData, b.pbData, a.cbData) == 0));
+}
+
+// The counter-signer among the judged signer's that is the one info describes (same issuer and
+// serial number); null when the trust service did not judge it.
+const CRYPT_PROVIDER_SGNR* JudgedCounterSigner(const CRYPT_PROVIDER_SGNR& signer, const CMSG_SIGNER_INFO& info)
+{
+    for (DWORD i = 0; i < signer.csCounterSigners && signer.pasCounterSigners; ++i) {
+        const CMSG_SIGNER_INFO* judged = signer.pasCounterSigners[i].psSigner;
+        if (judged && SameBlob(judged->Issuer, info.Issuer) && SameBlob(judged->SerialNumber, info.SerialNumber))
+            return &signer.pasCounterSigners[i];
+    }
+    return nullptr;
 }
 
 // The signer's certificate, as the signature's status.
@@ -170,6 +187,9 @@ QString SignerStatusText(CertStatus status)
     case CertStatus::Distrusted:
         return QStringLiteral("The root certificate of the signer's chain is no longer trusted: Windows' root program "
                               "has withdrawn its trust.");
+    case CertStatus::Revoked:
+        return QStringLiteral("The signer's certificate or one in its chain has been revoked by its certification "
+                              "authority.");
     }
     return {};
 }
@@ -290,6 +310,8 @@ SignerInfo SignerInfo::Read(std::shared_ptr<const SignerSource> source)
             entry.Time = legacy ? SigningTimeOf(counter->Info->AuthAttrs) : GenTimeOf(counter->Message);
             if (!entry.Time && rfc3161)
                 entry.Time = SigningTimeOf(counter->Info->AuthAttrs);
+            if (source->Judged)
+                counter->Judged = JudgedCounterSigner(*source->Judged, *counter->Info);
             entry.Source = std::move(counter);
             result.FCounterSigners.push_back(std::move(entry));
         }
@@ -304,7 +326,13 @@ SignerInfo SignerInfo::Read(std::shared_ptr<const SignerSource> source)
     if (!result.FSigningTime)
         result.FSigningTime = SigningTimeOf(signer.AuthAttrs);
 
-    if (result.FCertificateDer.empty()) {
+    if (source->Judged && source->Judged->pChainContext) {
+        // As the trust service judged it: at the moment it chose, revocation included.
+        auto judged = std::make_shared<CertificateChain>(ChainOfContext(*source->Judged->pChainContext));
+        result.FStatusText = SignerStatusText(judged->Status);
+        result.FJudgedAt = TimeOf(source->Judged->sftVerifyAsOf);
+        result.FJudgedChain = std::move(judged);
+    } else if (result.FCertificateDer.empty()) {
         result.FStatusText = QStringLiteral("The signer's certificate is not in the signature.");
     } else if (const X509Ptr x509 = DecodeCertificate(result.FCertificateDer)) {
         // A time stamp vouches for the time the signature was made: the chain is judged then,

@@ -7,6 +7,8 @@
 #include "platform/cryptui/Crypto.h"
 #include "platform/cryptui/Fields.h"
 
+#include "platform/include/win/wintrust.h"
+
 #include <QDateTime>
 #include <QString>
 
@@ -25,6 +27,9 @@ struct SignerSource {
     FlatBuffer Buffer;                // holds Info when it was decoded here
     MessagePtr OwnedMessage;          // a time-stamp token's own message
     std::shared_ptr<const SignerSource> Parent; // keeps what a counter-signer borrows from alive
+    // The signer as the trust service judged it, when the caller has the verification at hand
+    // (the caller's, alive while its dialog is): its chain and moment are shown as judged.
+    const CRYPT_PROVIDER_SGNR* Judged = nullptr;
 };
 
 enum class CounterSignatureKind {
@@ -56,6 +61,10 @@ public:
     [[nodiscard]] const QString& StatusText() const { return FStatusText; }
     [[nodiscard]] const std::vector<CounterSigner>& CounterSigners() const { return FCounterSigners; }
     [[nodiscard]] const Fields& Details() const { return FDetails; }
+    // The chain as the trust service judged it and the moment it judged it at; empty when the
+    // signer was not handed over with its verification.
+    [[nodiscard]] const std::shared_ptr<const CertificateChain>& JudgedChain() const { return FJudgedChain; }
+    [[nodiscard]] const std::optional<QDateTime>& JudgedAt() const { return FJudgedAt; }
 
     // The signer's certificate (empty when it is not in the message or the stores) and every other
     // certificate at hand, for its certification path.
@@ -74,6 +83,8 @@ private:
     QString FStatusText;
     std::vector<CounterSigner> FCounterSigners;
     Fields FDetails;
+    std::shared_ptr<const CertificateChain> FJudgedChain;
+    std::optional<QDateTime> FJudgedAt;
     std::vector<uint8_t> FCertificateDer;
     std::vector<X509Ptr> FOthers;
 };

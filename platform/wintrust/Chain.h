@@ -10,6 +10,7 @@
 #include "platform/wintrust/CrlFetch.h"
 #include "platform/wintrust/Ossl.h"
 
+#include <optional>
 #include <vector>
 
 namespace wintrust {
@@ -32,6 +33,15 @@ inline constexpr DWORD CertConfidenceTimeNest = 0x00100000;
 inline constexpr DWORD CertConfidenceAuthIdExt = 0x00010000;
 inline constexpr DWORD CertConfidenceHygiene = 0x00001000;
 
+// What revocation checking found for one certificate (its CERT_REVOCATION_INFO).
+struct ElementRevocation {
+    // S_OK: its issuer's list was had and does not name it; CRYPT_E_REVOKED; CRYPT_E_NO_REVOCATION_CHECK:
+    // it names nowhere to ask and no list came with the signature; CRYPT_E_REVOCATION_OFFLINE: no
+    // list that could be read was had.
+    HRESULT Result = S_OK;
+    int64_t RevokedAt = 0; // Unix seconds, when revoked
+};
+
 struct ChainElement {
     X509Ptr Cert;
     HRESULT Error = S_OK; // what is wrong with this certificate, S_OK when nothing
@@ -42,6 +52,9 @@ struct ChainElement {
     // For a trusted root that Windows' root program lists: its entry, whose attributes are the
     // root's properties (valid while the trust store that judged the chain lives).
     PCTL_ENTRY RootEntry = nullptr;
+    CERT_TRUST_STATUS Status{}; // as the chain engine sets it for this element
+    DWORD Source = 0;           // where it was found: TESSERA_CERT_SOURCE_*
+    std::optional<ElementRevocation> Revocation; // none when revocation was not checked for it
 };
 
 struct ChainResult {
@@ -52,6 +65,8 @@ struct ChainResult {
     // for a root the root program does not trust for the purpose), TRUST_E_FAIL (in that order).
     HRESULT Error = S_OK;
     std::vector<ChainElement> Elements; // the signer's certificate first, towards the root
+    // The chain's: its elements' put together, and what only a chain has (CERT_TRUST_IS_PARTIAL_CHAIN).
+    CERT_TRUST_STATUS Status{};
 };
 
 // The trust store of one verification, read when it is made (so a changed SSL_CERT_FILE counts

@@ -198,6 +198,10 @@ int64_t FetchBudget::LastUsedMs() const
     return FLastUsedMs;
 }
 
+// A file's budget is kept this long after it was last used: verifications of one file follow
+// each other closely, and a server that took the time is left alone by then anyway.
+constexpr int64_t BudgetKeptMs = 30 * 1000;
+
 std::shared_ptr<FetchBudget> FileFetchBudget(int fd, size_t fetches, long milliseconds)
 {
     // A file is known by its device, inode, size and modification time: the same file named
@@ -208,14 +212,11 @@ std::shared_ptr<FetchBudget> FileFetchBudget(int fd, size_t fetches, long millis
     const std::string key = std::to_string(info.st_dev) + ':' + std::to_string(info.st_ino) + ':' +
                             std::to_string(info.st_size) + ':' + std::to_string(info.st_mtim.tv_sec) + '.' +
                             std::to_string(info.st_mtim.tv_nsec);
-    // A budget is kept this long after it was last used: verifications of one file follow each
-    // other closely, and a server that took the time is left alone by then anyway.
-    constexpr int64_t KeptMs = 30 * 1000;
     static std::mutex lock;
     static std::map<std::string, std::shared_ptr<FetchBudget>> budgets;
     const std::lock_guard guard(lock);
     const int64_t now = NowMs();
-    std::erase_if(budgets, [now](const auto& entry) { return entry.second->LastUsedMs() + KeptMs < now; });
+    std::erase_if(budgets, [now](const auto& entry) { return entry.second->LastUsedMs() + BudgetKeptMs < now; });
     auto& budget = budgets[key];
     if (!budget)
         budget = std::make_shared<FetchBudget>(fetches, milliseconds);

@@ -128,6 +128,10 @@ void ProviderState::Fill(CRYPT_PROVIDER_SGNR& signer, SignerSlot& slot, SignerFi
             CertSetCertificateContextPropertiesFromCTLEntry(context, element.RootEntry, 0);
         CRYPT_PROVIDER_CERT cert{};
         cert.cbStruct = sizeof(CRYPT_PROVIDER_CERT);
+        if (element.Source != 0) {
+            CRYPT_DATA_BLOB source{sizeof(DWORD), reinterpret_cast<BYTE*>(const_cast<DWORD*>(&element.Source))};
+            CertSetCertificateContextProperty(context, TESSERA_CERT_SOURCE_PROP_ID, 0, &source);
+        }
         cert.pCert = context;
         cert.fTrustedRoot = element.TrustedRoot ? TRUE : FALSE;
         cert.fSelfSigned = element.SelfSigned ? TRUE : FALSE;
@@ -138,6 +142,7 @@ void ProviderState::Fill(CRYPT_PROVIDER_SGNR& signer, SignerSlot& slot, SignerFi
     }
     signer.csCertChain = static_cast<DWORD>(slot.Certs.size());
     signer.pasCertChain = slot.Certs.empty() ? nullptr : slot.Certs.data();
+    FillChain(signer, slot, finding);
 
     slot.CounterSigners.resize(finding.CounterSigners.size());
     slot.CounterSlots.resize(finding.CounterSigners.size());
@@ -147,6 +152,67 @@ void ProviderState::Fill(CRYPT_PROVIDER_SGNR& signer, SignerSlot& slot, SignerFi
     }
     signer.csCounterSigners = static_cast<DWORD>(slot.CounterSigners.size());
     signer.pasCounterSigners = slot.CounterSigners.empty() ? nullptr : slot.CounterSigners.data();
+}
+
+void ProviderState::FillChain(CRYPT_PROVIDER_SGNR& signer, SignerSlot& slot, const SignerFinding& finding)
+{
+    const size_t count = slot.Certs.size();
+    if (count == 0)
+        return;
+    auto block = std::make_unique<ChainBlock>();
+    block->Elements.resize(count);
+    block->ElementPointers.resize(count);
+    block->Revocations.resize(count);
+    block->CrlInfos.resize(count);
+    block->CrlEntries.resize(count);
+    block->ReasonExtensions.resize(count);
+    block->ReasonValues.resize(count);
+    CERT_TRUST_STATUS summary = finding.ChainStatus;
+    for (size_t i = 0; i < count; ++i) {
+        const ChainElement& from = finding.Chain[i];
+        CERT_CHAIN_ELEMENT& element = block->Elements[i];
+        element.cbSize = sizeof(CERT_CHAIN_ELEMENT);
+        element.pCertContext = slot.Certs[i].pCert;
+        element.TrustStatus = from.Status;
+        summary.dwErrorStatus |= from.Status.dwErrorStatus;
+        if (from.Revocation) {
+            CERT_REVOCATION_INFO& info = block->Revocations[i];
+            info.cbSize = sizeof(CERT_REVOCATION_INFO);
+            info.dwRevocationResult = static_cast<DWORD>(from.Revocation->Result);
+            if (from.Revocation->Result == CRYPT_E_REVOKED) {
+                CRL_ENTRY& entry = block->CrlEntries[i];
+                entry.SerialNumber = element.pCertContext->pCertInfo->SerialNumber;
+                entry.RevocationDate = FileTimeOfUnix(from.Revocation->RevokedAt);
+                if (from.RevokedReason != 0 && from.RevokedReason < 0x80) {
+                    block->ReasonValues[i] = {0x0A, 0x01, static_cast<BYTE>(from.RevokedReason)};
+                    CERT_EXTENSION& reason = block->ReasonExtensions[i];
+                    reason.pszObjId = const_cast<LPSTR>(szOID_CRL_REASON_CODE);
+                    reason.fCritical = FALSE;
+                    reason.Value = {3, block->ReasonValues[i].data()};
+                    entry.cExtension = 1;
+                    entry.rgExtension = &reason;
+                }
+                CERT_REVOCATION_CRL_INFO& crl = block->CrlInfos[i];
+                crl.cbSize = sizeof(CERT_REVOCATION_CRL_INFO);
+                crl.pCrlEntry = &entry;
+                info.pCrlInfo = &crl;
+            }
+            element.pRevocationInfo = &info;
+        }
+        block->ElementPointers[i] = &element;
+        slot.Certs[i].pChainElement = &element;
+    }
+    block->Simple.cbSize = sizeof(CERT_SIMPLE_CHAIN);
+    block->Simple.TrustStatus = summary;
+    block->Simple.cElement = static_cast<DWORD>(count);
+    block->Simple.rgpElement = block->ElementPointers.data();
+    block->SimplePointer = &block->Simple;
+    block->Context.cbSize = sizeof(CERT_CHAIN_CONTEXT);
+    block->Context.TrustStatus = summary;
+    block->Context.cChain = 1;
+    block->Context.rgpChain = &block->SimplePointer;
+    signer.pChainContext = &block->Context;
+    slot.Chain = std::move(block);
 }
 
 void ProviderState::SetSigners(std::vector<SignerFinding> signers)

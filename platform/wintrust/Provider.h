@@ -8,6 +8,7 @@
 
 #include "platform/include/win/wintrust.h"
 
+#include <array>
 #include <memory>
 #include <vector>
 
@@ -30,6 +31,7 @@ struct SignerFinding {
     DWORD SignerType = 0;
     HRESULT Error = S_OK;
     std::vector<ChainElement> Chain;
+    CERT_TRUST_STATUS ChainStatus{};
     std::vector<SignerFinding> CounterSigners; // one level only
 };
 
@@ -49,13 +51,29 @@ public:
     [[nodiscard]] bool Owns(const CRYPT_PROVIDER_SGNR* signer) const;
 
 private:
+    // A signer's chain context and everything its elements point to.
+    struct ChainBlock {
+        CERT_CHAIN_CONTEXT Context{};
+        CERT_SIMPLE_CHAIN Simple{};
+        PCERT_SIMPLE_CHAIN SimplePointer = nullptr;
+        // Sized once, before anything points into them.
+        std::vector<CERT_CHAIN_ELEMENT> Elements;
+        std::vector<PCERT_CHAIN_ELEMENT> ElementPointers;
+        std::vector<CERT_REVOCATION_INFO> Revocations;
+        std::vector<CERT_REVOCATION_CRL_INFO> CrlInfos;
+        std::vector<CRL_ENTRY> CrlEntries;
+        std::vector<CERT_EXTENSION> ReasonExtensions;
+        std::vector<std::array<BYTE, 3>> ReasonValues; // DER ENUMERATED
+    };
     struct SignerSlot {
         SignerInfoBlock SignerInfo;
+        std::unique_ptr<ChainBlock> Chain;
         std::vector<CRYPT_PROVIDER_CERT> Certs;
         std::vector<CRYPT_PROVIDER_SGNR> CounterSigners; // contiguous, as callers index them
         std::vector<SignerSlot> CounterSlots;            // parallel to CounterSigners
     };
     static void Fill(CRYPT_PROVIDER_SGNR& signer, SignerSlot& slot, SignerFinding finding);
+    static void FillChain(CRYPT_PROVIDER_SGNR& signer, SignerSlot& slot, const SignerFinding& finding);
     static void FreeCertificates(SignerSlot& slot);
 
     GUID FAction;

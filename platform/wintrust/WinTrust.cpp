@@ -109,6 +109,7 @@ SignerFinding TimeStampFinding(const SignedMessage& message, TimeStamp& stamp, c
         ChainResult chain = store.Verify(stamp.SignerCert.get(), stamp.Helpers.get(), message.Crls(), when,
                                          Usage::TimeStamping, revocation);
         finding.Chain = std::move(chain.Elements);
+        finding.ChainStatus = chain.Status;
         if (FAILED(chain.Error)) {
             trusted = false;
             if (SUCCEEDED(finding.Error))
@@ -225,6 +226,7 @@ HRESULT VerifyFile(const WINTRUST_DATA& request, ProviderState& state)
         ChainResult chain = store.Verify(cert, message->Certificates(), message->Crls(), when, Usage::CodeSigning, revocation);
         chainResult = chain.Error;
         finding.Chain = std::move(chain.Elements);
+        finding.ChainStatus = chain.Status;
     }
     finding.Error = FirstFailure({signerResult, stampResult, chainResult});
 

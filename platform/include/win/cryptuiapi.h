@@ -47,6 +47,12 @@ struct CRYPTUI_VIEWSIGNERINFO_STRUCTW {
 };
 using PCCRYPTUI_VIEWSIGNERINFO_STRUCTW = const CRYPTUI_VIEWSIGNERINFO_STRUCTW*;
 
+// Tessera's: with this flag, dwReserved is the const CRYPT_PROVIDER_DATA* of the verification that
+// judged pSignerInfo (alive while the dialog shows), as CRYPTUI_VIEWCERTIFICATE_STRUCTW's
+// pCryptProviderData is for a certificate: the dialog shows the chain, its status and the moment
+// as they were judged instead of judging them anew.
+inline constexpr DWORD CRYPTUI_TESSERA_SIGNER_PROVIDER_DATA = 0x80000000;
+
 extern "C" {
 
 BOOL WINAPI CryptUIDlgViewCertificateW(PCCRYPTUI_VIEWCERTIFICATE_STRUCTW pCertViewInfo, BOOL* pfPropertiesChanged);

@@ -368,6 +368,139 @@ inline constexpr DWORD CMSG_TRUSTED_SIGNER_FLAG = 0x1;
 inline constexpr DWORD CMSG_SIGNER_ONLY_FLAG = 0x2;
 inline constexpr DWORD CMSG_USE_SIGNER_INDEX_FLAG = 0x4;
 
+// Certificate chains as the chain engine judged them. An element's and a chain's trust status:
+// what is wrong (dwErrorStatus) and what is known (dwInfoStatus).
+struct CERT_TRUST_STATUS {
+    DWORD dwErrorStatus;
+    DWORD dwInfoStatus;
+};
+using PCERT_TRUST_STATUS = CERT_TRUST_STATUS*;
+
+inline constexpr DWORD CERT_TRUST_NO_ERROR = 0x00000000;
+inline constexpr DWORD CERT_TRUST_IS_NOT_TIME_VALID = 0x00000001;
+inline constexpr DWORD CERT_TRUST_IS_NOT_TIME_NESTED = 0x00000002;
+inline constexpr DWORD CERT_TRUST_IS_REVOKED = 0x00000004;
+inline constexpr DWORD CERT_TRUST_IS_NOT_SIGNATURE_VALID = 0x00000008;
+inline constexpr DWORD CERT_TRUST_IS_NOT_VALID_FOR_USAGE = 0x00000010;
+inline constexpr DWORD CERT_TRUST_IS_UNTRUSTED_ROOT = 0x00000020;
+inline constexpr DWORD CERT_TRUST_REVOCATION_STATUS_UNKNOWN = 0x00000040;
+inline constexpr DWORD CERT_TRUST_IS_CYCLIC = 0x00000080;
+inline constexpr DWORD CERT_TRUST_INVALID_EXTENSION = 0x00000100;
+inline constexpr DWORD CERT_TRUST_INVALID_POLICY_CONSTRAINTS = 0x00000200;
+inline constexpr DWORD CERT_TRUST_INVALID_BASIC_CONSTRAINTS = 0x00000400;
+inline constexpr DWORD CERT_TRUST_INVALID_NAME_CONSTRAINTS = 0x00000800;
+inline constexpr DWORD CERT_TRUST_HAS_NOT_SUPPORTED_NAME_CONSTRAINT = 0x00001000;
+inline constexpr DWORD CERT_TRUST_HAS_NOT_DEFINED_NAME_CONSTRAINT = 0x00002000;
+inline constexpr DWORD CERT_TRUST_HAS_NOT_PERMITTED_NAME_CONSTRAINT = 0x00004000;
+inline constexpr DWORD CERT_TRUST_HAS_EXCLUDED_NAME_CONSTRAINT = 0x00008000;
+// Of chains only, never of an element.
+inline constexpr DWORD CERT_TRUST_IS_PARTIAL_CHAIN = 0x00010000;
+inline constexpr DWORD CERT_TRUST_CTL_IS_NOT_TIME_VALID = 0x00020000;
+inline constexpr DWORD CERT_TRUST_CTL_IS_NOT_SIGNATURE_VALID = 0x00040000;
+inline constexpr DWORD CERT_TRUST_CTL_IS_NOT_VALID_FOR_USAGE = 0x00080000;
+inline constexpr DWORD CERT_TRUST_HAS_WEAK_SIGNATURE = 0x00100000;
+inline constexpr DWORD CERT_TRUST_IS_OFFLINE_REVOCATION = 0x01000000;
+inline constexpr DWORD CERT_TRUST_NO_ISSUANCE_CHAIN_POLICY = 0x02000000;
+inline constexpr DWORD CERT_TRUST_IS_EXPLICIT_DISTRUST = 0x04000000;
+inline constexpr DWORD CERT_TRUST_HAS_NOT_SUPPORTED_CRITICAL_EXT = 0x08000000;
+
+inline constexpr DWORD CERT_TRUST_HAS_EXACT_MATCH_ISSUER = 0x00000001;
+inline constexpr DWORD CERT_TRUST_HAS_KEY_MATCH_ISSUER = 0x00000002;
+inline constexpr DWORD CERT_TRUST_HAS_NAME_MATCH_ISSUER = 0x00000004;
+inline constexpr DWORD CERT_TRUST_IS_SELF_SIGNED = 0x00000008;
+inline constexpr DWORD CERT_TRUST_HAS_PREFERRED_ISSUER = 0x00000100;
+inline constexpr DWORD CERT_TRUST_HAS_ISSUANCE_CHAIN_POLICY = 0x00000200;
+inline constexpr DWORD CERT_TRUST_HAS_VALID_NAME_CONSTRAINTS = 0x00000400;
+inline constexpr DWORD CERT_TRUST_IS_PEER_TRUSTED = 0x00000800;
+inline constexpr DWORD CERT_TRUST_HAS_CRL_VALIDITY_EXTENDED = 0x00001000;
+inline constexpr DWORD CERT_TRUST_IS_FROM_EXCLUSIVE_TRUST_STORE = 0x00002000;
+inline constexpr DWORD CERT_TRUST_IS_CA_TRUSTED = 0x00004000;
+inline constexpr DWORD CERT_TRUST_IS_COMPLEX_CHAIN = 0x00010000;
+
+// A revoked certificate's entry in its issuer's list.
+struct CRL_ENTRY {
+    CRYPT_INTEGER_BLOB SerialNumber; // least significant byte first
+    FILETIME RevocationDate;
+    DWORD cExtension;
+    PCERT_EXTENSION rgExtension; // the reason among them (szOID_CRL_REASON_CODE)
+};
+using PCRL_ENTRY = CRL_ENTRY*;
+
+inline constexpr char szOID_CRL_REASON_CODE[] = "2.5.29.21";
+
+struct CERT_REVOCATION_CRL_INFO {
+    DWORD cbSize;
+    PCCRL_CONTEXT pBaseCrlContext;
+    PCCRL_CONTEXT pDeltaCrlContext;
+    PCRL_ENTRY pCrlEntry; // the certificate's entry when it is revoked
+    BOOL fDeltaCrlEntry;
+};
+using PCERT_REVOCATION_CRL_INFO = CERT_REVOCATION_CRL_INFO*;
+
+struct CERT_REVOCATION_INFO {
+    DWORD cbSize;
+    // ERROR_SUCCESS (checked, not revoked), CRYPT_E_REVOKED, CRYPT_E_NO_REVOCATION_CHECK (the
+    // certificate names nowhere to ask) or CRYPT_E_REVOCATION_OFFLINE (no list could be had).
+    DWORD dwRevocationResult;
+    LPCSTR pszRevocationOid;
+    LPVOID pvOidSpecificInfo;
+    BOOL fHasFreshnessTime;
+    DWORD dwFreshnessTime;
+    PCERT_REVOCATION_CRL_INFO pCrlInfo;
+};
+using PCERT_REVOCATION_INFO = CERT_REVOCATION_INFO*;
+
+struct CERT_CHAIN_ELEMENT {
+    DWORD cbSize;
+    PCCERT_CONTEXT pCertContext;
+    CERT_TRUST_STATUS TrustStatus;
+    PCERT_REVOCATION_INFO pRevocationInfo; // null when revocation was not checked
+    PCERT_ENHKEY_USAGE pIssuanceUsage;
+    PCERT_ENHKEY_USAGE pApplicationUsage;
+    LPCWSTR pwszExtendedErrorInfo;
+};
+using PCERT_CHAIN_ELEMENT = CERT_CHAIN_ELEMENT*;
+
+struct CERT_TRUST_LIST_INFO;
+
+struct CERT_SIMPLE_CHAIN {
+    DWORD cbSize;
+    CERT_TRUST_STATUS TrustStatus;
+    DWORD cElement;
+    PCERT_CHAIN_ELEMENT* rgpElement; // the end certificate first
+    CERT_TRUST_LIST_INFO* pTrustListInfo;
+    BOOL fHasRevocationFreshnessTime;
+    DWORD dwRevocationFreshnessTime;
+};
+using PCERT_SIMPLE_CHAIN = CERT_SIMPLE_CHAIN*;
+
+struct CERT_CHAIN_CONTEXT;
+using PCCERT_CHAIN_CONTEXT = const CERT_CHAIN_CONTEXT*;
+struct CERT_CHAIN_CONTEXT {
+    DWORD cbSize;
+    CERT_TRUST_STATUS TrustStatus;
+    DWORD cChain;
+    PCERT_SIMPLE_CHAIN* rgpChain;
+    DWORD cLowerQualityChainContext;
+    PCCERT_CHAIN_CONTEXT* rgpLowerQualityChainContext;
+    BOOL fHasRevocationFreshnessTime;
+    DWORD dwRevocationFreshnessTime;
+    DWORD dwCreateFlags;
+    GUID ChainId;
+};
+
+// Where the chain engine found a certificate of a chain: a DWORD property of the contexts that
+// wintrust hands out. Windows has no such property; this one is in the range left to
+// applications.
+inline constexpr DWORD CERT_FIRST_USER_PROP_ID = 0x00008000;
+inline constexpr DWORD TESSERA_CERT_SOURCE_PROP_ID = CERT_FIRST_USER_PROP_ID + 1;
+inline constexpr DWORD TESSERA_CERT_SOURCE_SIGNATURE = 1;     // the certificates the signature carries
+inline constexpr DWORD TESSERA_CERT_SOURCE_SYSTEM_STORE = 2;  // the system's trust store
+inline constexpr DWORD TESSERA_CERT_SOURCE_CERT_FILE = 3;     // the file SSL_CERT_FILE names
+inline constexpr DWORD TESSERA_CERT_SOURCE_CERT_DIR = 4;      // the folders SSL_CERT_DIR names
+inline constexpr DWORD TESSERA_CERT_SOURCE_BUILT_IN = 5;      // the roots built into the program
+inline constexpr DWORD TESSERA_CERT_SOURCE_ROOT_LIST = 6;     // the roots of a root list dropped in
+
 extern "C" {
 
 HCERTSTORE WINAPI CertOpenStore(LPCSTR lpszStoreProvider, DWORD dwEncodingType, HCRYPTPROV_LEGACY hCryptProv,

@@ -90,6 +90,12 @@ struct CRYPT_PROVIDER_CERT {
     DWORD dwRevokedReason;
     DWORD dwConfidence;
     DWORD dwError;
+    CTL_CONTEXT* pTrustListContext;
+    BOOL fTrustListSignerCert;
+    PCCTL_CONTEXT pCtlContext;
+    DWORD dwCtlError;
+    BOOL fIsCyclic;
+    PCERT_CHAIN_ELEMENT pChainElement; // the element of the signer's chain context
 };
 
 struct CRYPT_PROVIDER_SGNR {
@@ -102,6 +108,9 @@ struct CRYPT_PROVIDER_SGNR {
     DWORD dwError;
     DWORD csCounterSigners;
     CRYPT_PROVIDER_SGNR* pasCounterSigners;
+    // The chain as the chain engine built and judged it at sftVerifyAsOf: one simple chain, its
+    // elements those of pasCertChain.
+    PCCERT_CHAIN_CONTEXT pChainContext;
 };
 
 // The part of the provider data that callers read; the trust provider keeps more behind it.

@@ -131,6 +131,112 @@ TEST_F(SignerDialogTest, ListsCounterSignersAndOpensThem)
     }
 }
 
+// A verification's chain as WinVerifyTrust leaves it: the signer's certificate revoked (its list's
+// entry at hand), the intermediate's revocation unknown for want of a list, the root fine.
+struct JudgedVerification {
+    std::vector<CertContextPtr> Certificates; // the signer's certificate first
+    CRL_ENTRY Entry{};
+    CERT_REVOCATION_CRL_INFO CrlInfo{};
+    CERT_REVOCATION_INFO Revoked{};
+    CERT_REVOCATION_INFO Offline{};
+    CERT_CHAIN_ELEMENT Elements[3]{};
+    PCERT_CHAIN_ELEMENT ElementPointers[3]{};
+    CERT_SIMPLE_CHAIN Simple{};
+    PCERT_SIMPLE_CHAIN SimplePointer = &Simple;
+    CERT_CHAIN_CONTEXT Context{};
+    CRYPT_PROVIDER_SGNR Signer{};
+    CRYPT_PROVIDER_DATA Data{};
+};
+
+TEST_F(SignerDialogTest, ShowsTheChainAsTheVerificationJudgedIt)
+{
+    // Nothing in the trust store: what is shown is the verification's account, not judged anew.
+    const TrustStore trust(NoTrust());
+    Open(testsupport::ReadBytes(SharedFixture("certs/signed-data.p7")));
+    JudgedVerification judged;
+    const StorePtr store(CertOpenStore(CERT_STORE_PROV_MSG, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, 0, FMessage.get()));
+    for (const char* name : {"Tessera Test Code Signing", "Tessera Test Intermediate CA", "Tessera Test Root CA"}) {
+        for (PCCERT_CONTEXT cert = nullptr; (cert = CertEnumCertificatesInStore(store.get(), cert)) != nullptr;) {
+            WCHAR text[128] = {};
+            CertGetNameStringW(cert, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, text, 128);
+            if (QString::fromUtf16(text) == QLatin1String(name)) {
+                judged.Certificates.emplace_back(CertDuplicateCertificateContext(cert));
+                CertFreeCertificateContext(cert);
+                break;
+            }
+        }
+    }
+    ASSERT_EQ(judged.Certificates.size(), 3u);
+    judged.Entry.RevocationDate = {0xEE715000, 0x01DB52C5}; // 2024-12-20 10:00:00 UTC
+    judged.CrlInfo = {sizeof(CERT_REVOCATION_CRL_INFO), nullptr, nullptr, &judged.Entry, FALSE};
+    judged.Revoked = {sizeof(CERT_REVOCATION_INFO), static_cast<DWORD>(CRYPT_E_REVOKED), nullptr, nullptr, FALSE, 0, &judged.CrlInfo};
+    judged.Offline = {sizeof(CERT_REVOCATION_INFO), static_cast<DWORD>(CRYPT_E_REVOCATION_OFFLINE), nullptr, nullptr, FALSE, 0, nullptr};
+    const DWORD errors[3] = {CERT_TRUST_IS_REVOKED, CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION, 0};
+    const PCERT_REVOCATION_INFO revocation[3] = {&judged.Revoked, &judged.Offline, nullptr};
+    for (int i = 0; i < 3; ++i) {
+        judged.Elements[i].cbSize = sizeof(CERT_CHAIN_ELEMENT);
+        judged.Elements[i].pCertContext = judged.Certificates[static_cast<size_t>(i)].get();
+        judged.Elements[i].TrustStatus.dwErrorStatus = errors[i];
+        judged.Elements[i].pRevocationInfo = revocation[i];
+        judged.ElementPointers[i] = &judged.Elements[i];
+    }
+    judged.Simple = {sizeof(CERT_SIMPLE_CHAIN), {errors[0] | errors[1], 0}, 3, judged.ElementPointers, nullptr, FALSE, 0};
+    judged.Context.cbSize = sizeof(CERT_CHAIN_CONTEXT);
+    judged.Context.TrustStatus = judged.Simple.TrustStatus;
+    judged.Context.cChain = 1;
+    judged.Context.rgpChain = &judged.SimplePointer;
+    judged.Signer.cbStruct = sizeof(CRYPT_PROVIDER_SGNR);
+    judged.Signer.sftVerifyAsOf = {0x9672D280, 0x01DAD105}; // 2024-07-08 07:08:09 UTC
+    judged.Signer.psSigner = FView.pSignerInfo;
+    judged.Signer.pChainContext = &judged.Context;
+    judged.Data.cbStruct = sizeof(CRYPT_PROVIDER_DATA);
+    judged.Data.csSigners = 1;
+    judged.Data.pasSigners = &judged.Signer;
+    FView.dwFlags = CRYPTUI_TESSERA_SIGNER_PROVIDER_DATA;
+    FView.dwReserved = reinterpret_cast<DWORD_PTR>(&judged.Data);
+
+    bool pathSeen = false;
+    ModalHandler handler([&](QDialog& dialog) {
+        EXPECT_EQ(TextOf(dialog, QStringLiteral("signatureStatus")),
+                  QStringLiteral("The signer's certificate or one in its chain has been revoked by its certification authority."));
+        const QString judgedAt = TextOf(dialog, QStringLiteral("judgedAt"));
+        EXPECT_TRUE(judgedAt.startsWith(QStringLiteral("Judged at: ")) && judgedAt.contains(QStringLiteral("2024")) &&
+                    judgedAt.contains(QStringLiteral("07:08:09")))
+            << judgedAt.toStdString();
+        auto* chain = dialog.findChild<QTreeWidget*>(QStringLiteral("judgedChain"));
+        ASSERT_NE(chain, nullptr);
+        ASSERT_EQ(chain->topLevelItemCount(), 3);
+        const std::vector<std::pair<QString, QString>> rows = {
+            {QStringLiteral("Tessera Test Code Signing"),
+             QStringLiteral("This certificate has been revoked by its certification authority.")},
+            {QStringLiteral("Tessera Test Intermediate CA"), QStringLiteral("This certificate is OK.")},
+            {QStringLiteral("Tessera Test Root CA"), QStringLiteral("This certificate is OK.")},
+        };
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_EQ(chain->topLevelItem(i)->text(0), rows[static_cast<size_t>(i)].first);
+            EXPECT_EQ(chain->topLevelItem(i)->text(1), rows[static_cast<size_t>(i)].second);
+        }
+        // The whole account: when it was revoked, and why the intermediate's revocation is unknown.
+        EXPECT_TRUE(chain->topLevelItem(0)->toolTip(1).contains(QStringLiteral("It was revoked on ")));
+        EXPECT_TRUE(chain->topLevelItem(1)->toolTip(1).endsWith(
+            QStringLiteral("Its revocation could not be checked: the revocation list could not be had.")));
+        // The certificate's own dialog shows the same path rather than a new one.
+        ModalHandler certificate(
+            [&](QDialog& further) {
+                pathSeen = true;
+                EXPECT_TRUE(TextOf(further, QStringLiteral("generalStatus")).contains(QStringLiteral("revoked")))
+                    << TextOf(further, QStringLiteral("generalStatus")).toStdString();
+                EXPECT_TRUE(TextOf(further, QStringLiteral("pathStatus"))
+                                .startsWith(QStringLiteral("This certificate has been revoked by its certification authority.")));
+            },
+            &dialog);
+        Click(dialog, QStringLiteral("viewCertificate"));
+    });
+    EXPECT_TRUE(CryptUIDlgViewSignerInfoW(&FView));
+    EXPECT_TRUE(handler.Handled());
+    EXPECT_TRUE(pathSeen);
+}
+
 TEST_F(SignerDialogTest, ShowsWhatItHasWhenTheCertificateIsMissing)
 {
     Open(testsupport::ReadBytes(DialogFixture("signed-nocerts.p7")));
