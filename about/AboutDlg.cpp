@@ -46,12 +46,12 @@ const TAboutTexts& Texts(TLanguage language)
         QStringLiteral("Cannot get update information."),
         QStringLiteral("You use latest version."),
         QStringLiteral("New version %s available. Click here to download it."),
-        QStringLiteral("Free to use. Provided as is, without warranty of any kind."),
+        QStringLiteral("Free software under the Apache License 2.0. Provided as is, without warranty of any kind."),
         QStringLiteral("Tessera shows the certificates and signatures that a file carries and writes what it finds as "
                        "a plain-text report. It reads the files it inspects and never changes them.\r\n"
                        "\r\n"
-                       "Tessera is provided as is, without warranty of any kind, express or implied. Its authors "
-                       "are not liable for any damage arising from its use.\r\n"
+                       "Tessera is free software under the Apache License, Version 2.0: you may use, change and share "
+                       "it on its terms. It is provided as is, without warranty of any kind.\r\n"
                        "\r\n"
                        "Tessera is built with Qt (GNU LGPL version 3), OpenSSL (Apache License 2.0) and libcurl "
                        "(curl license). These components remain the work of their authors and are used under their "
@@ -62,12 +62,13 @@ const TAboutTexts& Texts(TLanguage language)
         QStringLiteral("Nelze získat informace o verzi"),
         QStringLiteral("Máte poslední verzi."),
         QStringLiteral("Nová verze %s je k dispozici. Pokud ji chcete stáhnout, klikněte zde."),
-        QStringLiteral("Použití je zdarma. Poskytováno tak, jak je, bez jakékoli záruky."),
+        QStringLiteral("Svobodný software pod licencí Apache License 2.0. Poskytováno tak, jak je, bez jakékoli "
+                       "záruky."),
         QStringLiteral("Tessera zobrazuje certifikáty a podpisy, které soubor nese, a zjištění vypisuje jako textovou "
                        "zprávu. Zkoumané soubory pouze čte a nikdy je nemění.\r\n"
                        "\r\n"
-                       "Tessera je poskytována tak, jak je, bez jakékoli výslovné či předpokládané záruky. Její "
-                       "autoři neodpovídají za žádné škody vzniklé jejím používáním.\r\n"
+                       "Tessera je svobodný software pod licencí Apache License, verze 2.0: smíte ji používat, "
+                       "upravovat a šířit za jejích podmínek. Je poskytována tak, jak je, bez jakékoli záruky.\r\n"
                        "\r\n"
                        "Tessera je postavena na knihovnách Qt (GNU LGPL verze 3), OpenSSL (Apache License 2.0) "
                        "a libcurl (licence curl). Tyto součásti zůstávají dílem svých autorů a jsou použity podle "

@@ -86,8 +86,12 @@ FileResult InspectOne(const QString& path, const TBulkOptions& options)
     }
     const TCheckVerdict verdict = CheckVerdictOf(record);
     result.Passed = !result.Failed && verdict.Passed();
+    // The report says what the program says of such a file; the reason is the system's.
+    const std::string unreadable = UnreadableReason(path);
     if (options.Json) {
         QJsonObject object = result.Failed ? InspectionErrorToJson(path, error) : InspectionToJson(record, path);
+        if (!result.Failed && !unreadable.empty())
+            object.insert(QStringLiteral("error"), QString::fromLocal8Bit(unreadable));
         if (options.Check)
             AddCheckVerdict(object, result.Failed ? TCheckVerdict{TCheckVerdict::Status::Error, error} : verdict);
         result.Out = QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString() + "\n";
@@ -103,8 +107,8 @@ FileResult InspectOne(const QString& path, const TBulkOptions& options)
     }
     if (result.Failed)
         result.Err += "tessera-report: " + forErr(Bytes(path) + ": " + error.toUtf8().toStdString()) + "\n";
-    if (const std::string reason = UnreadableReason(path); !reason.empty())
-        result.Err += "tessera-report: " + forErr(Bytes(path)) + ": " + reason + "\n";
+    if (!unreadable.empty())
+        result.Err += "tessera-report: " + forErr(Bytes(path)) + ": " + unreadable + "\n";
     return result;
 }
 

@@ -18,11 +18,21 @@ int OutputError = 0;
 
 } // namespace
 
-std::string VersionText()
+std::string VersionText(const char* program)
 {
     ReadProgramVersionInfo();
-    return "Tessera " + ProgramVersionInfo.FileVersion.toStdString() + "\n" +
-           ProgramVersionInfo.Copyright.toStdString() + "\n";
+    return std::string(program) + " (" + ProgramVersionInfo.ProductName.toStdString() + ") " +
+           ProgramVersionInfo.ProductVersion.toStdString() + "\n" + ProgramVersionInfo.Copyright.toStdString() +
+           "\n"
+           "License Apache-2.0: <https://www.apache.org/licenses/LICENSE-2.0>.\n"
+           "This is free software: you are free to change and redistribute it.\n"
+           "There is NO WARRANTY, to the extent permitted by law.\n";
+}
+
+std::string HelpFooter()
+{
+    return "Report bugs to: tessera@tessera.example\n"
+           "Tessera home page: <https://tessera.example>\n";
 }
 
 std::string UnreadableReason(const QString& fileName)

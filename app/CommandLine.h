@@ -7,8 +7,12 @@
 #include <string>
 #include <string_view>
 
-// "Tessera <file version>" and the copyright line, from the program's own version resource.
-[[nodiscard]] std::string VersionText();
+// --version as GNU tools write it: "<program> (<product>) <product version>", the copyright line (both
+// from the program's own version resource), the licence and the warranty.
+[[nodiscard]] std::string VersionText(const char* program);
+
+// The end of --help: where to report bugs and the home page.
+[[nodiscard]] std::string HelpFooter();
 
 // Writes text to standard output; FlushOut sends what is buffered. The first error is kept.
 void WriteOut(std::string_view text);

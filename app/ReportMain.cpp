@@ -12,53 +12,158 @@
 #include <QStringList>
 
 #include <fcntl.h>
+#include <getopt.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <thread>
+#include <vector>
 
 namespace {
 
-constexpr char Usage[] =
-    "Usage: tessera-report [OPTION]... FILE...\n"
-    "Print Tessera's report on each FILE: the certificates and signatures it carries.\n"
-    "\n"
-    "FILE is a Windows executable or DLL, an installer package or other compound document, a\n"
-    "cabinet, a catalog (.cat), an app package (.appx .msix and bundles), a PowerShell script\n"
-    "(.ps1 .psm1 .psd1 .ps1xml .psc1 .cdxml), a certificate file (.pem .p7c .p7b .cer .crt .der)\n"
-    "or a key container (.pfx .p12). A file without a signature of its own is judged by a catalog\n"
-    "that lists it: one given with --catalog, else one in its folder (a driver package). With one\n"
-    "FILE a key container's password is read as one line from standard input (end of input\n"
-    "cancels); with more, it comes from --password-file or the container is left closed.\n"
-    "With more than one FILE, each report follows a line \"==> FILE <==\" and ends with a blank line.\n"
-    "\n"
-    "      --all-signatures    judge every signature nested in the first one too, and report each\n"
-    "      --catalog CAT       judge files without a signature of their own by the catalog CAT\n"
-    "                          (repeatable) instead of the catalogs in their folders\n"
-    "      --check             one line per file, \"FILE: OK publisher\", \"FILE: ERROR text\",\n"
-    "                          \"FILE: not signed\" or \"FILE: not supported\"; exit status 0 only\n"
-    "                          when every file carries a valid signature\n"
-    "      --export OUT        after the report, write FILE's certificates to OUT as a PKCS #7\n"
-    "                          bundle: DER when OUT ends in .der, PEM otherwise (one FILE only)\n"
-    "  -j, --jobs N            inspect N files at a time (default: the number of processors);\n"
-    "                          the output keeps the order of the files\n"
-    "      --json              one JSON object per file, a line each (docs/report.schema.json)\n"
-    "      --password-file F   the key containers' password: the first line of F\n"
-    "  -r, --recursive         inspect the files in each folder named, and in its folders\n"
-    "      --help              display this help and exit\n"
-    "      --version           output version information and exit\n"
-    "\n"
-    "Exit status: 0 when the reports were written (with --check: when every file carries a\n"
-    "valid signature); 1 when an error stopped a report, or with --check when a file carries\n"
-    "no valid signature; 2 for a wrong call.\n";
+// What the command line asks for.
+struct TCommandLine {
+    bool AllSignatures = false;
+    bool Check = false;
+    bool Explain = false;
+    bool Json = false;
+    bool Recursive = false;
+    bool Help = false;
+    bool Version = false;
+    int Jobs = 0; // 0: one for each processor
+    QString ExportName;
+    QString PasswordFile;
+    QStringList Catalogs;
+};
+
+// One option: its long name, its short letter, the name of its argument in the help (none: it
+// takes none), its help text (a line break continues it in the description column), and what it
+// does: set a flag, keep its argument, or check and apply its argument (nullptr, or why the value
+// is refused).
+struct TOption {
+    const char* Name;
+    char Short = 0;
+    const char* Argument = nullptr;
+    const char* Help = "";
+    bool TCommandLine::*Flag = nullptr;
+    QString TCommandLine::*Text = nullptr;
+    const char* (*Apply)(TCommandLine& line, const QString& value) = nullptr;
+};
+
+// A catalog: one more, in the order given.
+const char* ApplyCatalog(TCommandLine& line, const QString& value)
+{
+    line.Catalogs.append(value);
+    return nullptr;
+}
+
+// A job count: a whole number from 1 on.
+const char* ApplyJobs(TCommandLine& line, const QString& value)
+{
+    bool ok = false;
+    line.Jobs = value.toInt(&ok);
+    return ok && line.Jobs >= 1 && line.Jobs <= 1024 ? nullptr
+                                                     : "option '--jobs' needs a number of files from 1 to 1024";
+}
+
+// The options, in the order of the help. getopt_long parses them as every GNU tool does: short
+// options combined (-rj2), a long option abbreviated as long as it stays unambiguous, its
+// argument after "=" or as the next word, and no argument for one that takes none.
+constexpr TOption Options[] = {
+    {.Name = "all-signatures",
+     .Help = "judge every signature nested in the first one too,\nand report each",
+     .Flag = &TCommandLine::AllSignatures},
+    {.Name = "catalog",
+     .Argument = "CAT",
+     .Help = "judge files without a signature of their own by the\ncatalog CAT (repeatable) instead of the catalogs\nin their folders",
+     .Apply = ApplyCatalog},
+    {.Name = "check",
+     .Help = "one line per file, \"FILE: OK publisher\",\n\"FILE: ERROR text\", \"FILE: not signed\" or\n"
+             "\"FILE: not supported\"; exit status 0 only when every\nfile carries a valid signature",
+     .Flag = &TCommandLine::Check},
+    {.Name = "explain",
+     .Help = "after each verdict, why: the chain as judged with\neach certificate's status, the moment and why,\n"
+             "the time stamp, revocation and the digest check",
+     .Flag = &TCommandLine::Explain},
+    {.Name = "export",
+     .Argument = "OUT",
+     .Help = "after the report, write FILE's certificates to OUT\nas a PKCS #7 bundle: DER when OUT ends in .der,\n"
+             "PEM otherwise (one FILE only)",
+     .Text = &TCommandLine::ExportName},
+    {.Name = "jobs",
+     .Short = 'j',
+     .Argument = "N",
+     .Help = "inspect N files at a time (default: the number of\nprocessors), the output kept in their order",
+     .Apply = ApplyJobs},
+    {.Name = "json",
+     .Help = "one JSON object per file, a line each\n(/usr/share/tessera/report.schema.json)",
+     .Flag = &TCommandLine::Json},
+    {.Name = "password-file",
+     .Argument = "F",
+     .Help = "the key containers' password: the first line of F",
+     .Text = &TCommandLine::PasswordFile},
+    {.Name = "recursive",
+     .Short = 'r',
+     .Help = "inspect the files in each folder named, and in its\nfolders",
+     .Flag = &TCommandLine::Recursive},
+    {.Name = "help", .Help = "display this help and exit", .Flag = &TCommandLine::Help},
+    {.Name = "version", .Help = "output version information and exit", .Flag = &TCommandLine::Version},
+};
+
+// What getopt_long answers for an option: its short letter, or a number above every letter.
+int OptionId(const TOption& option)
+{
+    return option.Short ? option.Short : 0x100 + static_cast<int>(&option - Options);
+}
+
+// The column where the options' descriptions begin.
+constexpr size_t HelpColumn = 26;
+
+std::string Usage()
+{
+    std::string text =
+        "Usage: tessera-report [OPTION]... FILE...\n"
+        "Print Tessera's report on each FILE: the certificates and signatures it holds.\n"
+        "\n"
+        "FILE is a Windows executable or DLL, an installer package or other compound\n"
+        "document, a cabinet, a catalog (.cat), an app package (.appx .msix and their\n"
+        "bundles), a PowerShell script (.ps1 .psm1 .psd1 .ps1xml .psc1 .cdxml), a\n"
+        "certificate file (.pem .p7c .p7b .cer .crt .der) or a key container (.pfx\n"
+        ".p12). A file without a signature of its own is judged by a catalog that lists\n"
+        "it: one given with --catalog, else one in its folder (a driver package). With\n"
+        "one FILE a key container's password is read as one line from standard input\n"
+        "(end of input cancels); with more, it comes from --password-file or the\n"
+        "container is left closed. With more than one FILE, each report follows a line\n"
+        "\"==> FILE <==\" and ends with a blank line.\n"
+        "\n";
+    for (const TOption& option : Options) {
+        std::string names = option.Short ? std::string("  -") + option.Short + ", --" : std::string("      --");
+        names += option.Name;
+        if (option.Argument)
+            names += std::string("=") + option.Argument;
+        text += names.size() + 2 <= HelpColumn ? names + std::string(HelpColumn - names.size(), ' ')
+                                               : names + "\n" + std::string(HelpColumn, ' ');
+        for (const char* c = option.Help; *c; ++c)
+            text += *c == '\n' ? "\n" + std::string(HelpColumn, ' ') : std::string(1, *c);
+        text += '\n';
+    }
+    text += "\n"
+            "Exit status: 0 when the reports were written (with --check: when every file\n"
+            "carries a valid signature); 1 when an error stopped a report, or with --check\n"
+            "when a file carries no valid signature; 2 for a wrong call.\n"
+            "\n";
+    return text + HelpFooter();
+}
 
 // Standard output as the report: each line as it comes, so that an error follows what was written.
 // On a terminal, the control characters a file's fields hold are shown rather than obeyed.
@@ -190,10 +295,45 @@ int Export(const QString& fileName, const QString& password, const QStringList& 
     return 0;
 }
 
-int WrongCall(const char* message)
+int WrongCall(const std::string& message)
 {
-    std::fprintf(stderr, "tessera-report: %s (try 'tessera-report --help')\n", message);
+    std::fprintf(stderr, "tessera-report: %s (try 'tessera-report --help')\n", message.c_str());
     return 2;
+}
+
+// An argument as a message quotes it: on one line, with no byte that drives a terminal.
+std::string Quoted(std::string_view argument)
+{
+    std::string text;
+    for (const char c : argument)
+        text += static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c;
+    return text;
+}
+
+// Why getopt_long refused an argument, in GNU's words: optopt names the option (0 for a long one
+// it does not know), and a long one's words end before optind.
+std::string Refusal(int result, char** argv)
+{
+    const std::string_view given = argv[optind - 1];
+    const std::string_view name = given.substr(0, given.find('='));
+    const bool longForm = given.starts_with("--");
+    const auto known = std::find_if(std::begin(Options), std::end(Options),
+                                    [](const TOption& o) { return optopt != 0 && optopt == OptionId(o); });
+    if (known != std::end(Options)) {
+        if (!longForm)
+            return "option requires an argument -- '" + std::string(1, known->Short) + "'";
+        return "option '--" + std::string(known->Name) + "' " +
+               (result == ':' ? "requires an argument" : "doesn't allow an argument");
+    }
+    if (optopt != 0)
+        return "invalid option -- '" + Quoted(std::string(1, static_cast<char>(optopt))) + "'";
+    std::string candidates;
+    for (const TOption& option : Options)
+        if (name.size() > 2 && std::string_view(option.Name).starts_with(name.substr(2)))
+            candidates += std::string(" '--") + option.Name + "'";
+    if (candidates.find(' ', 1) != std::string::npos)
+        return "option '" + Quoted(name) + "' is ambiguous; possibilities:" + candidates;
+    return "unrecognized option '" + Quoted(name) + "'";
 }
 
 // The first line of a file, without its line end (an empty file: the empty password).
@@ -211,14 +351,6 @@ LineRead ReadPasswordFile(const QString& fileName, QString& password)
     return read;
 }
 
-// A job count: a whole number from 1 on.
-bool ParseJobs(const QString& text, int& jobs)
-{
-    bool ok = false;
-    jobs = text.toInt(&ok);
-    return ok && jobs >= 1 && jobs <= 1024;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -226,75 +358,48 @@ int main(int argc, char** argv)
     // Qt takes none of the user's arguments.
     int qtArgc = 1;
     QCoreApplication application(qtArgc, argv);
-    // Names as the file system has them, whatever their bytes.
-    const QStringList arguments = ArgumentsFromBytes(argc, argv);
 
-    TBulkOptions bulk;
-    bulk.Jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    QString exportName;
-    QString passwordFile;
-    bool endOfOptions = false;
-    // An option's value: the rest of "--name=value", or the next argument.
-    const auto value = [&](qsizetype& i, const QString& argument, const QString& name, QString& out) -> bool {
-        if (argument.startsWith(name + u'=')) {
-            out = argument.mid(name.size() + 1);
-            return true;
-        }
-        if (i + 1 >= arguments.size())
-            return false;
-        out = arguments[++i];
-        return true;
-    };
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
-        const QString& argument = arguments[i];
-        const bool option = !endOfOptions && argument.startsWith(u'-') && argument.size() > 1;
-        if (!option) {
-            bulk.Operands.append(argument);
-            continue;
-        }
-        const auto named = [&](const char* name) {
-            return argument == QLatin1String(name) || argument.startsWith(QLatin1String(name) + u'=');
-        };
-        if (argument == u"--") {
-            endOfOptions = true;
-        } else if (argument == u"--help") {
-            WriteOut(Usage);
+    TCommandLine line;
+    std::vector<option> longOptions;
+    std::string shortOptions = ":"; // a missing argument is told apart from an unknown option
+    for (const TOption& o : Options) {
+        longOptions.push_back({o.Name, o.Argument ? required_argument : no_argument, nullptr, OptionId(o)});
+        if (o.Short)
+            shortOptions += std::string(1, o.Short) + (o.Argument ? ":" : "");
+    }
+    longOptions.push_back({});
+    opterr = 0;
+    for (int result; (result = getopt_long(argc, argv, shortOptions.c_str(), longOptions.data(), nullptr)) != -1;) {
+        const auto chosen = std::find_if(std::begin(Options), std::end(Options),
+                                         [&](const TOption& o) { return result == OptionId(o); });
+        if (result == '?' || result == ':' || chosen == std::end(Options))
+            return WrongCall(Refusal(result, argv));
+        // Names as the file system has them, whatever their bytes.
+        const QString value = optarg ? FileNameFromBytes(optarg) : QString();
+        if (chosen->Flag)
+            line.*chosen->Flag = true;
+        if (chosen->Text)
+            line.*chosen->Text = value;
+        if (const char* refusal = chosen->Apply ? chosen->Apply(line, value) : nullptr)
+            return WrongCall(refusal);
+        // As GNU tools do: help or version at once, whatever follows.
+        if (line.Help || line.Version) {
+            WriteOut(line.Help ? Usage() : VersionText("tessera-report"));
             return FinishOutput("tessera-report", 0);
-        } else if (argument == u"--version") {
-            WriteOut(VersionText());
-            return FinishOutput("tessera-report", 0);
-        } else if (named("--export")) {
-            if (!value(i, argument, QStringLiteral("--export"), exportName))
-                return WrongCall("option '--export' needs a file name");
-        } else if (named("--catalog")) {
-            QString catalog;
-            if (!value(i, argument, QStringLiteral("--catalog"), catalog))
-                return WrongCall("option '--catalog' needs a file name");
-            bulk.Catalogs.append(catalog);
-        } else if (named("--password-file")) {
-            if (!value(i, argument, QStringLiteral("--password-file"), passwordFile))
-                return WrongCall("option '--password-file' needs a file name");
-        } else if (named("--jobs") || argument == u"-j" || (argument.startsWith(u"-j") && !argument.startsWith(u"--"))) {
-            QString count;
-            const bool given = argument.startsWith(u"-j") && argument.size() > 2 && !argument.startsWith(u"--")
-                                   ? (count = argument.mid(2), true)
-                                   : value(i, argument, argument == u"-j" ? QStringLiteral("-j") : QStringLiteral("--jobs"), count);
-            if (!given || !ParseJobs(count, bulk.Jobs))
-                return WrongCall("option '--jobs' needs a number of files from 1 to 1024");
-        } else if (argument == u"-r" || argument == u"--recursive") {
-            bulk.Recursive = true;
-        } else if (argument == u"--json") {
-            bulk.Json = true;
-        } else if (argument == u"--check") {
-            bulk.Check = true;
-        } else if (argument == u"--all-signatures") {
-            bulk.AllSignatures = true;
-        } else if (argument == u"--explain") {
-            bulk.Explain = true;
-        } else {
-            return WrongCall(("unknown option '" + FileNameToBytes(argument).toStdString() + "'").c_str());
         }
     }
+    TBulkOptions bulk;
+    bulk.AllSignatures = line.AllSignatures;
+    bulk.Check = line.Check;
+    bulk.Explain = line.Explain;
+    bulk.Catalogs = line.Catalogs;
+    bulk.Json = line.Json;
+    bulk.Recursive = line.Recursive;
+    bulk.Jobs = line.Jobs ? line.Jobs : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    for (int i = optind; i < argc; ++i)
+        bulk.Operands.append(FileNameFromBytes(argv[i]));
+    const QString& exportName = line.ExportName;
+    const QString& passwordFile = line.PasswordFile;
     if (bulk.Operands.isEmpty())
         return WrongCall("missing FILE");
     if (bulk.Explain && bulk.Check)

@@ -1,30 +1,41 @@
 #!/bin/sh
-# Installs the Debian packages Tessera needs to build, run and test.
+# Installs the Debian packages a make target needs, from the archive the machine already uses.
+#   tools/deps.sh [--test | --sanitize | --deb | --ci | --fixtures]
 # As root it installs what is missing; otherwise it prints the one apt-get line and fails.
 set -eu
 
-# Build and run.
-packages="cmake ninja-build g++ pkg-config qt6-base-dev libssl-dev libcurl4-openssl-dev
-  shared-mime-info fonts-dejavu-core"
-# Tests: GoogleTest, the peers the tests compare against, a display server for screenshots and
-# for the test that drags a window on X11 (with the X client library it speaks to it through),
-# a D-Bus daemon for the private session bus of the properties tests, the checkers of the
-# installed desktop entry and manual pages, and what the package test builds the package with.
+# Build and run. The test suite is built with the programs unless TESSERA_TESTS=OFF, so what it
+# is built with is needed wherever the tree is configured: GoogleTest, and the X client library
+# the test that drags a window on X11 speaks to the display through.
+build="cmake ninja-build g++ pkg-config qt6-base-dev libssl-dev libcurl4-openssl-dev libgtest-dev libgmock-dev
+  libxcb1-dev shared-mime-info fonts-dejavu-core"
+# The tests: the peers they compare against (openssl, osslsigncode, msitools), a display server
+# for screenshots and the X11 drag test, a D-Bus daemon for the private session bus of the
+# properties tests, time zones and the system's trust store, the checkers of the installed desktop
+# entry, metainfo, manual pages and bash completion, and what the package test builds and checks
+# the packages with.
+test="openssl osslsigncode msitools xvfb xauth dbus tzdata ca-certificates desktop-file-utils appstream bash-completion
+  groff-base dpkg-dev lintian"
+# The Debian packages (tools/make-deb): dpkg-dev computes their dependencies and control files and
+# builds them, lintian checks them.
+deb="dpkg-dev lintian"
+
+packages=$build
 case "${1:-}" in
-  --test)
-    packages="$packages libgtest-dev libgmock-dev openssl osslsigncode msitools xvfb xauth libxcb1-dev dbus tzdata
-      ca-certificates desktop-file-utils dpkg-dev groff-base" ;;
+  "") ;;
+  --test) packages="$packages $test" ;;
   # The sanitizer build and the fuzz targets (make sanitize): the test packages and clang.
-  --sanitize)
-    packages="$packages libgtest-dev libgmock-dev openssl osslsigncode msitools xvfb xauth libxcb1-dev dbus tzdata
-      ca-certificates desktop-file-utils dpkg-dev groff-base clang libclang-rt-14-dev" ;;
-  # The Debian package: dpkg-shlibdeps computes its dependencies.
-  --deb)
-    packages="$packages dpkg-dev" ;;
+  --sanitize) packages="$packages $test clang libclang-rt-14-dev" ;;
+  --deb) packages="$packages $deb" ;;
+  # CI itself (.ci/run): the bare Debian system the README's commands are proven on is made with
+  # debootstrap; nothing else is needed on the host beyond what make test and make sanitize install.
+  --ci) packages="debootstrap" ;;
   # Making fixtures and fuzzing: only developers need these.
   --fixtures)
-    packages="$packages libgtest-dev libgmock-dev openssl osslsigncode msitools wixl python3-olefile
-      libimage-exiftool-perl faketime gcab clang libclang-rt-14-dev xvfb xauth dbus" ;;
+    packages="$packages $test wixl python3-olefile libimage-exiftool-perl faketime gcab clang libclang-rt-14-dev" ;;
+  *)
+    echo "usage: tools/deps.sh [--test | --sanitize | --deb | --ci | --fixtures]" >&2
+    exit 2 ;;
 esac
 
 missing=""
@@ -39,7 +50,7 @@ done
 
 if [ "$(id -u)" -ne 0 ]; then
   echo "Tessera needs these packages; install them and run make again:" >&2
-  echo "  sudo apt-get install -y$missing" >&2
+  echo "  sudo apt-get install -y --no-install-recommends$missing" >&2
   exit 1
 fi
 echo "Installing:$missing" >&2

@@ -137,11 +137,17 @@ TEST_F(AboutDlg, ShowsTheProgramItsTermsAndTheCallersTextInEnglish)
     EXPECT_EQ(dlg.lWWW->text(), QStringLiteral("tessera.example"));
 
     EXPECT_FALSE(dlg.pLic->isHidden());
-    EXPECT_EQ(dlg.pLic->text(), QStringLiteral("    Free to use. Provided as is, without warranty of any kind."));
+    EXPECT_EQ(dlg.pLic->text(),
+              QStringLiteral(
+                  "    Free software under the Apache License 2.0. Provided as is, without warranty of any kind."));
     const QStringList lines = MemoLines(*dlg.mLic);
     ASSERT_GE(lines.size(), 3);
     EXPECT_TRUE(lines.front().startsWith(QStringLiteral("Tessera shows the certificates")))
         << lines.front().toStdString();
+    // The licence the program is under, among the notice's lines as displayed.
+    EXPECT_TRUE(
+        lines.join(u' ').contains(QStringLiteral("Tessera is free software under the Apache License, Version 2.0")))
+        << lines.join(u'\n').toStdString();
     EXPECT_EQ(lines.mid(lines.size() - 2), QStringList({"", "Based on Corvane."}));
     EXPECT_EQ(dlg.mLic->textCursor().position(), 0);
     EXPECT_FALSE(dlg.mLic->textCursor().hasSelection());
@@ -206,8 +212,12 @@ TEST_F(AboutDlg, SpeaksCzechWhenAskedButShowsTheDesignCaptionUntilTheCheckReport
     EXPECT_EQ(dlg.Lang(), lngCz);
     EXPECT_EQ(dlg.windowTitle(), QStringLiteral("O programu...."));
     EXPECT_EQ(dlg.lVer->text(), QStringLiteral("Verze 1.2.3.4"));
-    EXPECT_EQ(dlg.pLic->text(), QStringLiteral("    Použití je zdarma. Poskytováno tak, jak je, bez jakékoli záruky."));
+    EXPECT_EQ(
+        dlg.pLic->text(),
+        QStringLiteral(
+            "    Svobodný software pod licencí Apache License 2.0. Poskytováno tak, jak je, bez jakékoli záruky."));
     EXPECT_TRUE(MemoLines(*dlg.mLic).front().startsWith(QStringLiteral("Tessera zobrazuje")));
+    EXPECT_TRUE(MemoLines(*dlg.mLic).join(u' ').contains(QStringLiteral("pod licencí Apache License, verze 2.0")));
     EXPECT_EQ(MemoLines(*dlg.mLic).back(), QStringLiteral("Based on Corvane."));
     EXPECT_EQ(dlg.lUpdate->text(), Checking);
     ShowAndCheck(dlg);

@@ -91,6 +91,42 @@ TEST(BulkReport, ReportsOfSeveralFilesUnderTheirNames)
     EXPECT_EQ(one.Out.rfind("Certificate X509 version 1\n", 0), 0u) << one.Out;
 }
 
+// The explanation only adds its indented lines after each verdict: without them the report is
+// the one without --explain, byte for byte. --check, one line a file, refuses it.
+TEST(BulkReport, ExplainAddsItsLinesAndNothingElse)
+{
+    const std::vector<std::string> files = {"signed/valid.exe", "signed/expired-ts-rfc3161.exe", "signed/nested.exe",
+                                            "certs/v1.pem"};
+    std::vector<std::string> explained = {"--explain", "--all-signatures"};
+    explained.insert(explained.end(), files.begin(), files.end());
+    std::vector<std::string> plain = {"--all-signatures"};
+    plain.insert(plain.end(), files.begin(), files.end());
+    const RunResult with = Report(explained);
+    const RunResult without = Report(plain);
+    ASSERT_EQ(with.ExitCode, 0) << with.Err;
+    std::string stripped;
+    size_t accounts = 0;
+    for (const std::string& line : Lines(with.Out)) {
+        if (line.rfind("    ", 0) == 0) {
+            accounts += line.rfind("    Chain (judged at ", 0) == 0 ? 1 : 0;
+            continue;
+        }
+        stripped += line + "\n";
+    }
+    EXPECT_EQ(stripped, without.Out);
+    // valid, expired-ts, and nested's primary and nested signature; none for a certificate file.
+    EXPECT_EQ(accounts, 4u) << with.Out;
+    EXPECT_NE(with.Out.find("    Chain (judged at 2020-06-01 12:00:00 UTC, the time stamp's time):\n"
+                            "      Tessera Expired Code Signing  expired 2021-01-01 (valid at the judged moment)\n"),
+              std::string::npos)
+        << with.Out;
+
+    const RunResult refused = Report({"--check", "--explain", "signed/valid.exe"});
+    EXPECT_EQ(refused.ExitCode, 2);
+    EXPECT_EQ(refused.Out, "");
+    EXPECT_NE(refused.Err.find("'--explain'"), std::string::npos) << refused.Err;
+}
+
 TEST(BulkReport, EveryJsonLineFollowsTheSchema)
 {
     const QJsonObject schema = LoadJsonSchema("docs/report.schema.json");
@@ -101,7 +137,7 @@ TEST(BulkReport, EveryJsonLineFollowsTheSchema)
     WriteText(dir / "broken.doc", broken);
     std::filesystem::copy_file(Fixture("certs/root.pem"), dir / "odd\xffname.pem");
     const RunResult r = Report({"--json", "--check", "-r", ".", (dir / "broken.doc").string(),
-                             (dir / "odd\xffname.pem").string()});
+                                (dir / "odd\xffname.pem").string(), (dir / "missing.exe").string()});
     EXPECT_EQ(r.ExitCode, 1);
     const std::vector<std::string> lines = Lines(r.Out);
     ASSERT_GT(lines.size(), 100u);
@@ -109,10 +145,15 @@ TEST(BulkReport, EveryJsonLineFollowsTheSchema)
         const QStringList problems = ValidateJson(ParseLine(line), schema);
         EXPECT_TRUE(problems.isEmpty()) << line << "\n" << problems.join(u'\n').toStdString();
     }
-    const QJsonObject error = ParseLine(lines[lines.size() - 2]);
+    const QJsonObject error = ParseLine(lines[lines.size() - 3]);
     EXPECT_TRUE(error.contains(u"error"));
     EXPECT_EQ(error.value(u"check").toObject().value(u"status").toString(), QStringLiteral("ERROR"));
-    const QJsonObject odd = ParseLine(lines.back());
+    // A file that cannot be read says why, beside what the report shows of it.
+    const QJsonObject missing = ParseLine(lines.back());
+    EXPECT_EQ(missing.value(u"error").toString(), QStringLiteral("No such file or directory"));
+    EXPECT_EQ(missing.value(u"kind").toString(), QStringLiteral("unsupported"));
+    EXPECT_EQ(missing.value(u"check").toObject().value(u"status").toString(), QStringLiteral("not supported"));
+    const QJsonObject odd = ParseLine(lines[lines.size() - 2]);
     EXPECT_EQ(odd.value(u"path").toString(), QString::fromStdString((dir / "odd").string()) + QChar(0xFFFD) +
                                                  QStringLiteral("name.pem"));
     EXPECT_EQ(QByteArray::fromBase64(odd.value(u"pathBase64").toString().toLatin1()).toStdString(),
@@ -330,6 +371,8 @@ TEST(BulkReport, TwoJobsInspectTwoFilesAtOnce)
 
 TEST(BulkReport, FoldersAreWalkedInOrderWithoutFollowingLinks)
 {
+    if (const std::string why = CannotRunAs(Identity::Nobody); !why.empty())
+        GTEST_SKIP() << why;
     TempDir dir;
     fs::create_directories(dir / "tree/b");
     fs::create_directories(dir / "tree/a");
@@ -342,17 +385,21 @@ TEST(BulkReport, FoldersAreWalkedInOrderWithoutFollowingLinks)
     fs::create_symlink(dir / "tree/0.exe", dir / "tree/link-to-file.exe");
     fs::create_directories(dir / "tree/closed");
     fs::copy_file(Fixture("pe/gui.exe"), dir / "tree/closed/3.exe");
-    fs::permissions(dir / "tree/closed", fs::perms::owner_all);
+    // Closed to everyone, its owner too: run without root, the other user stands in a user
+    // namespace for the test's own user, who owns the folder.
+    fs::permissions(dir / "tree/closed", fs::perms::none);
     fs::permissions(dir.path(), fs::perms(0755));
     fs::permissions(dir / "tree", fs::perms(0755));
     fs::permissions(dir / "tree/a", fs::perms(0755));
     fs::permissions(dir / "tree/b", fs::perms(0755));
     const std::string tree = (dir / "tree").string();
+    const ReachableBuild reachable;
+    const std::string trust = "SSL_CERT_FILE=" + reachable.Fixture("trust-tessera.pem").string();
     const IdentityRun run = RunAs(Identity::Nobody, [&] {
-        const RunResult r = RunProgram(Program(), {"--check", "-r", tree},
-                                       {}, {"SSL_CERT_FILE=" + Fixture("trust-tessera.pem").string()});
+        const RunResult r = RunProgram(reachable.Program("tessera-report"), {"--check", "-r", tree}, {}, {trust});
         return std::to_string(r.ExitCode) + "\n" + r.Out + "--\n" + r.Err;
     });
+    fs::permissions(dir / "tree/closed", fs::perms::owner_all); // so that it can be removed
     ASSERT_TRUE(run.Ran) << run.Output;
     EXPECT_EQ(run.Output, "1\n" + tree + "/0.exe: not signed\n" + tree + "/a/1.exe: OK Tessera Test Code Signing\n" +
                               tree + "/b/2.exe: OK Tessera Test Code Signing\n" + tree +

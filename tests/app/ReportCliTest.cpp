@@ -2,6 +2,8 @@
 #include "tests/support/OtherIdentity.h"
 #include "tests/support/TestSupport.h"
 
+#include <QString>
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -15,6 +17,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -258,16 +261,110 @@ TEST(ReportCli, MissingCryptographyLibraries)
         << signedFile.Out;
 }
 
-TEST(ReportCli, HelpAndVersion)
+// The option names a help text lists: "-j", "--jobs", ... from the lines that describe options.
+std::vector<std::string> HelpOptions(const std::string& help)
 {
-    const RunResult help = RunProgram(Program(), {"--help"});
-    EXPECT_EQ(help.ExitCode, 0);
-    EXPECT_NE(help.Out.find("Usage: tessera-report"), std::string::npos);
-    const RunResult version = RunProgram(Program(), {"--version"});
-    EXPECT_EQ(version.ExitCode, 0);
-    // The version the program reads from its own version resource, then the copyright line.
-    EXPECT_EQ(version.Out.rfind("Tessera 1.", 0), 0u) << version.Out;
-    EXPECT_NE(version.Out.find("\nCopyright © "), std::string::npos) << version.Out;
+    std::vector<std::string> names;
+    std::istringstream in(help);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.starts_with("  -") && !line.starts_with("      --"))
+            continue;
+        const size_t start = line.find_first_not_of(' ');
+        std::istringstream words(line.substr(start, line.find("  ", start) - start));
+        for (std::string word; words >> word;)
+            names.push_back(word.substr(0, std::min(word.find('='), word.find(','))));
+    }
+    return names;
+}
+
+// --help and --version of both programs as GNU tools write them: help within 79 columns, ending
+// with where to report bugs; the version line, copyright and licence; every option of the help in
+// the manual page.
+TEST(ReportCli, HelpAndVersionAsGnuToolsWriteThem)
+{
+    for (const std::string program : {"tessera-report", "tessera"}) {
+        const RunResult help = RunProgram(BinaryDir() / program, {"--help"});
+        EXPECT_EQ(help.ExitCode, 0);
+        EXPECT_EQ(help.Out.rfind("Usage: " + program + " ", 0), 0u) << help.Out;
+        std::istringstream lines(help.Out);
+        for (std::string line; std::getline(lines, line);)
+            EXPECT_LE(QString::fromStdString(line).size(), 79) << program << ": " << line;
+        EXPECT_TRUE(help.Out.ends_with("\nReport bugs to: tessera@tessera.example\n"
+                                       "Tessera home page: <https://tessera.example>\n"))
+            << help.Out;
+
+        const RunResult version = RunProgram(BinaryDir() / program, {"--version"});
+        EXPECT_EQ(version.ExitCode, 0);
+        EXPECT_EQ(version.Out, program + " (Tessera) " TESSERA_PROJECT_VERSION "\n"
+                                         "Copyright © 2026 The Tessera developers\n"
+                                         "License Apache-2.0: <https://www.apache.org/licenses/LICENSE-2.0>.\n"
+                                         "This is free software: you are free to change and redistribute it.\n"
+                                         "There is NO WARRANTY, to the extent permitted by law.\n");
+
+        const std::vector<std::string> options = HelpOptions(help.Out);
+        EXPECT_GE(options.size(), 2u) << help.Out;
+        const std::string page = ReadText(std::filesystem::path(TESSERA_SOURCE_DIR) / "docs" / (program + ".1.in"));
+        for (std::string option : options) {
+            // Dashes are "\-" in the page's source.
+            for (size_t at = 0; (at = option.find('-', at)) != std::string::npos; at += 2)
+                option.insert(at, "\\");
+            EXPECT_NE(page.find(option), std::string::npos) << program << ".1 lacks " << option;
+        }
+    }
+}
+
+// As getopt_long parses: abbreviations, combined short options, "=" or the next word for an
+// argument, GNU's words for what is refused, on one line whatever the argument holds.
+TEST(ReportCli, OptionsAreParsedAsGetoptLongParsesThem)
+{
+    const std::string hint = " (try 'tessera-report --help')\n";
+    const struct {
+        std::vector<std::string> Args;
+        int Status;
+        std::string OutStart;
+        std::string Err;
+    } cases[] = {
+        {{"--vers"}, 0, "tessera-report (Tessera) ", ""},
+        {{"--he", "--frobnicate"}, 0, "Usage: tessera-report ", ""},
+        {{"-rj2", Fixture("certs/v1.pem").string()}, 0, "Certificate X509 version 1\n", ""},
+        {{"--all", "--jobs=1", Fixture("certs/v1.pem").string(), "--check"}, 1, Fixture("certs/v1.pem").string(), ""},
+        {{"--json=1", "f"}, 2, "", "tessera-report: option '--json' doesn't allow an argument" + hint},
+        {{"--recursive=yes", "f"}, 2, "", "tessera-report: option '--recursive' doesn't allow an argument" + hint},
+        {{"--j", "f"}, 2, "", "tessera-report: option '--j' is ambiguous; possibilities: '--jobs' '--json'" + hint},
+        {{"--frobnicate", "f"}, 2, "", "tessera-report: unrecognized option '--frobnicate'" + hint},
+        {{"--frob\nnicate\x1b[2J", "f"}, 2, "", "tessera-report: unrecognized option '--frob?nicate?[2J'" + hint},
+        {{"-x", "f"}, 2, "", "tessera-report: invalid option -- 'x'" + hint},
+        {{"f", "-j"}, 2, "", "tessera-report: option requires an argument -- 'j'" + hint},
+        {{"f", "-rj"}, 2, "", "tessera-report: option requires an argument -- 'j'" + hint},
+        {{"f", "--jo"}, 2, "", "tessera-report: option '--jobs' requires an argument" + hint},
+        {{"f", "--pass"}, 2, "", "tessera-report: option '--password-file' requires an argument" + hint},
+        {{"-j0", "f"}, 2, "", "tessera-report: option '--jobs' needs a number of files from 1 to 1024" + hint},
+        {{"--check"}, 2, "", "tessera-report: missing FILE" + hint},
+    };
+    for (const auto& c : cases) {
+        const RunResult r = RunProgram(Program(), c.Args);
+        EXPECT_EQ(r.ExitCode, c.Status) << c.Args.front();
+        EXPECT_EQ(r.Out.substr(0, c.OutStart.size()), c.OutStart) << c.Args.front();
+        EXPECT_EQ(r.Err, c.Err) << c.Args.front();
+    }
+    // Combined short options and their argument, joined or not, mean what they mean apart.
+    TempDir dir;
+    std::filesystem::copy_file(Fixture("signed/valid.exe"), dir / "a.exe");
+    std::filesystem::copy_file(Fixture("pe/gui.exe"), dir / "b.exe");
+    const RunResult apart = RunProgram(Program(), {"--check", "-r", "-j", "2", dir.path().string()});
+    EXPECT_EQ(apart.ExitCode, 1);
+    EXPECT_EQ(apart.Out, dir.path().string() +
+                             "/a.exe: ERROR A certification chain processed correctly, but "
+                             "terminated in a root certificate which isn't trusted by the trust "
+                             "provider\n" +
+                             dir.path().string() + "/b.exe: not signed\n");
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--ch", "-rj2", dir.path().string()},
+          std::vector<std::string>{dir.path().string(), "-rj", "2", "--check"}}) {
+        const RunResult together = RunProgram(Program(), args);
+        EXPECT_EQ(together.ExitCode, apart.ExitCode) << args.front();
+        EXPECT_EQ(together.Out, apart.Out) << args.front();
+    }
 }
 
 struct WrongCall {
@@ -359,8 +456,11 @@ TEST(ReportCli, AFileThatCannotBeReadIsReportedAndNamed)
     std::filesystem::copy_file(Fixture("certs/root.pem"), locked);
     std::filesystem::permissions(locked, std::filesystem::perms::none);
     std::filesystem::permissions(dir.path(), std::filesystem::perms(0755));
+    if (const std::string why = CannotRunAs(Identity::Nobody); !why.empty())
+        GTEST_SKIP() << why;
+    const ReachableBuild reachable;
     const IdentityRun run = RunAs(Identity::Nobody, [&] {
-        const RunResult r = RunProgram(Program(), {locked});
+        const RunResult r = RunProgram(reachable.Program("tessera-report"), {locked});
         return std::to_string(r.ExitCode) + "|" + r.Out + "|" + r.Err;
     });
     ASSERT_TRUE(run.Ran) << run.Output;
@@ -441,10 +541,35 @@ TEST(WindowCli, QtsOptionsAreFileNamesAndOnlyHelpAndVersionAreOptions)
     EXPECT_EQ(help.Out.rfind("Usage: tessera [FILE]\n", 0), 0u) << help.Out;
     const RunResult version = RunProgram(window, {"--version"});
     EXPECT_EQ(version.ExitCode, 0);
-    EXPECT_EQ(version.Out.rfind("Tessera 1.", 0), 0u) << version.Out;
+    EXPECT_EQ(version.Out.rfind("tessera (Tessera) 1.", 0), 0u) << version.Out;
     const RunResult full = RunProgram("/bin/sh", {"-c", "exec \"$0\" --version > /dev/full", window.string()});
     EXPECT_EQ(full.ExitCode, 1);
     EXPECT_EQ(full.Err, "tessera: write error: No space left on device\n");
+}
+
+// Without a display the window cannot open: one line says so, and the exit status is 1, whether no
+// display is named or the one named cannot be reached.
+TEST(WindowCli, WithoutADisplayItSaysSoInOneLine)
+{
+    const std::string window = (BinaryDir() / "tessera").string();
+    const std::string hint = " (tessera-report FILE prints the report without one)\n";
+    const struct {
+        std::vector<std::string> Environment;
+        std::string Err;
+    } cases[] = {
+        {{"-u", "DISPLAY", "-u", "WAYLAND_DISPLAY"},
+         "tessera: no display: neither DISPLAY nor WAYLAND_DISPLAY is set" + hint},
+        {{"-u", "WAYLAND_DISPLAY", "DISPLAY=:7357"}, "tessera: cannot open a window on display :7357" + hint},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"-u", "QT_QPA_PLATFORM"};
+        args.insert(args.end(), c.Environment.begin(), c.Environment.end());
+        args.insert(args.end(), {window, Fixture("certs/v1.pem").string()});
+        const RunResult r = RunProgram("/usr/bin/env", args);
+        EXPECT_EQ(r.ExitCode, 1) << c.Err;
+        EXPECT_EQ(r.Out, "");
+        EXPECT_EQ(r.Err, c.Err);
+    }
 }
 
 } // namespace

@@ -18,7 +18,7 @@ class ViewEnvironment : public ::testing::Environment {
 public:
     void SetUp() override
     {
-        for (const char* library : {"libtessera-crypt32.so", "libtessera-wintrust.so"})
+        for (const char* library : {"libtessera-crypt32.so", "libtessera-trust.so", "libtessera-wintrust.so"})
             if (fs::exists(BinaryDir() / library))
                 fs::create_symlink(BinaryDir() / library, Modules.path() / library);
         fs::create_symlink(fs::path(FAKE_VIEWER_DIR) / "libtessera-cryptui.so", Modules / "libtessera-cryptui.so");

@@ -125,4 +125,33 @@ IdentityRun RunAs(Identity identity, const std::function<std::string()>& body)
     return {ran, output};
 }
 
+std::string CannotRunAs(Identity identity)
+{
+    const IdentityRun run = RunAs(identity, [] { return std::string(); });
+    return run.Ran ? std::string() : "cannot run as another user here: " + run.Output;
+}
+
+ReachableBuild::ReachableBuild()
+{
+    namespace fs = std::filesystem;
+    for (const fs::directory_entry& entry : fs::directory_iterator(BinaryDir())) {
+        const std::string name = entry.path().filename().string();
+        if (entry.is_regular_file() && (name == "tessera-report" || name.ends_with(".so")))
+            fs::copy_file(entry.path(), FDir / name);
+    }
+    fs::permissions(FDir.path(), fs::perms(0755));
+}
+
+std::filesystem::path ReachableBuild::Fixture(const std::string& relative) const
+{
+    namespace fs = std::filesystem;
+    const fs::path copy = FDir / "fixtures" / relative;
+    fs::create_directories(copy.parent_path());
+    for (fs::path folder = copy.parent_path(); folder != FDir.path(); folder = folder.parent_path())
+        fs::permissions(folder, fs::perms(0755));
+    fs::copy_file(testsupport::Fixture(relative), copy, fs::copy_options::overwrite_existing);
+    fs::permissions(copy, fs::perms(0644));
+    return copy;
+}
+
 } // namespace testsupport

@@ -8,7 +8,9 @@
 #include <fcntl.h>
 #include <fstream>
 #include <poll.h>
+#include <pthread.h>
 #include <regex>
+#include <signal.h>
 #include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,6 +18,28 @@
 namespace fs = std::filesystem;
 
 namespace testsupport {
+
+namespace {
+
+// A program that ends before it has read all its input closes the pipe: the write then fails with
+// EPIPE instead of ending the test program with SIGPIPE (held while writing, and taken back).
+ssize_t WriteWithoutSigpipe(int fd, const char* data, size_t size)
+{
+    sigset_t pipeSignal;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    sigset_t previous;
+    pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
+    const ssize_t n = write(fd, data, size);
+    if (n < 0 && errno == EPIPE) {
+        const timespec none{};
+        sigtimedwait(&pipeSignal, nullptr, &none);
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return n;
+}
+
+} // namespace
 
 fs::path Fixture(const std::string& relative)
 {
@@ -160,7 +184,7 @@ RunResult RunProgram(const fs::path& program, const std::vector<std::string>& ar
             }
         }
         if (inputOpen && (fds[2].revents & (POLLOUT | POLLERR | POLLHUP))) {
-            const ssize_t n = write(in[1], input.data() + written, input.size() - written);
+            const ssize_t n = WriteWithoutSigpipe(in[1], input.data() + written, input.size() - written);
             if (n > 0)
                 written += static_cast<size_t>(n);
             if (n <= 0 || written == input.size()) {

@@ -51,11 +51,13 @@ TEST(RevocationTest, CrlFromTheDistributionPoint)
         EXPECT_EQ(signer->pasCertChain[0].dwRevokedReason, 1u); // keyCompromise
         EXPECT_EQ(signer->pasCertChain[1].dwError, 0u);
 
-        // The peer, with the same list served, agrees.
+        // The peer, with the same list served, agrees from 2.6 on, which fetches the lists that
+        // certificates name; before, it fetches none and accepts the file.
         if (const auto peer = FindProgram("osslsigncode"); !peer.empty()) {
+            const int version = PeerVersion();
             const testsupport::RunResult theirs = testsupport::RunProgram(
                 peer, {"verify", "-CAfile", testsupport::Fixture("certs/root.pem").string(), "-in", revoked.string()});
-            EXPECT_NE(theirs.ExitCode, 0) << theirs.Out;
+            EXPECT_EQ(theirs.ExitCode != 0, version >= 206) << "osslsigncode " << version << "\n" << theirs.Out;
         }
     }
     {

@@ -44,6 +44,20 @@ fs::path FindProgram(const std::string& name)
     return {};
 }
 
+int PeerVersion()
+{
+    const fs::path peer = FindProgram("osslsigncode");
+    if (peer.empty())
+        return 0;
+    // "osslsigncode 2.9, using:" on its first line.
+    const std::string out = testsupport::RunProgram(peer, {"--version"}).Out;
+    int major = 0;
+    int minor = 0;
+    if (std::sscanf(out.c_str(), "osslsigncode %d.%d", &major, &minor) != 2)
+        return 0;
+    return major * 100 + minor;
+}
+
 std::string Narrow(std::u16string_view text)
 {
     return winstr::ToUtf8(text);

@@ -127,6 +127,10 @@ struct Expected {
 // A program on PATH; empty when there is none.
 [[nodiscard]] std::filesystem::path FindProgram(const std::string& name);
 
+// The version of the osslsigncode installed, major * 100 + minor (2.9: 209); 0 when it is missing
+// or says no version. Its verdicts depend on it: the peer tests compare what the version says.
+[[nodiscard]] int PeerVersion();
+
 [[nodiscard]] std::string Narrow(std::u16string_view text);
 [[nodiscard]] uint64_t Ticks(const FILETIME& time);
 [[nodiscard]] uint64_t TicksOf(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
