@@ -6,8 +6,9 @@
 
 namespace {
 
-// Names wider than this are not padded to: the status follows them after two blanks.
-constexpr qsizetype MaxNameColumn = 48;
+// Names wider than this are not padded to: the status follows them after two blanks. A common
+// name has at most 64 characters, so only a name made to push the column stays out of it.
+constexpr qsizetype MaxNameColumn = 64;
 
 QString Date(TDateTime utc)
 {

@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QTreeWidget>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPlainTextEdit>
@@ -748,4 +749,34 @@ TEST(MainWindow, AFieldsLineEndIsShownNotObeyed)
     ASSERT_GT(lines.size(), 7);
     EXPECT_EQ(lines[7], QString::fromUtf16(u"Publisher: Tessera Forged\u240A/srv/incoming/evil.exe: OK Microsoft Windows"));
     EXPECT_EQ(lines[8], QStringLiteral("Program name: Tessera Test Program"));
+}
+
+// View certificate on a signed file: the signer dialog shows the chain the verification judged,
+// at the moment it judged it (the time stamp's), not a chain built anew for now.
+TEST(MainWindow, ViewCertificateShowsTheChainAsTheVerificationJudgedIt)
+{
+    TwndMain w({QStringLiteral("tessera")});
+    qputenv("SSL_CERT_FILE", QByteArray::fromStdString(testsupport::Fixture("trust-tessera.pem").string()));
+    w.OpenFile(Path(testsupport::Fixture("signed/expired-ts-rfc3161.exe")));
+    QString judgedAt;
+    std::vector<std::pair<QString, QString>> rows;
+    WhenModal([&](QWidget* modal) {
+        if (auto* label = modal->findChild<QLabel*>(QStringLiteral("judgedAt")))
+            judgedAt = label->text();
+        if (auto* chain = modal->findChild<QTreeWidget*>(QStringLiteral("judgedChain")))
+            for (int i = 0; i < chain->topLevelItemCount(); ++i)
+                rows.emplace_back(chain->topLevelItem(i)->text(0), chain->topLevelItem(i)->text(1));
+        qobject_cast<QDialog*>(modal)->reject();
+    });
+    w.bView->click();
+    qputenv("SSL_CERT_FILE", QByteArray::fromStdString(testsupport::Fixture("no-trust.pem").string()));
+    EXPECT_TRUE(judgedAt.startsWith(QStringLiteral("Judged at: ")) && judgedAt.contains(QStringLiteral("2020")))
+        << judgedAt.toStdString();
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0].first, QStringLiteral("Tessera Expired Code Signing"));
+    EXPECT_EQ(rows[1].first, QStringLiteral("Tessera Test Intermediate CA"));
+    EXPECT_EQ(rows[2].first, QStringLiteral("Tessera Test Root CA"));
+    // Expired now, but valid when the time stamp was made: the path holds.
+    for (const auto& [name, status] : rows)
+        EXPECT_EQ(status, QStringLiteral("This certificate is OK.")) << name.toStdString();
 }
