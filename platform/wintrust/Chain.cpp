@@ -22,10 +22,32 @@ constexpr size_t MaxCrlUrls = 16;
 
 using ReasonPtr = std::unique_ptr<ASN1_ENUMERATED, OsslFree<ASN1_ENUMERATED_free>>;
 
+// OpenSSL's errors about a certificate's revocation list: the list was not had, or not usable.
+bool IsRevocationProblem(int code)
+{
+    switch (code) {
+    case X509_V_ERR_UNABLE_TO_GET_CRL:
+    case X509_V_ERR_UNABLE_TO_DECRYPT_CRL_SIGNATURE:
+    case X509_V_ERR_CRL_SIGNATURE_FAILURE:
+    case X509_V_ERR_CRL_NOT_YET_VALID:
+    case X509_V_ERR_CRL_HAS_EXPIRED:
+    case X509_V_ERR_ERROR_IN_CRL_LAST_UPDATE_FIELD:
+    case X509_V_ERR_ERROR_IN_CRL_NEXT_UPDATE_FIELD:
+    case X509_V_ERR_UNABLE_TO_GET_CRL_ISSUER:
+    case X509_V_ERR_KEYUSAGE_NO_CRL_SIGN:
+    case X509_V_ERR_DIFFERENT_CRL_SCOPE:
+    case X509_V_ERR_UNHANDLED_CRITICAL_CRL_EXTENSION:
+    case X509_V_ERR_CRL_PATH_VALIDATION_ERROR: return true;
+    default: return false;
+    }
+}
+
 // The Windows result of one OpenSSL verification error; S_OK for those Windows lets pass (a
 // CRL that is missing, stale or unreadable is revocation that is offline).
 HRESULT ResultOf(int code)
 {
+    if (IsRevocationProblem(code))
+        return S_OK;
     switch (code) {
     case X509_V_OK: return S_OK;
     case X509_V_ERR_CERT_SIGNATURE_FAILURE:
@@ -50,39 +72,7 @@ HRESULT ResultOf(int code)
     case X509_V_ERR_UNHANDLED_CRITICAL_EXTENSION: return CERT_E_CRITICAL;
     case X509_V_ERR_INVALID_PURPOSE: return CERT_E_WRONG_USAGE;
     case X509_V_ERR_EC_KEY_EXPLICIT_PARAMS: return TRUST_E_EXPLICIT_DISTRUST;
-    case X509_V_ERR_UNABLE_TO_GET_CRL:
-    case X509_V_ERR_UNABLE_TO_DECRYPT_CRL_SIGNATURE:
-    case X509_V_ERR_CRL_SIGNATURE_FAILURE:
-    case X509_V_ERR_CRL_NOT_YET_VALID:
-    case X509_V_ERR_CRL_HAS_EXPIRED:
-    case X509_V_ERR_ERROR_IN_CRL_LAST_UPDATE_FIELD:
-    case X509_V_ERR_ERROR_IN_CRL_NEXT_UPDATE_FIELD:
-    case X509_V_ERR_UNABLE_TO_GET_CRL_ISSUER:
-    case X509_V_ERR_KEYUSAGE_NO_CRL_SIGN:
-    case X509_V_ERR_DIFFERENT_CRL_SCOPE:
-    case X509_V_ERR_UNHANDLED_CRITICAL_CRL_EXTENSION:
-    case X509_V_ERR_CRL_PATH_VALIDATION_ERROR: return S_OK;
     default: return TRUST_E_FAIL;
-    }
-}
-
-// OpenSSL's errors about a certificate's revocation list: the list was not had, or not usable.
-bool IsRevocationProblem(int code)
-{
-    switch (code) {
-    case X509_V_ERR_UNABLE_TO_GET_CRL:
-    case X509_V_ERR_UNABLE_TO_DECRYPT_CRL_SIGNATURE:
-    case X509_V_ERR_CRL_SIGNATURE_FAILURE:
-    case X509_V_ERR_CRL_NOT_YET_VALID:
-    case X509_V_ERR_CRL_HAS_EXPIRED:
-    case X509_V_ERR_ERROR_IN_CRL_LAST_UPDATE_FIELD:
-    case X509_V_ERR_ERROR_IN_CRL_NEXT_UPDATE_FIELD:
-    case X509_V_ERR_UNABLE_TO_GET_CRL_ISSUER:
-    case X509_V_ERR_KEYUSAGE_NO_CRL_SIGN:
-    case X509_V_ERR_DIFFERENT_CRL_SCOPE:
-    case X509_V_ERR_UNHANDLED_CRITICAL_CRL_EXTENSION:
-    case X509_V_ERR_CRL_PATH_VALIDATION_ERROR: return true;
-    default: return false;
     }
 }
 

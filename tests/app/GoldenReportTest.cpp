@@ -54,19 +54,26 @@ std::string Report(const fs::path& file, const char* password, const TInspection
     return report.Text() + error;
 }
 
+// The file to inspect, in dir when it is inspected under another name, and the trust the case
+// asks for.
+fs::path Prepare(const GoldenCase& c, const TempDir& dir)
+{
+    fs::path file = Fixture(c.Fixture);
+    if (c.InspectedAs) {
+        file = dir / c.InspectedAs;
+        fs::copy_file(Fixture(c.Fixture), file);
+    }
+    setenv("SSL_CERT_FILE", Fixture(c.Trusted ? "trust-tessera.pem" : "no-trust.pem").c_str(), 1);
+    return file;
+}
+
 class GoldenReport : public ::testing::TestWithParam<GoldenCase> {};
 
 TEST_P(GoldenReport, MatchesTheGoldenFile)
 {
     const GoldenCase& c = GetParam();
     TempDir dir;
-    fs::path file = Fixture(c.Fixture);
-    if (c.InspectedAs) {
-        file = dir / c.InspectedAs;
-        fs::copy_file(Fixture(c.Fixture), file);
-    }
-    const std::string trust = Fixture(c.Trusted ? "trust-tessera.pem" : "no-trust.pem").string();
-    setenv("SSL_CERT_FILE", trust.c_str(), 1);
+    const fs::path file = Prepare(c, dir);
     const std::string difference =
         CompareGolden(Report(file, c.Password), fs::path(TESSERA_SOURCE_DIR) / "tests/golden" / (std::string(c.Golden) + ".txt"));
     EXPECT_TRUE(difference.empty()) << difference;
@@ -78,12 +85,7 @@ TEST_P(GoldenReport, ItsJsonFollowsTheSchemaAndTheReport)
 {
     const GoldenCase& c = GetParam();
     TempDir dir;
-    fs::path file = Fixture(c.Fixture);
-    if (c.InspectedAs) {
-        file = dir / c.InspectedAs;
-        fs::copy_file(Fixture(c.Fixture), file);
-    }
-    setenv("SSL_CERT_FILE", Fixture(c.Trusted ? "trust-tessera.pem" : "no-trust.pem").c_str(), 1);
+    const fs::path file = Prepare(c, dir);
     RecordingSink report;
     RecordingHost host;
     if (c.Password)
@@ -333,13 +335,7 @@ TEST_P(GoldenExplanation, MatchesTheGoldenFile)
 {
     const GoldenCase& c = GetParam();
     TempDir dir;
-    fs::path file = Fixture(c.Fixture);
-    if (c.InspectedAs) {
-        file = dir / c.InspectedAs;
-        fs::copy_file(Fixture(c.Fixture), file);
-    }
-    const std::string trust = Fixture(c.Trusted ? "trust-tessera.pem" : "no-trust.pem").string();
-    setenv("SSL_CERT_FILE", trust.c_str(), 1);
+    const fs::path file = Prepare(c, dir);
     TInspectionOptions options;
     options.AllSignatures = true;
     options.Explain = true;
