@@ -1,7 +1,7 @@
 // The whole inspection of a file through the report sink, as tessera-report runs it, with the
 // bytes under each name that decides a different path: a certificate file, a ".pem" (with the
 // armoured-text fallback), a key container with a fixed password, and a name no extension claims
-// (which still reads compound files and executables by their content).
+// (which still reads compound files and executables by their content). Each verdict is explained.
 #include "fuzz/common/FuzzFolder.h"
 #include "app/BulkReport.h"
 #include "app/Inspection.h"
@@ -45,6 +45,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         TInspectionRecord record;
         TInspectionOptions options;
         options.AllSignatures = true;
+        // Every verdict's account too: in the report's words and in the JSON.
+        options.Explain = true;
+        options.Accounts = true;
         options.Record = &record;
         QString password;
         try {
