@@ -105,7 +105,7 @@ PACKAGES = [
      "ImageMagick convert.exe x86/x64 (ImageMagick Studio LLC, 2019)"),
     # Signed containers other than executables
     ("npm-windows-upgrade", "6.0.1",
-     "powershell/upgrade-npm.ps1, a PowerShell script signed by Microsoft (SHA-1, no time stamp) "
+     "powershell/upgrade-npm.ps1, a PowerShell script signed by Felix Rieseberg (SHA-1, no time stamp) "
      "over CR LF line ends that the published tarball holds as LF: changed after signing"),
 ]
 
