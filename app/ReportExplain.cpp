@@ -233,5 +233,8 @@ QStringList ExplainSignature(const TSignatureAccount& account, TDateTime nowUtc)
         // A catalog's own signature signs its list, not a digest of a file.
         lines.append(indent + QStringLiteral("Digest: none compared"));
     }
+    // The same code stands for a changed file and for a signature that does not verify: say which.
+    if (account.SignerResult == TRUST_E_BAD_DIGEST && (!account.Digest || account.Digest->Match))
+        lines.append(indent + QStringLiteral("Signature: the signer's signature over what it signs does not verify"));
     return lines;
 }

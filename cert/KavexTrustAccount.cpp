@@ -171,6 +171,7 @@ std::optional<TSignatureAccount> ReadSignatureAccount(HANDLE state, const QStrin
     else
         account.JudgedAtReason = TJudgedAtReason::TimeStamp;
     account.Digest = DigestOf(data);
+    account.SignerResult = static_cast<HRESULT>(signer->dwError);
     return account;
 }
 

@@ -69,6 +69,8 @@ struct TSignatureAccount {
     TJudgedAtReason JudgedAtReason = TJudgedAtReason::NoTimeStamp;
     std::optional<TTimeStampAccount> TimeStamp;
     std::optional<TDigestAccount> Digest;
+    // The signer's own verdict: its signature, then its time stamp, then its chain.
+    HRESULT SignerResult = S_OK;
 };
 
 // The account of the first signer of a verification's state; none when it has no signer. kind is
