@@ -299,18 +299,9 @@ class SilentListener {
 public:
     explicit SilentListener(uint16_t port)
     {
-        FSocket = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        const int yes = 1;
-        setsockopt(FSocket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (bind(FSocket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 || listen(FSocket, 4) != 0) {
-            close(FSocket);
-            FSocket = -1;
+        FSocket = ListenOnLoopback(port, 4);
+        if (FSocket < 0)
             return;
-        }
         FThread = std::thread([this] {
             pollfd wait{FSocket, POLLIN, 0};
             if (poll(&wait, 1, 30000) <= 0)

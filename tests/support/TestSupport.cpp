@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -12,7 +14,10 @@
 #include <regex>
 #include <signal.h>
 #include <sstream>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -226,6 +231,29 @@ std::string CompareGolden(const std::string& actual, const fs::path& golden)
         if (la != le || ga != ge)
             return golden.string() + ":" + std::to_string(line) + ": expected \"" + (ge ? le : "<end>") +
                    "\", got \"" + (ga ? la : "<end>") + "\"";
+    }
+}
+
+int ListenOnLoopback(uint16_t port, int backlog)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    for (;;) {
+        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0)
+            return -1;
+        const int yes = 1;
+        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 && listen(fd, backlog) == 0)
+            return fd;
+        const int error = errno;
+        close(fd);
+        if (error != EADDRINUSE || std::chrono::steady_clock::now() >= deadline)
+            return -1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
 }
 

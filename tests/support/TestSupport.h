@@ -79,6 +79,11 @@ RunResult RunProgram(const std::filesystem::path& program, const std::vector<std
 // the golden file instead. Returns a description of the first difference, or empty when equal.
 std::string CompareGolden(const std::string& actual, const std::filesystem::path& golden);
 
+// A socket listening on 127.0.0.1:port, or -1. The fixtures name fixed ports, which lie in the
+// range the system hands out to clients: while another test's connection holds the port as its
+// own end, the bind is tried again for a few seconds, until that connection is gone.
+int ListenOnLoopback(uint16_t port, int backlog);
+
 // The moments a signature was judged at that are "now" (no time stamp, a refused one, Lifetime
 // Signing), replaced by "(now)" in a report's explanation and in JSON, so that goldens hold.
 std::string MaskJudgedNow(const std::string& text);

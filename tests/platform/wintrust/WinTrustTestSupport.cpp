@@ -206,20 +206,9 @@ LoopbackServer::LoopbackServer(uint16_t port, Bytes body) : LoopbackServer(port,
 
 LoopbackServer::LoopbackServer(uint16_t port, std::optional<Bytes> body) : FBody(std::move(body))
 {
-    FSocket = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    FSocket = testsupport::ListenOnLoopback(port, 8);
     if (FSocket < 0)
         return;
-    const int yes = 1;
-    setsockopt(FSocket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (bind(FSocket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(FSocket, 8) != 0) {
-        close(FSocket);
-        FSocket = -1;
-        return;
-    }
     FThread = std::thread([this] { Serve(); });
 }
 
