@@ -35,4 +35,16 @@ bool CopyTo(std::u16string_view text, WCHAR* buffer, size_t cch);
 [[nodiscard]] bool EqualsIgnoreAsciiCase(std::u16string_view a, std::u16string_view b);
 [[nodiscard]] bool EqualsIgnoreAsciiCase(std::string_view a, std::string_view b);
 
+// A hexadecimal digit's value, either case; -1 for any other character.
+[[nodiscard]] constexpr int HexDigit(char16_t c)
+{
+    if (c >= u'0' && c <= u'9')
+        return c - u'0';
+    if (c >= u'a' && c <= u'f')
+        return c - u'a' + 10;
+    if (c >= u'A' && c <= u'F')
+        return c - u'A' + 10;
+    return -1;
+}
+
 } // namespace winstr

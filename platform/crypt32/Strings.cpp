@@ -144,17 +144,6 @@ std::string HexRaw(std::span<const uint8_t> bytes, const std::string& lineBreak)
     return text + lineBreak;
 }
 
-int HexDigit(char16_t c)
-{
-    if (c >= u'0' && c <= u'9')
-        return c - u'0';
-    if (c >= u'a' && c <= u'f')
-        return c - u'a' + 10;
-    if (c >= u'A' && c <= u'F')
-        return c - u'A' + 10;
-    return -1;
-}
-
 bool IsSpace(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; }
 
 // Pairs of hex digits, white space allowed between pairs.
@@ -169,8 +158,8 @@ std::optional<Bytes> HexDecode(std::u16string_view text)
         }
         if (i + 1 >= text.size())
             return std::nullopt;
-        const int high = HexDigit(text[i]);
-        const int low = HexDigit(text[i + 1]);
+        const int high = winstr::HexDigit(text[i]);
+        const int low = winstr::HexDigit(text[i + 1]);
         if (high < 0 || low < 0)
             return std::nullopt;
         out.push_back(static_cast<uint8_t>(high * 16 + low));

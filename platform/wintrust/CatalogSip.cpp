@@ -1,5 +1,7 @@
 #include "platform/wintrust/CatalogSip.h"
 
+#include "platform/common/WinStr.h"
+
 #include <openssl/asn1t.h>
 #include <openssl/err.h>
 
@@ -104,17 +106,6 @@ std::u16string TextOfBmp(const ASN1_BMPSTRING* s)
     return text;
 }
 
-int HexDigit(char16_t c)
-{
-    if (c >= u'0' && c <= u'9')
-        return c - u'0';
-    if (c >= u'a' && c <= u'f')
-        return c - u'a' + 10;
-    if (c >= u'A' && c <= u'F')
-        return c - u'A' + 10;
-    return -1;
-}
-
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}"; a zero GUID for anything else.
 GUID GuidOfText(std::u16string_view text)
 {
@@ -129,7 +120,7 @@ GUID GuidOfText(std::u16string_view text)
                 return {};
             continue;
         }
-        const int digit = HexDigit(text[i]);
+        const int digit = winstr::HexDigit(text[i]);
         if (digit < 0)
             return {};
         bytes[count / 2] = static_cast<uint8_t>((bytes[count / 2] << 4) | digit);
