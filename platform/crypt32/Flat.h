@@ -58,13 +58,15 @@ public:
     size_t String(std::string_view text)
     {
         const size_t off = Reserve(text.size() + 1, 1);
-        std::memcpy(FBytes.data() + off, text.data(), text.size());
+        if (!text.empty())
+            std::memcpy(FBytes.data() + off, text.data(), text.size());
         return off;
     }
     size_t WString(std::u16string_view text)
     {
         const size_t off = Reserve((text.size() + 1) * sizeof(char16_t), alignof(char16_t));
-        std::memcpy(FBytes.data() + off, text.data(), text.size() * sizeof(char16_t));
+        if (!text.empty())
+            std::memcpy(FBytes.data() + off, text.data(), text.size() * sizeof(char16_t));
         return off;
     }
     // A CRYPTOAPI_BLOB at blobOff describing a copy of data (null pointer when empty).

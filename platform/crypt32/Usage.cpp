@@ -171,7 +171,8 @@ WINAPI_EXPORT BOOL WINAPI CertGetIntendedKeyUsage(DWORD dwCertEncodingType, PCER
     if (!bits) {
         return FailBool(TakeOpenSslError(ErrorCode(CRYPT_E_ASN1_BADTAG)));
     }
-    if (pbKeyUsage)
+    // An empty BIT STRING names no usage: the zeroed bytes already say so.
+    if (pbKeyUsage && bits->data && bits->length > 0)
         std::memcpy(pbKeyUsage, bits->data, std::min<size_t>(cbKeyUsage, static_cast<size_t>(bits->length)));
     return TRUE;
 }

@@ -74,7 +74,8 @@ LPSTR AllocNarrow(std::string_view text)
     auto* out = static_cast<LPSTR>(CoTaskMemAlloc(text.size() + 1));
     if (!out)
         return nullptr;
-    std::memcpy(out, text.data(), text.size());
+    if (!text.empty())
+        std::memcpy(out, text.data(), text.size());
     out[text.size()] = 0;
     return out;
 }

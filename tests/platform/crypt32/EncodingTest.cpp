@@ -106,6 +106,19 @@ INSTANTIATE_TEST_SUITE_P(
                                    CERT_DIGITAL_SIGNATURE_KEY_USAGE | CERT_KEY_ENCIPHERMENT_KEY_USAGE},
                       KeyUsageCase{"ec-p256.pem", FALSE, 0}));
 
+TEST(IntendedKeyUsageEdge, AnEmptyBitStringNamesNoUsage)
+{
+    BYTE empty[] = {0x03, 0x01, 0x00};
+    CERT_EXTENSION extension{const_cast<char*>(szOID_KEY_USAGE), FALSE, {sizeof empty, empty}};
+    CERT_INFO info{};
+    info.cExtension = 1;
+    info.rgExtension = &extension;
+    BYTE bits[2] = {0xFF, 0xFF};
+    EXPECT_TRUE(CertGetIntendedKeyUsage(X509_ASN_ENCODING, &info, bits, sizeof bits));
+    EXPECT_EQ(bits[0], 0);
+    EXPECT_EQ(bits[1], 0);
+}
+
 TEST(EnhancedKeyUsage, ExtensionPropertyAndTheirIntersection)
 {
     const ContextPtr leaf = LoadCert("v3-ku-eku.pem");
