@@ -1,11 +1,12 @@
 #include "layout/LayoutManagerStorage.h"
 
+#include "platform/common/WinStr.h"
+
 #include <QDateTime>
 #include <QIODevice>
 #include <QLocale>
 #include <QMap>
 
-#include <cctype>
 #include <cmath>
 #include <utility>
 
@@ -32,17 +33,14 @@ QStringView TrimBlanks(QStringView text)
     return text.sliced(begin, end - begin);
 }
 
-bool IsHexDigit(QChar c)
-{
-    return c.unicode() < 0x80 && std::isxdigit(c.unicode());
-}
-
 // The byte of two hexadecimal digits at text[i], or -1.
 int HexByteAt(QStringView text, qsizetype i)
 {
-    if (i + 1 >= text.size() || !IsHexDigit(text[i]) || !IsHexDigit(text[i + 1]))
+    if (i + 1 >= text.size())
         return -1;
-    return text.sliced(i, 2).toInt(nullptr, 16);
+    const int high = winstr::HexDigit(text[i].unicode());
+    const int low = winstr::HexDigit(text[i + 1].unicode());
+    return high < 0 || low < 0 ? -1 : high * 16 + low;
 }
 
 void AppendHexByte(QString& out, char16_t c)

@@ -2,6 +2,7 @@
 
 #include "layout/LayoutManagerControl.h"
 #include "layout/LayoutManagerStorage.h"
+#include "platform/common/WinStr.h"
 #include "support/AnsiText.h"
 #include "support/DateTime.h"
 
@@ -64,18 +65,6 @@ void Combine(QByteArray& bytes, const QByteArray& key)
         return;
     for (qsizetype j = 0; j < bytes.size(); ++j)
         bytes[j] = static_cast<char>(bytes[j] ^ key[(j + 1) % n]);
-}
-
-int HexDigit(QChar c)
-{
-    const char16_t u = c.unicode();
-    if (u >= u'0' && u <= u'9')
-        return u - u'0';
-    if (u >= u'a' && u <= u'f')
-        return u - u'a' + 10;
-    if (u >= u'A' && u <= u'F')
-        return u - u'A' + 10;
-    return -1;
 }
 
 // One character at a time, so that what the code page cannot hold is known character by
@@ -147,11 +136,11 @@ QByteArray TLayoutManagerCipherer::HexToString(const QString& source)
     QByteArray out;
     out.reserve((source.size() + 1) / 2);
     for (qsizetype i = 0; i < source.size(); i += 2) {
-        int byte = HexDigit(source[i]);
+        int byte = winstr::HexDigit(source[i].unicode());
         if (byte < 0)
             return {};
         if (i + 1 < source.size()) {
-            const int low = HexDigit(source[i + 1]);
+            const int low = winstr::HexDigit(source[i + 1].unicode());
             if (low < 0)
                 return {};
             byte = byte * 16 + low;

@@ -9,12 +9,12 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <netinet/in.h>
 #include <poll.h>
 #include <pthread.h>
 #include <regex>
 #include <signal.h>
 #include <sstream>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
